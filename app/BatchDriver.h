@@ -1,0 +1,106 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace klarwell {
+
+class TClickEngine;
+
+// Where the repaired copy of an input goes.
+struct TOutputSettings {
+  std::string Suffix = " #kw2";  // used exactly as typed when not blank
+  std::string OutDir;            // used as typed when it names an existing directory
+};
+
+// The output path of an input: the extension (from the last '.' of the file name on, appended
+// when there is none) replaced by Suffix + ".wav" when Suffix is not blank; then, when OutDir names
+// an existing directory, OutDir + "/" + the file name part.
+std::string OutputFileName(const std::string& inputPath, const TOutputSettings& settings);
+
+// True when OutDir names an existing directory (symbolic links followed).
+bool DirectoryExists(const std::string& path);
+
+// A run needs a non-blank suffix or an existing output directory.
+bool OutputSettingsUsable(const TOutputSettings& settings);
+
+// Clicks per second as the list shows it: fixed, two decimals, at most 5 significant digits
+// (exponent form beyond), with the given decimal separator.
+std::string FormatClicksPerSec(double value, char decimalPoint);
+
+// One repair that the click engine confirmed, in processing order (for the command line's click list).
+struct TRepairRecord {
+  int Channel = 0;       // 0 left, 1 right
+  int Pass = 0;          // 0-based pass of the block
+  int64_t First = 0;     // file frame of the first replaced sample
+  int64_t Last = 0;      // file frame of the last replaced sample
+  bool Changed = false;  // the repair changed stored bytes
+  bool Counted = false;  // the click counts towards the file's total
+};
+
+// How one file's road ended.
+enum class TFileOutcome {
+  Done,       // complete output written
+  Failed,     // open/create/initialize/read failed; the run goes on with the next file
+  RunFailed,  // write failure or worker failure: no further file starts
+  Cancelled,  // cancel was requested: no further file starts
+};
+
+// What the driver reports while it takes one file along its road. Every call comes on the thread
+// that called ProcessFile, except Frame and ClickRegion, which come from the block worker while the
+// driver's thread waits. Default implementations do nothing.
+class TDriverObserver {
+ public:
+  virtual ~TDriverObserver() = default;
+
+  // Status cell: "open", "create file", "initialize", "running", "done", "cancelled" (in the
+  // current language) or the failing operation's message.
+  virtual void Status(const std::string& text) { (void)text; }
+  // Cells 4 (clicks), 5 (clicks per second), 6 (remaining or elapsed time); an empty text clears.
+  virtual void Cell(int column, const std::string& text) { (void)column, (void)text; }
+  virtual void ProgressMax(uint32_t frames) { (void)frames; }
+  virtual void Progress(uint32_t frames) { (void)frames; }
+  // The output file was created (the player may now offer it).
+  virtual void OutputCreated(const std::string& outputPath) { (void)outputPath; }
+  // The density curve starts anew for this file; then one point per block.
+  virtual void DensityReset() {}
+  virtual void DensityPoint(float minutes, float clicksPerSecond) { (void)minutes, (void)clicksPerSecond; }
+  // Called about every 10 ms while a block's worker runs: the window processes its events here.
+  virtual void Idle() {}
+  // Worker thread: after each analysed frame; after the cancel check.
+  virtual void Frame() {}
+  // Worker thread: a candidate region [first, last] (block indices) is about to be examined.
+  virtual void ClickRegion(const TClickEngine& engine, bool isLeft, int32_t first, int32_t last) {
+    (void)engine, (void)isLeft, (void)first, (void)last;
+  }
+  // Driver thread, while the worker waits: a RepairClick has just run.
+  virtual void ClickRepaired(const TClickEngine& engine) { (void)engine; }
+  // After each block: its first frame in the file and the clicks it counted.
+  virtual void BlockDone(int64_t position, int32_t clicks) { (void)position, (void)clicks; }
+  // After each confirmed click, once its repair has run.
+  virtual void Repair(const TRepairRecord& repair) { (void)repair; }
+};
+
+// What a finished road leaves behind.
+struct TFileResult {
+  TFileOutcome Outcome = TFileOutcome::Failed;
+  std::string Status;      // last status text
+  std::string OutputPath;  // empty when no output was created
+  int64_t Clicks = 0;
+  double Seconds = 0;      // elapsed, engine set-up included
+  // Format of the input when it opened.
+  std::string FormatText, LengthText;
+  uint32_t SampleRate = 0, Channels = 0, Frames = 0;
+};
+
+// Takes one file from opening to its finished output (or to no output at all): open, create,
+// initialize, the block loop with one worker per block, write, finish with the input's trailing
+// chunks; on any failure or cancellation the output is deleted. `cancel` may be set from any thread.
+// `decimalPoint` is the locale's decimal separator for the clicks-per-second cell.
+TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& settings,
+                        TDriverObserver& observer, const std::atomic<bool>& cancel,
+                        char decimalPoint = '.');
+
+}  // namespace klarwell
