@@ -1,0 +1,135 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QStringList>
+#include <QWidget>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/Settings.h"
+
+namespace Ui {
+class TMainFrm;
+}
+
+namespace klarwell {
+
+class TClickEngine;
+class TMyGrid;
+
+// The dialogs the window shows, replaceable so that tests can answer them. Empty members use the
+// real dialogs.
+struct TMainSeams {
+  // The add-file dialog: several existing files; returns the chosen paths (empty when cancelled).
+  std::function<QStringList(QWidget* parent, const QString& filter)> GetOpenFileNames;
+  // A message box; returns the button pressed.
+  std::function<QMessageBox::StandardButton(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
+                                            const QString& text, QMessageBox::StandardButtons buttons)>
+      MessageBox;
+  // The folder dialog behind DirBtn: returns the chosen folder or an empty text.
+  std::function<QString(QWidget* parent, const QString& title, const QString& startDir)> GetExistingDirectory;
+  // Opening a link label's address.
+  std::function<void(const QString& address)> OpenUrl;
+};
+
+// The main window: the two charts, the progress bar, the file list, the player panel, the
+// buttons and output settings below it, and the hidden help view.
+//
+// Everything runs on the UI thread except the handlers the batch driver calls from its block
+// worker (CheckTick, CaptureClickRegion), which touch only the atomic flags and the capture fields.
+class TMainFrm : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Builds the window from its form and runs FormCreate. `settingsPath` is the settings file (see
+  // SettingsFilePath).
+  TMainFrm(std::string settingsPath, TMainSeams seams = {}, QWidget* parent = nullptr);
+  ~TMainFrm() override;
+
+  // Handlers, connected explicitly to their controls.
+  void FormCreate();
+  // Runs on every attempt to close; false refuses the close (a run is active).
+  bool FormCloseQuery();
+  void Label1Click();
+  void MailLblClick();
+  void Image1Click();
+  void AddBtnClick();
+  void DelBtnClick();
+  void SortGridClick();
+  void MyGrid1Click();
+  void RunBtnClick();
+  void DirBtnClick();
+
+  // Adds files to the list as the add-file dialog does (also for files dropped onto the list).
+  void AddFiles(const QStringList& paths);
+
+  // The help text as rich text, in the current language.
+  static QString BuildHelpText();
+
+  // Batch driver services.
+  bool AskCancel();
+  void EnterRunningState();
+  void LeaveRunningState();
+  void SelectRow(int row);
+  void StoreRowStatistics(int row);
+  void ShowRowStatistics(int row);
+  void FreeRowStatistics(int row);
+  bool IsRunning() const { return Running; }
+
+  // Settings as the controls hold them now, and applying them.
+  TSettingsValues CurrentSettings() const;
+  void LoadSettings();
+  bool SaveSettings();
+
+  // Extract capture (see the .cpp): CheckTick and CaptureClickRegion run on the block worker,
+  // DrawClickExtract on the UI thread while the worker waits.
+  void CheckTick();
+  void CaptureClickRegion(const TClickEngine& engine, bool isLeft, int32_t first, int32_t last);
+  void DrawClickExtract(const TClickEngine& engine);
+  void PlotClickRegion(const TClickEngine& engine);
+
+  // Called whenever the rows change; the player uses it to offer the processed play modes.
+  void UpdatePlayModes();
+
+  // For tests and the drag-and-drop path.
+  TMyGrid* Grid() const;
+  Ui::TMainFrm* Form() const { return UiForm.get(); }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  class TRunObserver;
+
+  QMessageBox::StandardButton ShowMessage(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                                          QMessageBox::StandardButtons buttons);
+  void ConnectHandlers();
+  void SetCaptions();
+  void LayoutForHeight(int height);
+  int FindRunningRow() const;
+  char DecimalPoint() const;
+
+  std::unique_ptr<Ui::TMainFrm> UiForm;
+  TMainSeams Seams;
+  std::string SettingsPath;
+
+  // Driver state.
+  bool Running = false;
+  std::atomic<bool> CancelRequested{false};
+  bool CloseAfterCancel = false;
+  std::atomic<uint64_t> LastTick{0};
+  std::atomic<bool> CaptureArmed{false};
+  std::atomic<bool> CaptureReady{false};
+  bool ExtractIsLeft = false;
+  int32_t ExtractFirst = 0, ExtractLast = 0;
+  std::vector<float> ExtractSamples;
+};
+
+}  // namespace klarwell
