@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "audio/ChunkIo.h"
+
+namespace klarwell {
+
+constexpr uint16_t WaveFormatPcm = 1;
+constexpr uint16_t WaveFormatIeeeFloat = 3;
+constexpr uint16_t WaveFormatExtensible = 0xFFFE;
+
+// The 40-byte wave format block, field by field (parsed and written explicitly little-endian).
+struct TWaveFormat {
+  uint16_t wFormatTag = 0;
+  uint16_t nChannels = 0;
+  uint32_t nSamplesPerSec = 0;
+  uint32_t nAvgBytesPerSec = 0;
+  uint16_t nBlockAlign = 0;
+  uint16_t wBitsPerSample = 0;
+  uint16_t cbSize = 0;
+  uint16_t wValidBitsPerSample = 0;
+  uint32_t dwChannelMask = 0;
+  uint8_t SubFormat[16] = {};
+};
+
+// The two accepted sub-formats of the extensible format.
+extern const uint8_t SubFormatPcm[16];
+extern const uint8_t SubFormatIeeeFloat[16];
+
+// One open (or closed) WAV file. The caller owns it; the WAV functions fill and change it. Move-only;
+// a record that is still open when it is destroyed is closed (and, when writing, finished) then.
+struct TWavRecord {
+  std::unique_ptr<TChunkFile> Handle;  // null when closed
+  std::string ErrorMsg;                // message of the last failed open, create or close (<= 255 chars)
+  TWaveFormat Format;
+  uint8_t BytesPerSample = 0;  // nBlockAlign div nChannels
+  uint8_t PcmSubFormat = 0;    // extensible only: 1 integer PCM, 0 IEEE float; 0 for other tags
+  uint64_t DataOffset = 0;     // absolute file position of the first sample byte
+  uint32_t NumFrames = 0;      // whole frames in the data chunk (or up to the end of a cut file)
+  uint8_t Writing = 0;         // 1 for a file made by CreateWav
+  TChunkInfo DataChunk;        // written files: the open data chunk
+  TChunkInfo RiffChunk;        // written files: the open RIFF form
+  uint64_t TailStart = 0;      // read files: header of the first chunk after the data; 0 if none
+  uint64_t TailEnd = 0;        // read files: just after the last such chunk's data (its pad not counted)
+  uint32_t DataSize = 0;       // read files: bytes of sample data present
+
+  TWavRecord() = default;
+  ~TWavRecord();
+  TWavRecord(TWavRecord&& other) noexcept;
+  TWavRecord& operator=(TWavRecord&& other) noexcept;
+  TWavRecord(const TWavRecord&) = delete;
+  TWavRecord& operator=(const TWavRecord&) = delete;
+
+  bool IsOpen() const { return Handle != nullptr; }
+};
+
+// Opens a file for reading and checks its format. Any previous content of `rec` is closed and
+// cleared first. On failure the file is closed and the message is in rec.ErrorMsg. A data chunk that
+// runs past the end of the file is taken as ending there (a cut recording still opens).
+// While open, the file cannot be the output of CreateWav. Any thread; one record per thread.
+bool OpenWav(const std::string& fileName, TWavRecord& rec);
+
+// Creates an output with rec.Format (set by the caller, usually copied from the input) and an open
+// data chunk; DataOffset is 46, or 68 for the extensible format. Refused with "Create error", leaving
+// the file untouched, when the file is open as an input through OpenWav (same device and inode).
+bool CreateWav(const std::string& fileName, TWavRecord& rec);
+
+// Finishes (when writing: data size and RIFF size patched, pad bytes) and closes. True also when the
+// record was not open. A record that fails to finish is closed as well, with its message.
+bool CloseWav(TWavRecord& rec);
+
+// As CloseWav on the output, but first copies the input's trailing chunks (TailStart..TailEnd, as far
+// as the input really holds them) behind the output's data chunk. A failing copy is silent: the output
+// is then finished without them. The input stays open.
+bool CloseWavWithTail(TWavRecord& out, TWavRecord& in);
+
+// Reads `count` bytes of sample data at `position` bytes from DataOffset into `dest` (at least count
+// bytes). False with a message in `msg` unless exactly count bytes were read; the record stays open.
+bool ReadWavData(const TWavRecord& rec, void* dest, uint64_t position, uint32_t count, std::string& msg);
+
+// Writes `count` bytes from src + srcOffset at `position` bytes from DataOffset. False with a message
+// in `msg` unless exactly count bytes were written; the record stays open.
+bool WriteWavData(const TWavRecord& rec, const void* src, uint64_t position, uint32_t count, uint32_t srcOffset,
+                  std::string& msg);
+
+// "rate/bytes per sample/kind" of an accepted file, e.g. "44100/2/PCM" or "96000/4/IEEE".
+std::string WavFormatText(const TWavRecord& rec);
+// Playing time, whole seconds rounded half to even, as SecondsToHMS gives it.
+std::string WavDurationText(const TWavRecord& rec);
+// Hours:minutes:seconds, each at least two digits (3725 -> "01:02:05", 360000 -> "100:00:00").
+std::string SecondsToHMS(int32_t seconds);
+
+}  // namespace klarwell
