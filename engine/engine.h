@@ -1,0 +1,259 @@
+#pragma once
+
+// The click engine: finds the clicks of one block of audio and replaces the damaged samples.
+//
+// One TClickEngine serves one file. The driver calls, in this order:
+//   InitEngine once per file;
+//   per block, in file order: ReadBlock (or LoadBlock) at the block's first frame; AnalyseBlock with
+//   grid offset 0 and ProcessBlock on a worker thread; WriteBlock with the block's WriteSkip.
+// InitEngine, ReadBlock, LoadBlock and WriteBlock run on the driving thread, AnalyseBlock and
+// ProcessBlock on a worker; the two never overlap, so the object needs no lock. Different engines
+// share nothing and may run on different threads at the same time.
+//
+// All positions handed out (RegionStart, RepairStart, RepairEnd, LastRepaired, callback arguments)
+// are frame indices within the current block, 0 .. BlockFrames() - 1. Samples are in 16-bit units:
+// stored value x SampleScale(), full scale about +-32767 for every format.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "audio/WavFile.h"
+
+namespace klarwell {
+
+class TRegress;
+
+// Called after each analysed frame and channel: the frame's index, whether it is the left channel,
+// and its dB spectrum (FrameLen() / 2 values, valid during the call only).
+using TOnFrame = std::function<void(int32_t frameIndex, bool isLeft, const float* spectrumDb)>;
+// After LocateClick confirmed a click, before it is repaired.
+using TOnClickFound = std::function<void()>;
+// After every repair attempt, successful or not.
+using TOnClickRepaired = std::function<void()>;
+// A candidate region [first, last] that the search examined in detail; the samples are still
+// unrepaired during the call.
+using TOnClickRegion = std::function<void(bool isLeft, int32_t first, int32_t last)>;
+// The centre (frame index within the block) of a candidate frame that passed the width test.
+using TOnCandidate = std::function<void(int32_t position)>;
+
+// Thrown out of AnalyseBlock/ProcessBlock when the block's arithmetic raised an invalid operation,
+// a division by zero or an overflow. The message names the fault, e.g.
+// "Floating point error: division by zero".
+class TFloatingPointError : public std::runtime_error {
+ public:
+  explicit TFloatingPointError(const std::string& what) : std::runtime_error(what) {}
+};
+
+namespace detail {
+struct TEngineProbe;  // white-box access for the engine's own tests
+}
+
+class TClickEngine {
+ public:
+  // Lowest and highest sample rate the engine processes (Hz).
+  static constexpr uint32_t MinSampleRate = 8000;
+  static constexpr uint32_t MaxSampleRate = 192000;
+  // Analysis frames per block.
+  static constexpr int32_t MaxFrames = 1000;
+
+  TClickEngine();
+  ~TClickEngine();
+  TClickEngine(const TClickEngine&) = delete;
+  TClickEngine& operator=(const TClickEngine&) = delete;
+
+  // Derives every size from format's sample rate and allocates all buffers for the file (the
+  // previous file's buffers are released first). floorDb is the spectral floor in dB (the driver
+  // passes -120). False with a message in errorText ("Out of Memory", "Unsupported sample rate"; in
+  // the current language) when the buffers cannot be had or the rate lies outside 8000..192000 Hz.
+  // Driving thread.
+  bool InitEngine(const TWavRecord& format, int32_t floorDb, std::string& errorText);
+
+  // Reads BlockFrames() frames from frame `position` of the input into BlockBytes() and decodes them
+  // into LeftBuf (and RightBuf for stereo). On failure errorText holds the reader's message and the
+  // float buffers are left as they were. Driving thread.
+  bool ReadBlock(const TWavRecord& in, int32_t position, std::string& errorText);
+
+  // As ReadBlock, from frames already in memory: copies BlockFrames() frames (BlockFrames() x
+  // nBlockAlign bytes) from `frames` and decodes them. For hosts that read the file themselves.
+  void LoadBlock(const TWavRecord& format, const uint8_t* frames);
+
+  // Measures the spectral roughness of every analysis frame of the block (about 20 ms each, up to
+  // 1000 frames) in the left channel and, when isStereo, the right one. gridOffset (0, 1/3, 2/3)
+  // shifts every frame start by that fraction of the frame step. onFrame may be empty; an exception
+  // it throws leaves this call (the block is then abandoned). Throws TFloatingPointError on a
+  // floating-point fault. Worker thread.
+  void AnalyseBlock(bool isStereo, const TOnFrame& onFrame, float gridOffset);
+
+  // The pass loop: finds, locates and repairs clicks in both channels (left only for mono), and
+  // re-analyses and repeats while a pass changed stored data, at most maxPasses + 1 passes; passes
+  // receives the number run. shiftGrid moves the analysis grid by 1/3 frame step per pass. Returns
+  // the clicks counted in this block (those after WriteSkip()). Callbacks may be empty; an exception
+  // thrown by one leaves this call. Throws TFloatingPointError on a floating-point fault. Worker
+  // thread; AnalyseBlock must have run on the block first.
+  int32_t ProcessBlock(const TWavRecord& format, int32_t maxPasses, int32_t& passes, bool shiftGrid,
+                       const TOnFrame& onFrame, const TOnClickRepaired& onClickRepaired,
+                       const TOnClickFound& onClickFound, const TOnClickRegion& onClickRegion,
+                       const TOnCandidate& onCandidate);
+
+  // Writes BlockBytes() from frame `skip` to the end of the block at file frame position + skip of
+  // the output. False with the writer's message in errorText. Driving thread.
+  bool WriteBlock(const TWavRecord& out, int32_t position, int32_t skip, std::string& errorText);
+
+  // ---- The stages, in the order ProcessBlock runs them; public so that hosts and tests can drive
+  // them one by one. Worker thread.
+
+  // Starts a channel's scan along the roughness curve from its first frame.
+  void ResetScan() { ScanIndex_ = 0; }
+  // The next click candidate of the channel: true with pos (block frame) and RegionStart() set;
+  // false when the scan reached the end of the curve.
+  bool FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion& onClickRegion,
+                     const TOnCandidate& onCandidate);
+  // Decides whether the candidate at pos (inside the region starting at RegionStart()) is a click;
+  // true with RepairStart()/RepairEnd() set, RepairEnd() - RepairStart() >= 3.
+  bool LocateClick(bool isLeft, int32_t pos);
+  // Replaces samples RepairStart() + 1 .. RepairEnd() - 1 of the channel by a blend of forward and
+  // backward prediction, in the channel buffer and in BlockBytes(). True when the click was left
+  // alone because it lies too close to its region's edge, or when the stored bytes changed.
+  bool RepairClick(const TWavRecord& format, bool isLeft);
+
+  // ---- Sizes, valid after InitEngine (frames unless said otherwise).
+  int32_t BlockFrames() const { return BlockFrames_; }
+  int32_t OverlapFrames() const { return OverlapFrames_; }
+  int32_t RegionLen() const { return RegionLen_; }
+  int32_t ShortLen() const { return ShortLen_; }
+  int32_t HalfShortLen() const { return HalfShortLen_; }
+  int32_t FrameLen() const { return FrameLen_; }  // analysed points per frame (halved when Decimate)
+  bool Decimate() const { return Decimate_; }
+  int32_t LowCutBins() const { return LowCutBins_; }
+  int32_t HighCutBins() const { return HighCutBins_; }
+  int32_t TrainMin() const { return TrainMin_; }
+  int32_t TrainMax() const { return TrainMax_; }
+  int32_t TrainStep() const { return TrainStep_; }
+  int32_t FloorDb() const { return FloorDb_; }
+  double FloorPower() const { return FloorPower_; }
+  double RefPower() const { return RefPower_; }
+  double SampleScale() const { return SampleScale_; }
+  uint32_t SampleRate() const { return SampleRate_; }
+  uint32_t BlockAlign() const { return BlockAlign_; }
+
+  // Window tables (FrameLen(), ShortLen(), HalfShortLen() points).
+  const float* WindowLong() const { return WindowLong_.data(); }
+  const float* WindowShort() const { return WindowShort_.data(); }
+  const float* WindowTiny() const { return WindowTiny_.data(); }
+
+  // ---- Block buffers: BlockFrames() frames / floats each. Read them only while no worker runs, or
+  // from inside a callback. Tests and hosts may fill the channel buffers through the mutable ones.
+  const uint8_t* BlockBytes() const { return BlockBytes_.data(); }
+  const float* LeftBuf() const { return LeftBuf_.data(); }
+  const float* RightBuf() const { return RightBuf_.data(); }
+  const float* TraceBuf() const { return TraceBuf_.data(); }
+  float* LeftBuf() { return LeftBuf_.data(); }
+  float* RightBuf() { return RightBuf_.data(); }
+
+  // ---- The last analysis (Frames: FrameCount() entries).
+  int32_t FrameCount() const { return FrameCount_; }
+  float FrameCentre(int32_t frame) const { return FrameCentre_[frame]; }
+  float FrameLevel(bool isLeft, int32_t frame) const { return FrameLevel_[isLeft ? 0 : 1][frame]; }
+  float SmoothLevel(bool isLeft, int32_t frame) const { return SmoothLevel_[isLeft ? 0 : 1][frame]; }
+
+  // ---- Shared click state (block frames).
+  int32_t RegionStart() const { return RegionStart_; }
+  int32_t RepairStart() const { return RepairStart_; }
+  int32_t RepairEnd() const { return RepairEnd_; }
+  int32_t LastRepaired() const { return LastRepaired_; }  // -1 when nothing was written this block
+  // Frames at the start of the block that the previous block already wrote. Set by the driver
+  // before ProcessBlock; clicks at or before it are repaired but not counted.
+  int32_t WriteSkip() const { return WriteSkip_; }
+  void SetWriteSkip(int32_t frames) { WriteSkip_ = frames; }
+
+  // ---- For a host's click list, valid inside OnClickFound/OnClickRepaired.
+  int32_t CurrentPass() const { return CurrentPass_; }          // 0-based pass of the block
+  bool CurrentIsLeft() const { return CurrentIsLeft_; }         // the click's channel is the left one
+  bool LastRepairChanged() const { return LastRepairChanged_; } // the last RepairClick returned true
+  bool LastClickCounted() const { return LastClickCounted_; }   // position > WriteSkip()
+
+ private:
+  friend struct detail::TEngineProbe;
+
+  // Stage internals (one file each: Analysis.cpp, CandidateSearch.cpp, ClickLocation.cpp,
+  // ClickRepair.cpp).
+  void AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float gridOffset);
+  double FrameRoughness(const float* x, int32_t start);
+  float TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work);
+  int32_t PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf, int32_t& rf) const;
+  bool ToneTest(const float* x, int32_t a, int32_t b, double factor, int32_t pos, int32_t lf, int32_t rf);
+
+  float* Channel(bool isLeft) { return isLeft ? LeftBuf_.data() : RightBuf_.data(); }
+
+  // Sizes.
+  uint32_t SampleRate_ = 0;
+  uint32_t BlockAlign_ = 0;
+  int32_t BlockFrames_ = 0;
+  int32_t OverlapFrames_ = 0;
+  int32_t RegionLen_ = 0;
+  int32_t ShortLen_ = 0;
+  int32_t HalfShortLen_ = 0;
+  int32_t FrameLen_ = 0;
+  bool Decimate_ = false;
+  int32_t LowCutBins_ = 30;
+  int32_t HighCutBins_ = 30;
+  int32_t TrainMin_ = 0;
+  int32_t TrainMax_ = 0;
+  int32_t TrainStep_ = 0;
+  int32_t FloorDb_ = -120;
+  double FloorPower_ = 0;
+  double RefPower_ = 0;
+  double SampleScale_ = 0;
+
+  // Block buffers.
+  std::vector<uint8_t> BlockBytes_;
+  std::vector<float> LeftBuf_, RightBuf_, TraceBuf_;
+
+  // Window tables.
+  std::vector<float> WindowLong_, WindowShort_, WindowTiny_;
+
+  // Analysis results.
+  int32_t FrameCount_ = 0;
+  std::vector<float> FrameCentre_;
+  std::vector<float> FrameLevel_[2];
+  std::vector<float> SmoothLevel_[2];
+
+  // Work buffers, sized once per file.
+  std::vector<float> FrameWork_;     // one frame's samples, then its transform (FrameLen + 2)
+  std::vector<float> Spectrum_;      // one frame's dB spectrum (FrameLen / 2)
+  std::vector<float> Flat_;          // the detrended spectrum and its inverse (FrameLen + 2)
+  std::vector<float> CepRe_, CepIm_, CepMag_;  // its spectrum (FrameLen / 4 each)
+  std::vector<float> ShortWork_;     // ShortLen + 2
+  std::vector<float> TinyWork_;      // HalfShortLen + 2
+  std::vector<float> WindowSpectrum_;  // ShortLen / 2
+  std::vector<float> Scratch_;       // a copy of samples under test (up to BlockFrames + 1)
+  std::vector<float> Scratch2_;      // a second copy (BlockFrames + 1)
+  std::vector<double> Envelope_;     // energy envelope values (BlockFrames + 1)
+  std::vector<double> Robust_;       // robust-mean work (BlockFrames + 1)
+  std::vector<int32_t> Extrema_;     // extremum positions (1000)
+  std::vector<int32_t> Maxima_;      // kept maxima
+  std::vector<int32_t> FeetLeft_, FeetRight_;
+  std::vector<double> Training_;     // TrainMax + 1
+  std::vector<double> Prediction_;   // 2 x RegionLen / 3 + 2
+  std::vector<float> Forward_, Blend_;  // RegionLen / 3 + 1
+  std::unique_ptr<TRegress> Roughness_;  // sliding 60-bin window, capacity 121
+  std::unique_ptr<TRegress> Fit_;        // single line fits, capacity max(FrameLen, RegionLen) + 2
+
+  // Scan and click state.
+  int32_t ScanIndex_ = 0;
+  int32_t RegionStart_ = 0;
+  int32_t RepairStart_ = 0;
+  int32_t RepairEnd_ = 0;
+  int32_t LastRepaired_ = -1;
+  int32_t WriteSkip_ = 0;
+  int32_t CurrentPass_ = 0;
+  bool CurrentIsLeft_ = true;
+  bool LastRepairChanged_ = false;
+  bool LastClickCounted_ = false;
+};
+
+}  // namespace klarwell
