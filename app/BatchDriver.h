@@ -30,6 +30,13 @@ bool OutputSettingsUsable(const TOutputSettings& settings);
 // (exponent form beyond), with the given decimal separator.
 std::string FormatClicksPerSec(double value, char decimalPoint);
 
+// The status texts of a file's road, in the current language.
+enum class TDriverStatus { Open, CreateFile, Initialize, Running, Cancelled, Done };
+std::string DriverStatusText(TDriverStatus status);
+
+// The message shown when neither a suffix nor an output directory is usable.
+std::string MissingOutputText();
+
 // One repair that the click engine confirmed, in processing order (for the command line's click list).
 struct TRepairRecord {
   int Channel = 0;       // 0 left, 1 right

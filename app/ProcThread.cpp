@@ -1,0 +1,77 @@
+#include "app/ProcThread.h"
+
+#include <chrono>
+#include <thread>
+
+#include "audio/WavFile.h"
+
+namespace klarwell {
+
+void TProcThread::SynchronizeRepaired() {
+  if (!OnClickRepaired) return;
+  std::unique_lock lock(mutex_);
+  callPending_ = true;
+  callError_ = nullptr;
+  wake_.notify_all();
+  wake_.wait(lock, [this] { return !callPending_; });
+  if (callError_) std::rethrow_exception(callError_);
+}
+
+void TProcThread::Execute() {
+  ErrorText.clear();
+  try {
+    const bool stereo = reader_.Format.nChannels == 2;
+    engine_.AnalyseBlock(stereo, OnFrame, 0.0f);
+    TOnClickRepaired repaired;
+    if (OnClickRepaired) repaired = [this] { SynchronizeRepaired(); };
+    ClickCount = engine_.ProcessBlock(reader_, MaxPasses, Passes, true, OnFrame, repaired, TOnClickFound(),
+                                      OnClickRegion, TOnCandidate());
+  } catch (const TCancelled&) {
+    // The user cancelled: the block ends silently; the driver sees the flag.
+  } catch (const std::exception& e) {
+    ErrorText = std::string(e.what()) + " FilePos: " + std::to_string(position_);
+  } catch (...) {
+    ErrorText = "Unknown error FilePos: " + std::to_string(position_);
+  }
+  std::lock_guard lock(mutex_);
+  finished_ = true;
+  wake_.notify_all();
+}
+
+void TProcThread::Run(const std::function<void()>& idle, int idleMs) {
+  {
+    std::lock_guard lock(mutex_);
+    finished_ = false;
+    callPending_ = false;
+  }
+  std::thread worker([this] { Execute(); });
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait_for(lock, std::chrono::milliseconds(idleMs), [this] { return finished_ || callPending_; });
+    if (callPending_) {
+      // Run the handler on this thread while the worker waits for it.
+      lock.unlock();
+      std::exception_ptr error;
+      try {
+        OnClickRepaired();
+      } catch (...) {
+        error = std::current_exception();
+      }
+      lock.lock();
+      callError_ = error;
+      callPending_ = false;
+      wake_.notify_all();
+      continue;
+    }
+    if (finished_) break;
+    if (idle) {
+      lock.unlock();
+      idle();
+      lock.lock();
+    }
+  }
+  lock.unlock();
+  worker.join();
+}
+
+}  // namespace klarwell

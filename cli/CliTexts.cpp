@@ -1,0 +1,51 @@
+#include "cli/CliTexts.h"
+
+namespace klarwell::cli {
+
+namespace {
+
+const TTextPair kTexts[kCliTextCount] = {
+    {"Datei", "File"},
+    {"Status", "Status"},
+    {"Format", "Format"},
+    {"Länge", "Length"},
+    {"Klicks", "Clicks"},
+    {"Klicks/sek", "Clicks/sec"},
+    {"Zeit", "Time"},
+    {"Aufruf: klarwell-cli [OPTION]... DATEI...", "Usage: klarwell-cli [OPTION]... FILE..."},
+    {"Entfernt Knackser aus WAV-Dateien digitalisierter Schallplatten und schreibt von jeder DATEI\n"
+     "eine reparierte Kopie. Nur die Knackser werden ersetzt, alle anderen Samples bleiben unverändert.\n"
+     "\n"
+     "  -s, --suffix=TEXT    Dateisuffix der Ausgabe (Vorgabe \" #kw2\"; leer: keins)\n"
+     "  -o, --outdir=VERZ    Ausgabeverzeichnis (Vorgabe: neben der Eingabe)\n"
+     "  -j, --jobs=N         so viele Dateien gleichzeitig (Vorgabe: Anzahl der Prozessoren)\n"
+     "      --json          je Datei ein JSON-Objekt in einer Zeile statt der Tabelle\n"
+     "  -q, --quiet          keine Fortschrittsanzeige\n"
+     "  -h, --help           diese Hilfe\n"
+     "  -V, --version        Version\n"
+     "\n"
+     "Ende: 0 wenn jede Datei fertig ist, 1 wenn nicht, 2 bei falschem Aufruf, 130 nach Abbruch.\n",
+     "Removes clicks from WAV files of digitised vinyl and writes a repaired copy of each FILE.\n"
+     "Only the clicks are replaced; every other sample stays as it was.\n"
+     "\n"
+     "  -s, --suffix=TEXT    output file suffix (default \" #kw2\"; empty: none)\n"
+     "  -o, --outdir=DIR     output directory (default: beside the input)\n"
+     "  -j, --jobs=N         files processed at once (default: the number of processors)\n"
+     "      --json          one JSON object per file per line instead of the table\n"
+     "  -q, --quiet          no progress display\n"
+     "  -h, --help           this help\n"
+     "  -V, --version        version\n"
+     "\n"
+     "Exit status: 0 when every file is done, 1 when any is not, 2 for a wrong call, 130 after a cancel.\n"},
+    {"Ungültige Anzahl gleichzeitiger Dateien: ", "Invalid number of jobs: "},
+    {"Unbekannte Option: ", "Unknown option: "},
+    {"Keine Datei angegeben.", "No file given."},
+    {"Mehr mit: klarwell-cli --help", "Try: klarwell-cli --help"},
+    {"verbleibend", "remaining"},
+};
+
+}  // namespace
+
+const char* CliText(TCliText key) { return Text(kTexts[key]); }
+
+}  // namespace klarwell::cli

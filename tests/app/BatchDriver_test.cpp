@@ -1,0 +1,306 @@
+// The road of one file through the batch driver: naming, status texts, block stepping, failures
+// that must leave no output behind and an input that must stay as it was.
+
+#include "app/BatchDriver.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "audio/LangText.h"
+#include "audio/WavFile.h"
+#include "tests/support/SignalGen.h"
+#include "tests/support/SignalWav.h"
+#include "tests/support/TestPaths.h"
+
+namespace klarwell {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FileExists;
+using test::ReadFileBytes;
+
+class TempDir {
+ public:
+  TempDir() : path_(test::MakeTempDir()) {}
+  ~TempDir() { fs::remove_all(path_); }
+  const std::string& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// Records everything the driver reports.
+class TRecorder : public TDriverObserver {
+ public:
+  std::vector<std::string> Statuses;
+  std::vector<std::pair<int64_t, int32_t>> Blocks;
+  std::vector<std::pair<float, float>> Density;
+  std::vector<TRepairRecord> Repairs;
+  std::map<int, std::string> Cells;
+  std::function<void()> OnBlock;
+  std::function<void()> OnFrame;
+
+  void Status(const std::string& text) override { Statuses.push_back(text); }
+  void Cell(int column, const std::string& text) override { Cells[column] = text; }
+  void DensityPoint(float x, float y) override { Density.push_back({x, y}); }
+  void BlockDone(int64_t position, int32_t clicks) override {
+    Blocks.push_back({position, clicks});
+    if (OnBlock) OnBlock();
+  }
+  void Frame() override {
+    if (OnFrame) OnFrame();
+  }
+  void Repair(const TRepairRecord& r) override { Repairs.push_back(r); }
+};
+
+TFileResult Run(const std::string& path, TDriverObserver& obs, const TOutputSettings& settings = {}) {
+  std::atomic<bool> cancel{false};
+  return ProcessFile(path, settings, obs, cancel);
+}
+
+class BatchDriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetLanguage(TLanguage::English); }
+  void TearDown() override { SetLanguage(TLanguage::English); }
+};
+
+TEST_F(BatchDriverTest, OutputNamesReplaceTheExtensionAndHonourTheDirectory) {
+  TempDir dir;
+  struct Case {
+    std::string input, suffix, outDir, expected;
+  } cases[] = {
+      {"/rec/song.wav", " #kw2", "", "/rec/song #kw2.wav"},
+      {"/rec/song", " #kw2", "", "/rec/song #kw2.wav"},                      // no extension: appended
+      {"/rec/side a.x.wav", " #kw2", "", "/rec/side a.x #kw2.wav"},          // only the last dot counts
+      {"/rec.d/song", " #kw2", "", "/rec.d/song #kw2.wav"},                  // a dot in a folder is no extension
+      {"/rec/song.wav", " #kw2", dir.Path(), dir.Path() + "/song #kw2.wav"},
+      {"/rec/song.wav", "", dir.Path(), dir.Path() + "/song.wav"},            // empty suffix keeps the name
+      {"/rec/song.wav", "   ", dir.Path(), dir.Path() + "/song.wav"},         // blank counts as empty
+      {"/rec/song.wav", " #kw2", dir.Path() + "/", dir.Path() + "//song #kw2.wav"},  // used as typed
+      {"/rec/song.wav", "_x", "/no/such/dir", "/rec/song_x.wav"},             // a missing folder is ignored
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(OutputFileName(c.input, {c.suffix, c.outDir}), c.expected) << c.input << " [" << c.suffix << "]";
+  }
+  EXPECT_TRUE(OutputSettingsUsable({" #kw2", ""}));
+  EXPECT_TRUE(OutputSettingsUsable({"", dir.Path()}));
+  EXPECT_FALSE(OutputSettingsUsable({"  ", "/no/such/dir"}));
+}
+
+TEST_F(BatchDriverTest, ClicksPerSecondHasTwoDecimalsFiveDigitsAndTheLocaleSeparator) {
+  struct Case {
+    double value;
+    char point;
+    const char* expected;
+  } cases[] = {
+      {1.25, '.', "1.25"},  {1.25, ',', "1,25"},       {0.0, '.', "0.00"},        {0.005, '.', "0.01"},
+      {2.0 / 3, '.', "0.67"}, {1234.567, '.', "1234.60"}, {12345.678, ',', "12346,00"}, {123456.0, '.', "1.2346E5"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FormatClicksPerSec(c.value, c.point), c.expected) << c.value;
+}
+
+TEST_F(BatchDriverTest, ShortFileIsOneBlockWithOneDensityPointAndAFullOutput) {
+  TempDir dir;
+  const std::string in = dir / "short.wav";
+  test::TSignal s = test::MakeMusic(1.5, 44100, 2, 1);
+  ASSERT_TRUE(test::WriteSignalWav(in, s, 2, false));
+  const std::string before = ReadFileBytes(in);
+
+  TRecorder rec;
+  TFileResult r = Run(in, rec);
+  EXPECT_EQ(r.Outcome, TFileOutcome::Done) << r.Status;
+  EXPECT_EQ(rec.Statuses, (std::vector<std::string>{"open", "create file", "initialize", "running", "done"}));
+  ASSERT_EQ(rec.Blocks.size(), 1u);
+  EXPECT_EQ(rec.Blocks[0].first, 0);
+  EXPECT_EQ(rec.Density.size(), 1u);
+  EXPECT_EQ(r.OutputPath, dir / "short #kw2.wav");
+  EXPECT_EQ(ReadFileBytes(in), before);
+
+  TWavRecord out;
+  ASSERT_TRUE(OpenWav(r.OutputPath, out));
+  EXPECT_EQ(out.NumFrames, s.Frames());
+  EXPECT_EQ(rec.Cells[4], std::to_string(r.Clicks));
+  EXPECT_FALSE(rec.Cells[6].empty());
+}
+
+TEST_F(BatchDriverTest, BlockEndingOneFrameBeforeTheEndIsFollowedByOneMovedBack) {
+  TempDir dir;
+  const std::string in = dir / "edge.wav";
+  // 44.1 kHz: blocks of 88200 frames stepping by 83790. With 88201 frames the first block ends one
+  // frame before the end, so a second block follows, moved back to frame 1.
+  test::TSignal s = test::MakeNoise(88201.0 / 44100, 44100, 1, 300.0, 3000.0, 5);
+  s.Channels[0].resize(88201);
+  ASSERT_TRUE(test::WriteSignalWav(in, s, 2, false));
+  TRecorder rec;
+  TFileResult r = Run(in, rec);
+  ASSERT_EQ(r.Outcome, TFileOutcome::Done) << r.Status;
+  ASSERT_EQ(rec.Blocks.size(), 2u);
+  EXPECT_EQ(rec.Blocks[0].first, 0);
+  EXPECT_EQ(rec.Blocks[1].first, 1);
+  TWavRecord out;
+  ASSERT_TRUE(OpenWav(r.OutputPath, out));
+  EXPECT_EQ(out.NumFrames, 88201u);
+  // Noise without clicks comes back unchanged, byte for byte, header and all.
+  EXPECT_EQ(ReadFileBytes(r.OutputPath), ReadFileBytes(in));
+}
+
+TEST_F(BatchDriverTest, LongerFileStepsByBlockMinusOverlapAndEndsAtTheLastFrame) {
+  TempDir dir;
+  const std::string in = dir / "long.wav";
+  test::TSignal s = test::MakeNoise(7.3, 44100, 2, 200.0, 2000.0, 9);
+  ASSERT_TRUE(test::WriteSignalWav(in, s, 2, false));
+  TRecorder rec;
+  TFileResult r = Run(in, rec);
+  ASSERT_EQ(r.Outcome, TFileOutcome::Done) << r.Status;
+  const int64_t frames = s.Frames();
+  std::vector<int64_t> expected;
+  for (int64_t p = 0;; p += 83790) {
+    if (p + 88200 > frames) p = frames - 88200;
+    expected.push_back(p);
+    if (p + 88200 >= frames) break;
+  }
+  std::vector<int64_t> got;
+  for (auto& b : rec.Blocks) got.push_back(b.first);
+  EXPECT_EQ(got, expected);
+  ASSERT_EQ(rec.Density.size(), expected.size());
+  EXPECT_FLOAT_EQ(rec.Density[1].first, static_cast<float>(83790.0 / 44100 / 60));
+}
+
+TEST_F(BatchDriverTest, OutputOntoTheInputItselfFailsAtCreateAndLeavesTheInput) {
+  TempDir dir;
+  const std::string in = dir / "take.wav";
+  ASSERT_TRUE(test::WriteSignalWav(in, test::MakeMusic(0.5, 44100, 2, 3), 2, false));
+  const std::string before = ReadFileBytes(in);
+  TRecorder rec;
+  TFileResult r = Run(in, rec, {"", dir.Path()});
+  EXPECT_EQ(r.Outcome, TFileOutcome::Failed);
+  EXPECT_EQ(r.Status, "Create error");
+  EXPECT_EQ(ReadFileBytes(in), before);
+}
+
+TEST_F(BatchDriverTest, UnreadableInputGivesTheOpenMessageAndNoOutput) {
+  TempDir dir;
+  const std::string in = dir / "junk.wav";
+  std::ofstream(in) << "this is not a wave file at all";
+  TRecorder rec;
+  TFileResult r = Run(in, rec);
+  EXPECT_EQ(r.Outcome, TFileOutcome::Failed);
+  EXPECT_EQ(r.Status, "No Wav file");
+  EXPECT_FALSE(FileExists(dir / "junk #kw2.wav"));
+  EXPECT_EQ(Run(dir / "missing.wav", rec).Status, "Open error");
+}
+
+TEST_F(BatchDriverTest, InputCutDuringTheRunFailsThatFileOnlyAndDeletesItsOutput) {
+  TempDir dir;
+  const std::string in = dir / "shrinks.wav";
+  ASSERT_TRUE(test::WriteSignalWav(in, test::MakeNoise(5.0, 44100, 2, 200.0, 2000.0, 4), 2, false));
+  TRecorder rec;
+  rec.OnBlock = [&] { ASSERT_EQ(::truncate(in.c_str(), 1000), 0); };
+  TFileResult r = Run(in, rec);
+  EXPECT_EQ(r.Outcome, TFileOutcome::Failed);
+  EXPECT_EQ(r.Status, "Faild to read data");
+  EXPECT_FALSE(FileExists(dir / "shrinks #kw2.wav"));
+
+  // The next file is processed as usual.
+  const std::string next = dir / "next.wav";
+  ASSERT_TRUE(test::WriteSignalWav(next, test::MakeNoise(1.0, 44100, 1, 200.0, 2000.0, 4), 2, false));
+  TRecorder rec2;
+  EXPECT_EQ(Run(next, rec2).Outcome, TFileOutcome::Done);
+}
+
+TEST_F(BatchDriverTest, CancelDuringABlockEndsCancelledWithoutOutput) {
+  TempDir dir;
+  const std::string in = dir / "cancel.wav";
+  ASSERT_TRUE(test::WriteSignalWav(in, test::MakeMusic(5.0, 44100, 2, 8), 2, false));
+  const std::string before = ReadFileBytes(in);
+  std::atomic<bool> cancel{false};
+  TRecorder rec;
+  int frames = 0;
+  rec.OnFrame = [&] {
+    if (++frames == 50) cancel = true;
+  };
+  TFileResult r = ProcessFile(in, {}, rec, cancel);
+  EXPECT_EQ(r.Outcome, TFileOutcome::Cancelled);
+  EXPECT_EQ(r.Status, "cancelled");
+  EXPECT_TRUE(rec.Blocks.empty());
+  EXPECT_FALSE(FileExists(dir / "cancel #kw2.wav"));
+  EXPECT_EQ(ReadFileBytes(in), before);
+}
+
+TEST_F(BatchDriverTest, SecondRunOverwritesTheOutput) {
+  TempDir dir;
+  const std::string in = dir / "again.wav";
+  ASSERT_TRUE(test::WriteSignalWav(in, test::MakeMusic(1.0, 44100, 2, 2), 2, false));
+  std::ofstream(dir / "again #kw2.wav") << "stale";
+  TRecorder rec;
+  TFileResult r = Run(in, rec);
+  ASSERT_EQ(r.Outcome, TFileOutcome::Done);
+  TWavRecord out;
+  EXPECT_TRUE(OpenWav(r.OutputPath, out));
+}
+
+TEST_F(BatchDriverTest, StatusTextsFollowTheLanguage) {
+  SetLanguage(TLanguage::German);
+  TempDir dir;
+  const std::string in = dir / "de.wav";
+  ASSERT_TRUE(test::WriteSignalWav(in, test::MakeNoise(0.5, 44100, 1, 100.0, 2000.0, 1), 2, false));
+  TRecorder rec;
+  Run(in, rec);
+  EXPECT_EQ(rec.Statuses, (std::vector<std::string>{"öffne", "erzeuge Datei", "initialisiere", "läuft", "fertig"}));
+  EXPECT_EQ(Run(dir / "missing.wav", rec).Status, "Fehler beim Öffnen");
+  EXPECT_EQ(MissingOutputText(), "Es muß ein Dateisuffix oder ein Ausgabeverzeichnis angegeben werden.");
+}
+
+// Every supported format: the output keeps the input's header and trailing chunks, and differs
+// from the input only inside the reported repairs; counted repairs add up to the click total.
+TEST_F(BatchDriverTest, OutputsDifferFromInputsOnlyInsideReportedRepairs) {
+  struct Format {
+    int bytes;
+    bool isFloat;
+    int channels;
+  } formats[] = {{1, false, 2}, {2, false, 2}, {2, false, 1}, {3, false, 2}, {4, false, 1}, {4, true, 2}};
+  for (const Format& f : formats) {
+    SCOPED_TRACE(testing::Message() << f.bytes << " bytes, float " << f.isFloat << ", " << f.channels << " ch");
+    TempDir dir;
+    const std::string in = dir / "clicks.wav";
+    test::TSignal s = test::MakeMusic(3.0, 44100, f.channels, 11);
+    test::AddClicks(s, 8, 4, 40, 4410, 12);
+    ASSERT_TRUE(test::WriteSignalWav(in, s, f.bytes, f.isFloat));
+    const std::string before = ReadFileBytes(in);
+    TRecorder rec;
+    TFileResult r = Run(in, rec);
+    ASSERT_EQ(r.Outcome, TFileOutcome::Done) << r.Status;
+    EXPECT_EQ(ReadFileBytes(in), before);
+    const std::string after = ReadFileBytes(r.OutputPath);
+    ASSERT_EQ(after.size(), before.size());
+
+    int counted = 0;
+    for (const TRepairRecord& rep : rec.Repairs) counted += rep.Counted;
+    EXPECT_EQ(counted, r.Clicks);
+
+    TWavRecord probe;
+    ASSERT_TRUE(OpenWav(in, probe));
+    const size_t dataOffset = probe.DataOffset, align = probe.Format.nBlockAlign;
+    const size_t width = probe.BytesPerSample;
+    EXPECT_EQ(after.substr(0, dataOffset), before.substr(0, dataOffset));
+    for (size_t byte = dataOffset; byte < before.size(); ++byte) {
+      if (before[byte] == after[byte]) continue;
+      const size_t frame = (byte - dataOffset) / align;
+      const int channel = static_cast<int>(((byte - dataOffset) % align) / width);
+      bool inside = false;
+      for (const TRepairRecord& rep : rec.Repairs)
+        inside |= rep.Channel == channel && static_cast<int64_t>(frame) >= rep.First &&
+                  static_cast<int64_t>(frame) <= rep.Last;
+      ASSERT_TRUE(inside) << "byte " << byte << " (frame " << frame << ", channel " << channel
+                          << ") changed outside every repair";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace klarwell
