@@ -1,0 +1,437 @@
+#include "audio/WavFile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <utility>
+
+#include "audio/LangText.h"
+
+namespace klarwell {
+
+const uint8_t SubFormatPcm[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                  0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+const uint8_t SubFormatIeeeFloat[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                        0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+namespace detail {
+namespace {
+
+enum TWavMsg {
+  MsgOpenError,
+  MsgNoWavFile,
+  MsgFormatNotFound,
+  MsgCannotReadFormat,
+  MsgCannotFindData,
+  MsgUnsupportedFormat,
+  MsgUnsupportedChannels,
+  MsgNoData,
+  MsgCreateError,
+  MsgCreateWave,
+  MsgCreateFmt,
+  MsgWriteFmt,
+  MsgAscendFmt,
+  MsgCreateData,
+  MsgAscendData,
+  MsgAscendWave,
+  MsgSeek,
+  MsgRead,
+  MsgWrite,
+  MsgCount
+};
+
+const TTextPair WavMessages[MsgCount] = {
+    {"Fehler beim Öffnen", "Open error"},
+    {"Keine Wav-Riff-Datei", "No Wav file"},
+    {"Keine Format gefunden", "Format not found"},
+    {"Kann Format nicht lesen", "Cannot read format"},
+    {"Kann Data nicht finden", "Cannot find data"},
+    {"Nicht unterstütztes Format", "Unsupported format"},
+    {"Nicht unterstützte Kanalanzahl", "Unsupported nr. of channels"},
+    {"Keine Daten vorhanden", "No Data"},
+    {"Fehler beim Anlegen", "Create error"},
+    {"Fehler beim chunk WAVE anlegen", "Cannot create WAVE chunk"},
+    {"Fehler beim chunk FMT anlegen", "Cannot create FMT chunk"},
+    {"Fehler beim Format schreiben", "Error writing FMT chunk"},
+    {"Fehler bei FMT Ascend", "Error ascending FMT chunk"},
+    {"Fehler bei DATA chunk", "Cannot create DATA chunk"},
+    {"Fehler bei DATA Ascend", "Error ascending DATA chunk"},
+    {"Fehler bei RIFF Ascend", "Error ascending WAVE chunk"},
+    {"Fehler beim Dateiposition setzen", "Failed to seek to pos"},
+    {"Fehler beim lesen der Daten", "Faild to read data"},
+    {"Fehler beim schreiben der Daten", "Faild to write data"},
+};
+
+constexpr size_t MaxMessageLength = 255;
+// The trailing chunks are copied in pieces of this size: their claimed length never sizes a buffer.
+constexpr uint64_t TailPieceBytes = 64 * 1024;
+
+constexpr uint32_t IdRiff = MakeFourCC('R', 'I', 'F', 'F');
+constexpr uint32_t IdWave = MakeFourCC('W', 'A', 'V', 'E');
+constexpr uint32_t IdFmt = MakeFourCC('f', 'm', 't', ' ');
+constexpr uint32_t IdData = MakeFourCC('d', 'a', 't', 'a');
+
+std::string Message(TWavMsg key) {
+  std::string text = Text(WavMessages[key]);
+  if (text.size() > MaxMessageLength) text.resize(MaxMessageLength);
+  return text;
+}
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+void Put16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// Offsets 0..17 of the format block.
+void ParseBase(const uint8_t* p, TWaveFormat& f) {
+  f.wFormatTag = Le16(p);
+  f.nChannels = Le16(p + 2);
+  f.nSamplesPerSec = Le32(p + 4);
+  f.nAvgBytesPerSec = Le32(p + 8);
+  f.nBlockAlign = Le16(p + 12);
+  f.wBitsPerSample = Le16(p + 14);
+  f.cbSize = Le16(p + 16);
+}
+
+// Offsets 18..39 of the format block.
+void ParseExtension(const uint8_t* p, TWaveFormat& f) {
+  f.wValidBitsPerSample = Le16(p);
+  f.dwChannelMask = Le32(p + 2);
+  std::memcpy(f.SubFormat, p + 6, 16);
+}
+
+void Serialise(const TWaveFormat& f, uint8_t* p) {
+  Put16(p, f.wFormatTag);
+  Put16(p + 2, f.nChannels);
+  Put32(p + 4, f.nSamplesPerSec);
+  Put32(p + 8, f.nAvgBytesPerSec);
+  Put16(p + 12, f.nBlockAlign);
+  Put16(p + 14, f.wBitsPerSample);
+  Put16(p + 16, f.cbSize);
+  Put16(p + 18, f.wValidBitsPerSample);
+  Put32(p + 20, f.dwChannelMask);
+  std::memcpy(p + 24, f.SubFormat, 16);
+}
+
+// Empties every field but the handle, which the caller has closed already.
+void ClearFields(TWavRecord& rec) {
+  rec.ErrorMsg.clear();
+  rec.Format = TWaveFormat{};
+  rec.BytesPerSample = 0;
+  rec.PcmSubFormat = 0;
+  rec.DataOffset = 0;
+  rec.NumFrames = 0;
+  rec.Writing = 0;
+  rec.DataChunk = TChunkInfo{};
+  rec.RiffChunk = TChunkInfo{};
+  rec.TailStart = 0;
+  rec.TailEnd = 0;
+  rec.DataSize = 0;
+}
+
+bool Fail(TWavRecord& rec, TWavMsg key) {
+  rec.Handle.reset();
+  rec.ErrorMsg = Message(key);
+  return false;
+}
+
+// Whether the checked format is one the codec handles; sets PcmSubFormat for the extensible form.
+bool FormatAccepted(TWavRecord& rec, unsigned bytesPerSample) {
+  const TWaveFormat& f = rec.Format;
+  if (f.nSamplesPerSec == 0) return false;
+  switch (f.wFormatTag) {
+    case WaveFormatPcm:
+      return bytesPerSample >= 1 && bytesPerSample <= 4;
+    case WaveFormatIeeeFloat:
+      return bytesPerSample == 4;
+    case WaveFormatExtensible:
+      if (std::memcmp(f.SubFormat, SubFormatPcm, 16) == 0 && bytesPerSample >= 1 && bytesPerSample <= 4) {
+        rec.PcmSubFormat = 1;
+        return true;
+      }
+      if (std::memcmp(f.SubFormat, SubFormatIeeeFloat, 16) == 0 && bytesPerSample == 4) {
+        rec.PcmSubFormat = 0;
+        return true;
+      }
+      return false;
+    default:
+      return false;
+  }
+}
+
+// Copies the input's trailing chunks to the output's current position (just after its finished data
+// chunk). All or nothing: a piece that cannot be read or written takes back what was copied.
+void CopyTail(TWavRecord& out, TWavRecord& in) {
+  if (!in.IsOpen() || in.TailStart == 0 || in.TailEnd <= in.TailStart) return;
+  uint64_t inSize = in.Handle->FileSize();
+  if (in.TailStart >= inSize) return;
+  // Only what the input really holds now, whatever its headers claimed.
+  uint64_t length = std::min(in.TailEnd, inSize) - in.TailStart;
+  uint64_t tailPos = out.Handle->Position();
+  // The RIFF size must still fit its 32-bit field afterwards.
+  if (tailPos < out.RiffChunk.DataOffset ||
+      tailPos - out.RiffChunk.DataOffset + length + 1 > std::numeric_limits<uint32_t>::max())
+    return;
+  size_t bufferBytes = static_cast<size_t>(std::min(length, TailPieceBytes));
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[bufferBytes]);
+  if (!buffer) return;
+  if (!in.Handle->Seek(in.TailStart)) return;
+  uint64_t copied = 0;
+  while (copied < length) {
+    uint64_t piece = std::min<uint64_t>(length - copied, bufferBytes);
+    if (in.Handle->Read(buffer.get(), piece) != static_cast<int64_t>(piece) ||
+        out.Handle->Write(buffer.get(), piece) != static_cast<int64_t>(piece)) {
+      out.Handle->Truncate(tailPos);
+      out.Handle->Seek(tailPos);
+      return;
+    }
+    copied += piece;
+  }
+}
+
+// Finishes and closes a record; with `in`, the input's trailing chunks go between data and RIFF end.
+bool Finish(TWavRecord& out, TWavRecord* in) {
+  if (!out.IsOpen()) return true;
+  if (out.Writing == 1) {
+    if (!out.Handle->Ascend(out.DataChunk)) return Fail(out, MsgAscendData);
+    if (in != nullptr) CopyTail(out, *in);
+    if (!out.Handle->Ascend(out.RiffChunk)) return Fail(out, MsgAscendWave);
+  }
+  out.Handle.reset();
+  return true;
+}
+
+}  // namespace
+}  // namespace detail
+
+TWavRecord::~TWavRecord() { CloseWav(*this); }
+
+TWavRecord::TWavRecord(TWavRecord&& other) noexcept
+    : Handle(std::move(other.Handle)),
+      ErrorMsg(std::move(other.ErrorMsg)),
+      Format(other.Format),
+      BytesPerSample(other.BytesPerSample),
+      PcmSubFormat(other.PcmSubFormat),
+      DataOffset(other.DataOffset),
+      NumFrames(other.NumFrames),
+      Writing(other.Writing),
+      DataChunk(other.DataChunk),
+      RiffChunk(other.RiffChunk),
+      TailStart(other.TailStart),
+      TailEnd(other.TailEnd),
+      DataSize(other.DataSize) {}
+
+TWavRecord& TWavRecord::operator=(TWavRecord&& other) noexcept {
+  if (this != &other) {
+    CloseWav(*this);
+    Handle = std::move(other.Handle);
+    ErrorMsg = std::move(other.ErrorMsg);
+    Format = other.Format;
+    BytesPerSample = other.BytesPerSample;
+    PcmSubFormat = other.PcmSubFormat;
+    DataOffset = other.DataOffset;
+    NumFrames = other.NumFrames;
+    Writing = other.Writing;
+    DataChunk = other.DataChunk;
+    RiffChunk = other.RiffChunk;
+    TailStart = other.TailStart;
+    TailEnd = other.TailEnd;
+    DataSize = other.DataSize;
+  }
+  return *this;
+}
+
+bool OpenWav(const std::string& fileName, TWavRecord& rec) {
+  using namespace detail;
+  CloseWav(rec);
+  rec.Handle.reset();
+  ClearFields(rec);
+
+  rec.Handle = TChunkFile::OpenForReading(fileName);
+  if (!rec.Handle) return Fail(rec, MsgOpenError);
+  TChunkFile& file = *rec.Handle;
+
+  TChunkInfo riff;
+  riff.FccType = IdWave;
+  if (!file.Seek(0) || !file.Descend(riff, nullptr, TDescend::FindRiff)) return Fail(rec, MsgNoWavFile);
+
+  TChunkInfo fmt;
+  fmt.CkId = IdFmt;
+  if (!file.Descend(fmt, &riff, TDescend::FindChunk)) return Fail(rec, MsgFormatNotFound);
+
+  // 18 bytes whatever the chunk declares: a 16-byte chunk lends two bytes of what follows to cbSize,
+  // which is then set to 0 below.
+  uint8_t block[40];
+  if (file.Read(block, 18) != 18) return Fail(rec, MsgCannotReadFormat);
+  ParseBase(block, rec.Format);
+  if (rec.Format.wFormatTag == WaveFormatExtensible) {
+    if (rec.Format.cbSize != 22) return Fail(rec, MsgCannotReadFormat);
+    if (file.Read(block + 18, 22) != 22) return Fail(rec, MsgCannotReadFormat);
+    ParseExtension(block + 18, rec.Format);
+  } else {
+    rec.Format.cbSize = 0;
+  }
+
+  TChunkInfo data;
+  data.CkId = IdData;
+  if (!file.Ascend(fmt) || !file.Descend(data, &riff, TDescend::FindChunk)) return Fail(rec, MsgCannotFindData);
+
+  // Nothing may divide by a channel count of 0; it is a channel-count fault like any other.
+  if (rec.Format.nChannels == 0) return Fail(rec, MsgUnsupportedChannels);
+  // The quotient is checked at full width: cut to 8 bits, a 257-byte frame would pass as 8-bit.
+  unsigned bytesPerSample = rec.Format.nBlockAlign / rec.Format.nChannels;
+  rec.BytesPerSample = static_cast<uint8_t>(bytesPerSample);
+  if (!FormatAccepted(rec, bytesPerSample)) return Fail(rec, MsgUnsupportedFormat);
+  if (rec.Format.nChannels != 1 && rec.Format.nChannels != 2) return Fail(rec, MsgUnsupportedChannels);
+
+  // A recording cut short (a full disk, an interrupted transfer) keeps its claimed size; the samples
+  // that are really there are what counts.
+  uint64_t fileSize = file.FileSize();
+  uint64_t present = data.DataOffset < fileSize ? fileSize - data.DataOffset : 0;
+  rec.DataSize = static_cast<uint32_t>(std::min<uint64_t>(data.CkSize, present));
+  if (rec.DataSize == 0) return Fail(rec, MsgNoData);
+
+  rec.DataOffset = data.DataOffset;
+  rec.NumFrames = rec.DataSize / rec.Format.nBlockAlign;
+
+  // The chunks stored after the data are only noted, for the writer to copy. One that claims more
+  // bytes than the form (or the file) still holds ends the walk: it cannot be copied whole.
+  uint64_t formEnd = std::min<uint64_t>(riff.DataOffset + riff.CkSize, fileSize);
+  if (file.Ascend(data)) {
+    TChunkInfo chunk;
+    while (file.Descend(chunk, &riff, TDescend::Any)) {
+      uint64_t end = chunk.DataOffset + chunk.CkSize;
+      if (end > formEnd) break;
+      if (rec.TailStart == 0) rec.TailStart = chunk.DataOffset - 8;
+      rec.TailEnd = end;
+      if (!file.Ascend(chunk)) break;
+    }
+  }
+  return true;
+}
+
+bool CreateWav(const std::string& fileName, TWavRecord& rec) {
+  using namespace detail;
+  CloseWav(rec);
+  TWaveFormat format = rec.Format;
+  ClearFields(rec);
+  rec.Format = format;
+  rec.Writing = 1;
+
+  rec.Handle = TChunkFile::OpenForWriting(fileName);
+  if (!rec.Handle) return Fail(rec, MsgCreateError);
+  TChunkFile& file = *rec.Handle;
+
+  rec.RiffChunk = TChunkInfo{};
+  rec.RiffChunk.CkId = IdRiff;
+  rec.RiffChunk.FccType = IdWave;
+  if (!file.CreateChunk(rec.RiffChunk)) return Fail(rec, MsgCreateWave);
+
+  uint32_t formatSize = 18;
+  if (rec.Format.wFormatTag == WaveFormatExtensible)
+    formatSize = 40;
+  else
+    rec.Format.cbSize = 0;
+  TChunkInfo fmt;
+  fmt.CkId = IdFmt;
+  fmt.CkSize = formatSize;
+  if (!file.CreateChunk(fmt)) return Fail(rec, MsgCreateFmt);
+  uint8_t block[40];
+  Serialise(rec.Format, block);
+  if (file.Write(block, formatSize) != static_cast<int64_t>(formatSize)) return Fail(rec, MsgWriteFmt);
+  if (!file.Ascend(fmt)) return Fail(rec, MsgAscendFmt);
+
+  rec.DataChunk = TChunkInfo{};
+  rec.DataChunk.CkId = IdData;
+  if (!file.CreateChunk(rec.DataChunk)) return Fail(rec, MsgCreateData);
+  rec.DataOffset = rec.DataChunk.DataOffset;
+
+  // The output describes itself as an opened input would, so that the codec can work on it directly.
+  if (rec.Format.nChannels != 0) {
+    rec.BytesPerSample = static_cast<uint8_t>(rec.Format.nBlockAlign / rec.Format.nChannels);
+    rec.PcmSubFormat = rec.Format.wFormatTag == WaveFormatExtensible &&
+                               std::memcmp(rec.Format.SubFormat, SubFormatPcm, 16) == 0
+                           ? 1
+                           : 0;
+  }
+  return true;
+}
+
+bool CloseWav(TWavRecord& rec) { return detail::Finish(rec, nullptr); }
+
+bool CloseWavWithTail(TWavRecord& out, TWavRecord& in) { return detail::Finish(out, &in); }
+
+bool ReadWavData(const TWavRecord& rec, void* dest, uint64_t position, uint32_t count, std::string& msg) {
+  using namespace detail;
+  msg.clear();
+  if (!rec.Handle || position > std::numeric_limits<uint64_t>::max() - rec.DataOffset ||
+      !rec.Handle->Seek(rec.DataOffset + position)) {
+    msg = Message(MsgSeek);
+    return false;
+  }
+  if (rec.Handle->Read(dest, count) != static_cast<int64_t>(count)) {
+    msg = Message(MsgRead);
+    return false;
+  }
+  return true;
+}
+
+bool WriteWavData(const TWavRecord& rec, const void* src, uint64_t position, uint32_t count, uint32_t srcOffset,
+                  std::string& msg) {
+  using namespace detail;
+  msg.clear();
+  if (!rec.Handle || position > std::numeric_limits<uint64_t>::max() - rec.DataOffset ||
+      !rec.Handle->Seek(rec.DataOffset + position)) {
+    msg = Message(MsgSeek);
+    return false;
+  }
+  if (rec.Handle->Write(static_cast<const uint8_t*>(src) + srcOffset, count) != static_cast<int64_t>(count)) {
+    msg = Message(MsgWrite);
+    return false;
+  }
+  return true;
+}
+
+std::string WavFormatText(const TWavRecord& rec) {
+  const TWaveFormat& f = rec.Format;
+  const char* kind = "";
+  if (f.wFormatTag == WaveFormatPcm || (f.wFormatTag == WaveFormatExtensible && rec.PcmSubFormat == 1))
+    kind = "PCM";
+  else if (f.wFormatTag == WaveFormatIeeeFloat || (f.wFormatTag == WaveFormatExtensible && rec.PcmSubFormat == 0))
+    kind = "IEEE";
+  return std::to_string(f.nSamplesPerSec) + "/" + std::to_string(rec.BytesPerSample) + "/" + kind;
+}
+
+std::string WavDurationText(const TWavRecord& rec) {
+  if (rec.Format.nSamplesPerSec == 0) return SecondsToHMS(0);
+  // Halves go to even under the default rounding mode (2.5 s shows as 2 s).
+  double seconds = std::nearbyint(static_cast<double>(rec.NumFrames) / rec.Format.nSamplesPerSec);
+  seconds = std::min(seconds, static_cast<double>(std::numeric_limits<int32_t>::max()));
+  return SecondsToHMS(static_cast<int32_t>(seconds));
+}
+
+std::string SecondsToHMS(int32_t seconds) {
+  int32_t hours = seconds / 3600;
+  int32_t minutes = (seconds % 3600) / 60;
+  int32_t secs = (seconds % 3600) - minutes * 60;
+  auto part = [](int32_t v) {
+    std::string text = std::to_string(v);
+    return text.size() < 2 ? "0" + text : text;
+  };
+  return part(hours) + ":" + part(minutes) + ":" + part(secs);
+}
+
+}  // namespace klarwell
