@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "audio/WavFile.h"
+#include "numeric/fftunit.h"
 
 namespace klarwell {
 
@@ -179,15 +180,26 @@ class TClickEngine {
  private:
   friend struct detail::TEngineProbe;
 
-  // Stage internals (one file each: Analysis.cpp, CandidateSearch.cpp, ClickLocation.cpp,
-  // ClickRepair.cpp).
+  // Stage internals (Analysis.cpp, CandidateSearch.cpp, ClickLocation.cpp, ClickRepair.cpp).
   void AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float gridOffset);
   double FrameRoughness(const float* x, int32_t start);
-  float TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work);
+  float TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work,
+                   bool isShort);
   int32_t PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf, int32_t& rf) const;
   bool ToneTest(const float* x, int32_t a, int32_t b, double factor, int32_t pos, int32_t lf, int32_t rf);
+  int32_t ExtremumTest(const float* x, int32_t s, int32_t e);
+  void OscillationScan(const float* x, int32_t s, int32_t e, bool quadratic, int32_t kMax, long double& kBest,
+                       double& gain);
+  void EnvelopeTest(const float* x, int32_t s, int32_t e, bool quadratic, long double k, double& z,
+                    int32_t& span);
+  double EnvelopeRoughness(const float* y, int32_t n, long double k);
+  void Detrend(float* y, int32_t n, bool quadratic);
+  void RobustMean(const double* v, int32_t count, double& mean, double& spread) const;
+  void Predict(const float* x, int32_t edge, int32_t t, bool backward, int32_t count);
 
   float* Channel(bool isLeft) { return isLeft ? LeftBuf_.data() : RightBuf_.data(); }
+
+  const TFftRoutines* Fft_ = nullptr;
 
   // Sizes.
   uint32_t SampleRate_ = 0;
@@ -222,26 +234,28 @@ class TClickEngine {
   std::vector<float> FrameLevel_[2];
   std::vector<float> SmoothLevel_[2];
 
-  // Work buffers, sized once per file.
-  std::vector<float> FrameWork_;     // one frame's samples, then its transform (FrameLen + 2)
-  std::vector<float> Spectrum_;      // one frame's dB spectrum (FrameLen / 2)
-  std::vector<float> Flat_;          // the detrended spectrum and its inverse (FrameLen + 2)
-  std::vector<float> CepRe_, CepIm_, CepMag_;  // its spectrum (FrameLen / 4 each)
-  std::vector<float> ShortWork_;     // ShortLen + 2
-  std::vector<float> TinyWork_;      // HalfShortLen + 2
-  std::vector<float> WindowSpectrum_;  // ShortLen / 2
-  std::vector<float> Scratch_;       // a copy of samples under test (up to BlockFrames + 1)
-  std::vector<float> Scratch2_;      // a second copy (BlockFrames + 1)
-  std::vector<double> Envelope_;     // energy envelope values (BlockFrames + 1)
-  std::vector<double> Robust_;       // robust-mean work (BlockFrames + 1)
-  std::vector<int32_t> Extrema_;     // extremum positions (1000)
-  std::vector<int32_t> Maxima_;      // kept maxima
-  std::vector<int32_t> FeetLeft_, FeetRight_;
-  std::vector<double> Training_;     // TrainMax + 1
-  std::vector<double> Prediction_;   // 2 x RegionLen / 3 + 2
-  std::vector<float> Forward_, Blend_;  // RegionLen / 3 + 1
+  // Transform work buffers.
+  TFftBuffer FrameWork_;  // one frame's samples, then its transform
+  TFftBuffer ShortWork_;  // ShortLen + 2
+  TFftBuffer TinyWork_;   // HalfShortLen + 2
+  TFftBuffer HalfWork_;   // the lifter's copy of the spectrum (FrameLen / 2 + 2)
+  TFftBuffer Flat_;       // the detrended spectrum and its inverse (FrameLen + 2)
+  std::vector<float> Spectrum_;                           // a frame's dB spectrum (FrameLen / 2)
+  std::vector<float> CepRe_, CepIm_, CepMag_, CepSmooth_;  // the lifter's spectrum (FrameLen / 4)
+  std::vector<float> WindowSpectrum_;                     // a trace window's dB spectrum (ShortLen / 2)
+
+  // Scratch for the shape tests, sized for the longest stretch a block can hold.
+  std::vector<float> Scratch_, Scratch2_;
+  std::vector<double> Envelope_, Robust_;
+  std::vector<int32_t> Extrema_, Maxima_, FeetLeft_, FeetRight_;
+  std::vector<double> SampleLo_, SampleHi_;
+
+  // Repair work arrays.
+  std::vector<double> Training_, Prediction_;
+  std::vector<float> Forward_, Backward_, Blend_;
+
   std::unique_ptr<TRegress> Roughness_;  // sliding 60-bin window, capacity 121
-  std::unique_ptr<TRegress> Fit_;        // single line fits, capacity max(FrameLen, RegionLen) + 2
+  std::unique_ptr<TRegress> Fit_;        // single line fits
 
   // Scan and click state.
   int32_t ScanIndex_ = 0;

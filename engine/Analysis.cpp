@@ -1,0 +1,151 @@
+// Block analysis: one roughness value per analysis frame and channel.
+//
+// A frame's roughness is how far its dB spectrum departs from straight lines fitted over
+// stretches of 60 bins, after the overall tilt and any harmonic ripple have been removed. Because
+// it is measured on a dB spectrum without its mean level and tilt, it does not depend on the
+// signal's level. A click spreads its energy evenly over the spectrum and so smooths the frame's
+// spectrum: clicks show as dips of this curve.
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/EngineDetail.h"
+#include "engine/engine.h"
+#include "numeric/fftunit.h"
+#include "numeric/regress.h"
+
+namespace klarwell {
+
+void TClickEngine::AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float gridOffset) {
+  const int32_t span = (Decimate_ ? 2 : 1) * FrameLen_;
+  const float step = static_cast<float>((BlockFrames_ - span) / 1000.0);
+
+  FrameCount_ = 0;
+  for (int32_t i = 0; i < MaxFrames; ++i) {
+    int32_t start;
+    if (gridOffset == 0.0f) {
+      start = detail::Round(static_cast<double>(i) * step);
+    } else {
+      // Whether i * step + offset * step lands just below or above a half decides the start, so
+      // the sum keeps the full product of both terms.
+      const long double s = static_cast<long double>(i) * step + static_cast<long double>(gridOffset) * step;
+      start = detail::RoundL(s);
+    }
+    if (start < 0 || start + span > BlockFrames_) break;
+
+    FrameCentre_[static_cast<size_t>(i)] = static_cast<float>(start + span / 2);
+    FrameCount_ = FrameCount_ + 1;
+
+    FrameLevel_[0][static_cast<size_t>(i)] = static_cast<float>(FrameRoughness(LeftBuf_.data(), start) * 10.0);
+    detail::CallGuarded(onFrame, i, true, static_cast<const float*>(Spectrum_.data()));
+    if (isStereo) {
+      FrameLevel_[1][static_cast<size_t>(i)] = static_cast<float>(FrameRoughness(RightBuf_.data(), start) * 10.0);
+      detail::CallGuarded(onFrame, i, false, static_cast<const float*>(Spectrum_.data()));
+    }
+  }
+
+  for (int c = 0; c < 2; ++c) {
+    std::copy_n(FrameLevel_[c].begin(), FrameCount_, SmoothLevel_[c].begin());
+    detail::SmoothSpan(SmoothLevel_[c].data(), 0, FrameCount_ - 1, 3);
+  }
+}
+
+double TClickEngine::FrameRoughness(const float* x, int32_t start) {
+  const int32_t len = FrameLen_;
+  float* buf = FrameWork_.get();
+
+  // At 88.2 kHz and above every second sample is analysed, without filtering: what lies above
+  // the halved Nyquist frequency folds down, which a click's flat spectrum does not mind.
+  const int32_t stride = Decimate_ ? 2 : 1;
+  for (int32_t k = 0; k < len; ++k) buf[k] = x[start + stride * k];
+
+  double sum = 0.0;
+  for (int32_t k = 0; k < len; ++k) sum += buf[k];
+  const double mean = sum / len;
+  const float* window = WindowLong_.data();
+  for (int32_t k = 0; k < len; ++k) {
+    buf[k] = static_cast<float>(buf[k] - mean);
+    buf[k] = buf[k] * window[k];
+  }
+
+  float* spectrum = Spectrum_.data();
+  Fft_->LongSpectrumDb(len, buf, spectrum, RefPower_, FloorPower_);
+
+  // W: the spectrum with its tilt over the analysed band removed and zeros outside the band.
+  const int32_t n = len / 2;
+  float* w = Flat_.get();
+  std::copy_n(spectrum, n, w);
+  const int32_t lo = LowCutBins_;
+  const int32_t hi = len / 2 - HighCutBins_;
+  if (hi - lo < 1) return 0.0;  // no band left between the cuts
+
+  TRegress& fit = *Fit_;
+  fit.Clear();
+  for (int32_t k = lo; k <= hi; ++k) fit.Add(static_cast<float>(k), w[k]);
+  float slope = 0.0f, intercept = 0.0f;
+  fit.LineFit(slope, intercept);
+  for (int32_t k = lo; k <= hi; ++k) {
+    w[k] = static_cast<float>(w[k] - (static_cast<double>(slope) * k + intercept));
+  }
+  for (int32_t k = 0; k < lo; ++k) w[k] = 0.0f;
+  for (int32_t k = hi + 1; k <= len - 1; ++k) w[k] = 0.0f;
+
+  // Harmonic ripple (a tone's overtones spaced evenly over the spectrum) would read as roughness;
+  // a strong peak of the spectrum's own spectrum marks it, and that quefrency and its multiples
+  // are removed.
+  const int32_t q = n / 2;
+  float* re = CepRe_.data();
+  float* im = CepIm_.data();
+  float* mag = CepMag_.data();
+  float* lifterIn = HalfWork_.get();
+  std::copy_n(w, n, lifterIn);
+  Fft_->ForwardSpectrum(n, lifterIn, re, im, mag);
+  detail::SmoothSpan(mag, 0, q - 1, 1);
+
+  float minMag = mag[10];
+  int32_t peak = 10;
+  for (int32_t k = 11; k <= q - 1; ++k) {
+    if (mag[k] < minMag) minMag = mag[k];
+    if (mag[k] > mag[peak]) peak = k;
+  }
+  double magSum = 0.0;
+  for (int32_t k = 11; k <= q - 1; ++k) magSum += mag[k];
+  const float magMean = static_cast<float>(magSum / (q - 11));
+  const bool ripple = mag[peak] > magMean + 5.0 * (static_cast<double>(magMean) - minMag);
+  if (ripple) {
+    for (int32_t d = peak - 1; d <= peak + 1; ++d) {
+      for (int32_t m = d; m < q; m += d) {
+        re[m] = 0.0f;
+        im[m] = 0.0f;
+      }
+    }
+    Fft_->InverseSpectrum(n, re, im, w);
+  }
+
+  // Roughness: the mean residual of line fits over a 60-bin window sliding in steps of 10 bins.
+  TRegress& window60 = *Roughness_;
+  window60.Clear();
+  double total = 0.0;
+  int32_t count = 0;
+  int32_t next = 0;
+  for (int32_t b = LowCutBins_; b < n - 1 - HighCutBins_; b += 10) {
+    const int32_t e = b < 60 ? 2 * b : b + 60;
+    if (e <= n - 2) {
+      window60.DropOldestN(e - next);
+      for (int32_t k = next + 1; k <= e; ++k) window60.Add(static_cast<float>(k), w[k]);
+      next = e;
+    } else {
+      // Near the top of the band the window narrows symmetrically around b.
+      window60.DropOldestN((n - 1) - next);
+      for (int32_t k = next + 1; k <= n - 1; ++k) window60.Add(static_cast<float>(k), w[k]);
+      window60.KeepNewest(2 * (n - 1 - b) + 1);
+      next = e;
+    }
+    total += window60.MeanAbsResidual();
+    ++count;
+  }
+  if (count == 0) return 0.0;
+  return total / count * 460.0;
+}
+
+}  // namespace klarwell
