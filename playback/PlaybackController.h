@@ -133,7 +133,7 @@ class TPlaybackController : public QObject, private TWaveOutListener {
 
   // A playback is active (from a successful start until the device-closed notification).
   bool IsPlaying() const;
-  int PlayingRow() const { return PlayingRowIndex(); }
+  int CurrentPlayingRow() const { return PlayingRow; }
   bool AutoAdvance() const { return AutoNext; }
   bool Dragging() const { return DraggingFlag; }
   const TPlayRecord& Record() const { return Play; }
@@ -146,7 +146,6 @@ class TPlaybackController : public QObject, private TWaveOutListener {
   int DeviceId() const;
   void ReleasePlayback();
   void ShowError(const std::string& text);
-  int PlayingRowIndex() const { return PlayingRow; }
   void SetPosition(uint64_t frames);
 
   TPlaybackHost& Host;
@@ -161,7 +160,8 @@ class TPlaybackController : public QObject, private TWaveOutListener {
   bool DraggingFlag = false;
   int PlayingRow = -2;
   bool AutoNext = false;
-  bool DeviceInUse = false;   // the device is open for the current playback
+  bool DeviceInUse = false;   // the device holds this playback's buffers (until its close arrives)
+  bool Active = false;        // a playback is active: from a successful start to the device's close
   int SliderShift = 0;        // position slider units are frames >> SliderShift (very long files)
 
   // Declared last: destroyed first, while the buffers it may still point into exist.

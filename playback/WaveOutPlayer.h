@@ -141,6 +141,7 @@ class TWaveOutPlayer : public QObject, public TWaveOutDevice {
     TWaveHeader* Header;
     uint32_t Written;     // bytes of this buffer handed to the sink
     uint64_t EndOffset;   // stream offset just after its last byte, once fully written
+    bool FullyWritten;
   };
 
   void RefreshDevices();
@@ -162,9 +163,11 @@ class TWaveOutPlayer : public QObject, public TWaveOutDevice {
   std::deque<TQueued> Queue;
   uint64_t StreamWritten = 0;   // bytes handed to the sink since it was started
   uint64_t StreamConsumed = 0;  // bytes the sink has played, never decreasing
+  qsizetype Capacity = 0;       // the sink's real size: the most free space seen
   int StallTicks = 0;
   bool Paused = false;
-  uint64_t Generation = 0;  // notifications of an earlier open are dropped
+  uint64_t Generation = 0;  // counts the opens
+  uint64_t Silenced = 0;    // notifications of this open and earlier ones are dropped
 };
 
 }  // namespace klarwell
