@@ -9,7 +9,7 @@ namespace klarwell::detail {
 }  // namespace klarwell::detail
 
 // Always-on argument check (unlike assert, it stays in release builds).
-#define KLARWELL_REQUIRE(routine, condition) \
-  do {                                       \
+#define KLARWELL_REQUIRE(routine, condition)                                    \
+  do {                                                                          \
     if (!(condition)) ::klarwell::detail::ContractFailure(routine, #condition); \
   } while (false)

@@ -13,7 +13,9 @@ namespace {
 // 2π to extended precision; as a double this is the nearest double to 2π.
 constexpr double kTwoPi = 6.283185307179586477;
 
-bool IsPowerOfTwo(int v) { return v > 0 && (v & (v - 1)) == 0; }
+bool IsPowerOfTwo(int v) {
+  return v > 0 && (v & (v - 1)) == 0;
+}
 
 // 1-based view of an array, so the index arithmetic reads as in its classic derivation
 // without forming a pointer before the array's start.
@@ -139,7 +141,9 @@ bool AllocFftBuffer(int n, TFftBuffer& buffer, int doubling) {
   return buffer != nullptr;
 }
 
-bool AllocFftBuffer(int n, TFftBuffer& buffer) { return AllocFftBuffer(n, buffer, 0); }
+bool AllocFftBuffer(int n, TFftBuffer& buffer) {
+  return AllocFftBuffer(n, buffer, 0);
+}
 
 void PowerSpectrumDb(int n, float* data, float* out, double reference, double floor) {
   // Guards against arguments the engine never passes; with a positive reference and a floor

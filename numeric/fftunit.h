@@ -57,7 +57,7 @@ void InverseRealSpectrum(int n, const float* re, const float* im, float* out);
 // The routine table. The engine binds it once per file and calls each use through its own slot,
 // so that faster variants of the same routines can be bound here without touching the engine.
 struct TFftRoutines {
-  bool (*AllocLongBuffer)(int n, TFftBuffer& buffer, int doubling) = nullptr;   // long frame
+  bool (*AllocLongBuffer)(int n, TFftBuffer& buffer, int doubling) = nullptr;  // long frame
   bool (*AllocBuffer2)(int n, TFftBuffer& buffer) = nullptr;
   bool (*AllocBuffer3)(int n, TFftBuffer& buffer) = nullptr;
   void (*LongSpectrumDb)(int n, float* data, float* out, double reference, double floor) = nullptr;

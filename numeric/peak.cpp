@@ -156,8 +156,8 @@ void FindFeet(int centre, int& left, int& right, const float* s, bool sign, std:
   }
 }
 
-bool FindDip(int& pos, int n, const float* s, float depth, int& l, int& b, int& r, int width,
-             bool& qualifies, float& level) {
+bool FindDip(int& pos, int n, const float* s, float depth, int& l, int& b, int& r, int width, bool& qualifies,
+             float& level) {
   if (pos >= n - 1) return false;
   if (pos < 0) pos = 0;  // the scan never reads before the curve
   const double dep = depth;
@@ -196,7 +196,8 @@ bool FindDip(int& pos, int n, const float* s, float depth, int& l, int& b, int& 
         jLo = j;
       }
     }
-    if (jHi > r && lo + dep <= hi && lo < s[r] && (s[l] - static_cast<double>(lo)) * 0.5 < hi - static_cast<double>(lo)) {
+    if (jHi > r && lo + dep <= hi && lo < s[r] &&
+        (s[l] - static_cast<double>(lo)) * 0.5 < hi - static_cast<double>(lo)) {
       r = jHi;
       if (jLo < jHi && lo < s[b]) b = jLo;
       break;

@@ -39,7 +39,7 @@ void FindFeet(int centre, int& left, int& right, const float* s, bool sign, std:
 // bottom lies more than `depth` below level, the mean of s over l − width … l and r … r + width
 // inside the curve (level 0 and qualifies false for a lopsided dip). False when the scan reached
 // the end of the curve (pos = n − 1) or the dip's right shoulder is the last value.
-bool FindDip(int& pos, int n, const float* s, float depth, int& l, int& b, int& r, int width,
-             bool& qualifies, float& level);
+bool FindDip(int& pos, int n, const float* s, float depth, int& l, int& b, int& r, int width, bool& qualifies,
+             float& level);
 
 }  // namespace klarwell

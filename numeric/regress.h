@@ -13,7 +13,7 @@ class TRegress {
   // An empty accumulator for at most `capacity` points (capacity ≥ 1, checked). Allocates its
   // four arrays here, and never again.
   explicit TRegress(int capacity);
-  ~TRegress();
+  virtual ~TRegress();
   TRegress(const TRegress&) = delete;
   TRegress& operator=(const TRegress&) = delete;
 

@@ -44,7 +44,9 @@ double Energy(const std::vector<float>& x, int n) {
 
 // Float rounding grows with log2(n); a wrong index or twiddle gives errors of the order of the
 // spectrum's norm sqrt(n·energy), far above this bound.
-double Bound(int n, double energy) { return 4e-7 * std::log2(n) * std::sqrt(n * energy); }
+double Bound(int n, double energy) {
+  return 4e-7 * std::log2(n) * std::sqrt(n * energy);
+}
 
 TEST(FftUnit, LN10IsTheRoundedFloat) {
   EXPECT_EQ(LN10, 2.3025851249694824f);
@@ -62,8 +64,10 @@ TEST(FftUnit, ComplexFftMatchesDirectDftBothDirections) {
       const std::vector<Cplx> expected = DirectDft(x, sign);
       ComplexFft(data.data(), nn, sign);
       for (int k = 0; k < nn; ++k) {
-        ASSERT_NEAR(data[2 * k], expected[k].real(), bound) << "nn " << nn << " sign " << sign << " bin " << k;
-        ASSERT_NEAR(data[2 * k + 1], expected[k].imag(), bound) << "nn " << nn << " sign " << sign << " bin " << k;
+        ASSERT_NEAR(data[2 * k], expected[k].real(), bound)
+            << "nn " << nn << " sign " << sign << " bin " << k;
+        ASSERT_NEAR(data[2 * k + 1], expected[k].imag(), bound)
+            << "nn " << nn << " sign " << sign << " bin " << k;
       }
     }
   }
@@ -94,7 +98,8 @@ TEST(FftUnit, RealFftInverseReturnsHalfNTimesTheSignal) {
     const double bound = Bound(n, Energy(data, n));
     RealFft(data.data(), n / 2, 1);
     RealFft(data.data(), n / 2, -1);
-    for (int i = 0; i < n; ++i) ASSERT_NEAR(data[i], original[i] * (n / 2.0), bound) << "n " << n << " i " << i;
+    for (int i = 0; i < n; ++i)
+      ASSERT_NEAR(data[i], original[i] * (n / 2.0), bound) << "n " << n << " i " << i;
   }
 }
 

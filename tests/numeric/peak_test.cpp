@@ -38,10 +38,11 @@ TEST(Peak, CountExtremaWorkedCurves) {
       {{0, 5, 5, 5, 0}, 1.0f, {}},  // one extremum at 2, dropped as a single leftover
       {{5, 0, 10, 9.5f, 20, 15}, 1.0f, {1, 4}},
       {{5, 0, 10, 9.5f, 20, 15}, 0.5f, {1, 2, 3, 4}},  // |10 − 9.5| is not below 0.5
-      {{0, 5, 5, 5, 0, 8}, 1.0f, {2, 4}},             // plateau middle, then a minimum
-      {{0, 5, 5, 0, 8}, 1.0f, {1, 3}},                // even plateau: middle rounded down
+      {{0, 5, 5, 5, 0, 8}, 1.0f, {2, 4}},              // plateau middle, then a minimum
+      {{0, 5, 5, 0, 8}, 1.0f, {1, 3}},                 // even plateau: middle rounded down
   };
-  for (const Case& c : cases) EXPECT_EQ(Extrema(c.s, c.threshold), c.expected) << c.s.size() << " " << c.threshold;
+  for (const Case& c : cases)
+    EXPECT_EQ(Extrema(c.s, c.threshold), c.expected) << c.s.size() << " " << c.threshold;
 }
 
 // Only the ends of a narrower range count: the scan must start at `first`.
@@ -87,14 +88,15 @@ TEST(Peak, ShapeScoreModes) {
     std::uint8_t mode;
     double expected;
   } cases[] = {
-      {0, true, 6, 27.0},                             // 9·√9
-      {0, true, 7, 9.0 * 3.0 * std::sqrt(3.0)},       // 9·9^0.75
-      {0, true, 8, 81.0},                             // 9·|9|
-      {0, true, 4, 9.0},                              // linear
-      {0, false, 8, -81.0},                           // rise instead of drop
+      {0, true, 6, 27.0},                        // 9·√9
+      {0, true, 7, 9.0 * 3.0 * std::sqrt(3.0)},  // 9·9^0.75
+      {0, true, 8, 81.0},                        // 9·|9|
+      {0, true, 4, 9.0},                         // linear
+      {0, false, 8, -81.0},                      // rise instead of drop
       {1, true, 8, 0.0},
   };
-  for (const Case& c : cases) EXPECT_DOUBLE_EQ(ShapeScore(s, 1, c.i, c.sign, c.mode), c.expected) << int(c.mode);
+  for (const Case& c : cases)
+    EXPECT_DOUBLE_EQ(ShapeScore(s, 1, c.i, c.sign, c.mode), c.expected) << int(c.mode);
   // Mode 7 takes the root through a 32-bit float.
   const float s2[] = {0, 2};
   const float root = static_cast<float>(std::sqrt(2.0));
@@ -145,12 +147,14 @@ struct TDip {
 
 TDip Dip(const std::vector<float>& s, int pos, int width) {
   TDip d{false, pos, -1, -1, -1, false, -1.0f};
-  d.found = FindDip(d.pos, static_cast<int>(s.size()), s.data(), 2200.0f, d.l, d.b, d.r, width, d.qualifies, d.level);
+  d.found = FindDip(d.pos, static_cast<int>(s.size()), s.data(), 2200.0f, d.l, d.b, d.r, width, d.qualifies,
+                    d.level);
   return d;
 }
 
 TEST(Peak, FindDipWorkedCurve) {
-  const std::vector<float> s = {0, 1000, 5000, 5200, 5000, 2000, 1000, 1500, 4000, 5100, 5000, 3000, 2000, 1000, 0};
+  const std::vector<float> s = {0,    1000, 5000, 5200, 5000, 2000, 1000, 1500,
+                                4000, 5100, 5000, 3000, 2000, 1000, 0};
   const TDip d = Dip(s, 0, 2);
   ASSERT_TRUE(d.found);
   EXPECT_EQ(d.b, 6);

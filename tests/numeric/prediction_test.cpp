@@ -67,7 +67,8 @@ TEST(Prediction, CosineOfPeriodEight) {
   std::vector<double> upCrossings;
   double peak = 0;
   for (int t = 1; t < 200; ++t) {
-    if (future[t - 1] < 0 && future[t] >= 0) upCrossings.push_back(t - 1 + future[t - 1] / (future[t - 1] - future[t]));
+    if (future[t - 1] < 0 && future[t] >= 0)
+      upCrossings.push_back(t - 1 + future[t - 1] / (future[t - 1] - future[t]));
     peak = std::max(peak, std::fabs(future[t]));
   }
   ASSERT_GE(upCrossings.size(), 20u);
@@ -97,7 +98,8 @@ TEST(Prediction, MatchesTextbookLatticeOnNoisyResonances) {
     }
     const std::vector<double> d = Coefficients(x, c.m);
     const std::vector<double> expected = ReferenceBurg(x, c.m);
-    for (int i = 0; i < c.m; ++i) ASSERT_NEAR(d[i], expected[i], 1e-6) << "n " << c.n << " m " << c.m << " i " << i;
+    for (int i = 0; i < c.m; ++i)
+      ASSERT_NEAR(d[i], expected[i], 1e-6) << "n " << c.n << " m " << c.m << " i " << i;
   }
 }
 

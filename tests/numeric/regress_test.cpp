@@ -46,9 +46,15 @@ TEST(Regress, DropOperationsTable) {
     int arg;
     std::vector<float> held;
   } cases[] = {
-      {"DropOldestN", 10, {}},     {"DropOldestN", 0, {1, 2, 3, 4}}, {"DropOldestN", -1, {1, 2, 3, 4}},
-      {"DropOldestN", 3, {4}},     {"KeepNewest", 5, {1, 2, 3, 4}},  {"KeepNewest", 4, {1, 2, 3, 4}},
-      {"KeepNewest", 1, {4}},      {"KeepNewest", 0, {}},            {"KeepNewest", -1, {}},
+      {"DropOldestN", 10, {}},
+      {"DropOldestN", 0, {1, 2, 3, 4}},
+      {"DropOldestN", -1, {1, 2, 3, 4}},
+      {"DropOldestN", 3, {4}},
+      {"KeepNewest", 5, {1, 2, 3, 4}},
+      {"KeepNewest", 4, {1, 2, 3, 4}},
+      {"KeepNewest", 1, {4}},
+      {"KeepNewest", 0, {}},
+      {"KeepNewest", -1, {}},
       {"DropOldest", 0, {2, 3, 4}},
   };
   for (const Case& c : cases) {
@@ -87,7 +93,8 @@ TEST(Regress, DropSubtractsTheRoundedProducts) {
   const long double rounded = static_cast<float>(exact);
   ASSERT_NE(exact, rounded);
   EXPECT_EQ(r.SumXY(), (exact + 4.0L) - rounded);
-  EXPECT_EQ(r.SumXX(), (static_cast<long double>(x) * x + 4.0L) - static_cast<float>(static_cast<long double>(x) * x));
+  EXPECT_EQ(r.SumXX(),
+            (static_cast<long double>(x) * x + 4.0L) - static_cast<float>(static_cast<long double>(x) * x));
   EXPECT_EQ(r.XY(0), 4.0f);
 }
 
@@ -226,7 +233,8 @@ TEST(Regress, QuadFitRecoversParabolaOnLongRun) {
   test::TRandom random(7);
   const int n = 441;
   std::vector<float> v(n);
-  for (int i = 0; i < n; ++i) v[i] = static_cast<float>(0.02 * i * i - 5.0 * i + 300.0 + random.Range(-0.5, 0.5));
+  for (int i = 0; i < n; ++i)
+    v[i] = static_cast<float>(0.02 * i * i - 5.0 * i + 300.0 + random.Range(-0.5, 0.5));
   float c0, c1, c2;
   ASSERT_TRUE(QuadFit(n, v.data(), c0, c1, c2));
   EXPECT_NEAR(c2, 0.02, 2e-5);
