@@ -90,19 +90,6 @@ TEST(FftUnit, RealFftPackingMatchesDirectDft) {
   }
 }
 
-// The inverse returns n/2 times the signal: catches a wrong sign of θ or of c2 in the inverse.
-TEST(FftUnit, RealFftInverseReturnsHalfNTimesTheSignal) {
-  for (int n = 4; n <= 2048; n *= 2) {
-    std::vector<float> data = RandomSignal(n, 300 + n);
-    const std::vector<float> original = data;
-    const double bound = Bound(n, Energy(data, n));
-    RealFft(data.data(), n / 2, 1);
-    RealFft(data.data(), n / 2, -1);
-    for (int i = 0; i < n; ++i)
-      ASSERT_NEAR(data[i], original[i] * (n / 2.0), bound) << "n " << n << " i " << i;
-  }
-}
-
 // Catches a wrong bin mapping, a missing rounding step or dB taken with the wrong logarithm.
 TEST(FftUnit, PowerSpectrumDbMatchesDirectPower) {
   const double reference = 4.0e6;

@@ -103,21 +103,6 @@ TEST(Prediction, MatchesTextbookLatticeOnNoisyResonances) {
   }
 }
 
-// A resonance with known coefficients and a long run: Burg recovers them.
-TEST(Prediction, RecoversSecondOrderModel) {
-  test::TRandom random(11);
-  std::vector<double> x(1000);
-  double y1 = 0, y2 = 0;
-  for (double& v : x) {
-    v = 1.6 * y1 - 0.8 * y2 + random.Gauss();
-    y2 = y1;
-    y1 = v;
-  }
-  const std::vector<double> d = Coefficients(x, 2);
-  EXPECT_NEAR(d[0], 1.6, 0.05);
-  EXPECT_NEAR(d[1], -0.8, 0.05);
-}
-
 // An all-zero run (digital silence before a click) makes every stage's denominator 0; a
 // constant run does so from its second stage on. Neither may divide by zero: silence predicts
 // zeros and a constant continues as the constant.
