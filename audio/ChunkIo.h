@@ -8,8 +8,10 @@ namespace klarwell {
 
 // A four-character code, first character in the lowest byte ("RIFF" reads as 'R' | 'I' << 8 | ...).
 constexpr uint32_t MakeFourCC(char a, char b, char c, char d) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(a)) | static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
-         static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
+  return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
+         static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
 }
 
 // One chunk as found or created. Offsets are 64-bit so that files beyond 2 GiB are reachable.

@@ -16,7 +16,9 @@ namespace {
 
 // Round to nearest, halves to even (std::round would take halves away from zero). Relies on the
 // default rounding mode, which nothing in the program changes.
-double RoundEven(double v) { return std::nearbyint(v); }
+double RoundEven(double v) {
+  return std::nearbyint(v);
+}
 
 bool IsFloatFormat(const TWavRecord& rec) {
   return rec.Format.wFormatTag == WaveFormatIeeeFloat ||
@@ -28,7 +30,9 @@ bool IsIntegerFormat(const TWavRecord& rec) {
          (rec.Format.wFormatTag == WaveFormatExtensible && rec.PcmSubFormat == 1);
 }
 
-int16_t Get16(const uint8_t* p) { return static_cast<int16_t>(static_cast<uint16_t>(p[0] | p[1] << 8)); }
+int16_t Get16(const uint8_t* p) {
+  return static_cast<int16_t>(static_cast<uint16_t>(p[0] | p[1] << 8));
+}
 
 void Put16(uint8_t* p, int32_t v) {
   p[0] = static_cast<uint8_t>(v);
@@ -44,8 +48,12 @@ void PutU32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-int32_t Get32(const uint8_t* p) { return static_cast<int32_t>(GetU32(p)); }
-float GetFloat(const uint8_t* p) { return std::bit_cast<float>(GetU32(p)); }
+int32_t Get32(const uint8_t* p) {
+  return static_cast<int32_t>(GetU32(p));
+}
+float GetFloat(const uint8_t* p) {
+  return std::bit_cast<float>(GetU32(p));
+}
 
 // A rounded quotient limited to [lo, hi] before it becomes an integer. A repair whose prediction
 // overshoots full scale (loud, clipped transfers) is stored as full scale rather than wrapping to a
@@ -170,8 +178,9 @@ void EncodeSample(float* leftBuf, float* rightBuf, uint8_t* frames, double scale
   detail::Encode(leftBuf, rightBuf, frames, scale, rec, frameIndex, isLeft, value, copy, nullptr);
 }
 
-void EncodeSampleChanged(float* leftBuf, float* rightBuf, uint8_t* frames, double scale, const TWavRecord& rec,
-                         int32_t frameIndex, bool isLeft, float value, float* copy, uint8_t& changed) {
+void EncodeSampleChanged(float* leftBuf, float* rightBuf, uint8_t* frames, double scale,
+                         const TWavRecord& rec, int32_t frameIndex, bool isLeft, float value, float* copy,
+                         uint8_t& changed) {
   detail::Encode(leftBuf, rightBuf, frames, scale, rec, frameIndex, isLeft, value, copy, &changed);
 }
 

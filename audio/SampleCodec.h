@@ -33,8 +33,9 @@ void EncodeSample(float* leftBuf, float* rightBuf, uint8_t* frames, double scale
 
 // As EncodeSample; sets `changed` to 1 when the stored sample differs from the one it replaces
 // (never resets it to 0).
-void EncodeSampleChanged(float* leftBuf, float* rightBuf, uint8_t* frames, double scale, const TWavRecord& rec,
-                         int32_t frameIndex, bool isLeft, float value, float* copy, uint8_t& changed);
+void EncodeSampleChanged(float* leftBuf, float* rightBuf, uint8_t* frames, double scale,
+                         const TWavRecord& rec, int32_t frameIndex, bool isLeft, float value, float* copy,
+                         uint8_t& changed);
 
 // Signed 24-bit little-endian sample at buf + byteOffset, sign-extended.
 int32_t Get24(const uint8_t* buf, size_t byteOffset);

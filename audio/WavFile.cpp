@@ -79,7 +79,9 @@ std::string Message(TWavMsg key) {
   return text;
 }
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint16_t Le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 
 uint32_t Le32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
@@ -217,7 +219,9 @@ bool Finish(TWavRecord& out, TWavRecord* in) {
 }  // namespace
 }  // namespace detail
 
-TWavRecord::~TWavRecord() { CloseWav(*this); }
+TWavRecord::~TWavRecord() {
+  CloseWav(*this);
+}
 
 TWavRecord::TWavRecord(TWavRecord&& other) noexcept
     : Handle(std::move(other.Handle)),
@@ -287,7 +291,8 @@ bool OpenWav(const std::string& fileName, TWavRecord& rec) {
 
   TChunkInfo data;
   data.CkId = IdData;
-  if (!file.Ascend(fmt) || !file.Descend(data, &riff, TDescend::FindChunk)) return Fail(rec, MsgCannotFindData);
+  if (!file.Ascend(fmt) || !file.Descend(data, &riff, TDescend::FindChunk))
+    return Fail(rec, MsgCannotFindData);
 
   // Nothing may divide by a channel count of 0; it is a channel-count fault like any other.
   if (rec.Format.nChannels == 0) return Fail(rec, MsgUnsupportedChannels);
@@ -370,9 +375,13 @@ bool CreateWav(const std::string& fileName, TWavRecord& rec) {
   return true;
 }
 
-bool CloseWav(TWavRecord& rec) { return detail::Finish(rec, nullptr); }
+bool CloseWav(TWavRecord& rec) {
+  return detail::Finish(rec, nullptr);
+}
 
-bool CloseWavWithTail(TWavRecord& out, TWavRecord& in) { return detail::Finish(out, &in); }
+bool CloseWavWithTail(TWavRecord& out, TWavRecord& in) {
+  return detail::Finish(out, &in);
+}
 
 bool ReadWavData(const TWavRecord& rec, void* dest, uint64_t position, uint32_t count, std::string& msg) {
   using namespace detail;
@@ -389,8 +398,8 @@ bool ReadWavData(const TWavRecord& rec, void* dest, uint64_t position, uint32_t 
   return true;
 }
 
-bool WriteWavData(const TWavRecord& rec, const void* src, uint64_t position, uint32_t count, uint32_t srcOffset,
-                  std::string& msg) {
+bool WriteWavData(const TWavRecord& rec, const void* src, uint64_t position, uint32_t count,
+                  uint32_t srcOffset, std::string& msg) {
   using namespace detail;
   msg.clear();
   if (!rec.Handle || position > std::numeric_limits<uint64_t>::max() - rec.DataOffset ||
@@ -410,7 +419,8 @@ std::string WavFormatText(const TWavRecord& rec) {
   const char* kind = "";
   if (f.wFormatTag == WaveFormatPcm || (f.wFormatTag == WaveFormatExtensible && rec.PcmSubFormat == 1))
     kind = "PCM";
-  else if (f.wFormatTag == WaveFormatIeeeFloat || (f.wFormatTag == WaveFormatExtensible && rec.PcmSubFormat == 0))
+  else if (f.wFormatTag == WaveFormatIeeeFloat ||
+           (f.wFormatTag == WaveFormatExtensible && rec.PcmSubFormat == 0))
     kind = "IEEE";
   return std::to_string(f.nSamplesPerSec) + "/" + std::to_string(rec.BytesPerSample) + "/" + kind;
 }

@@ -83,8 +83,8 @@ bool ReadWavData(const TWavRecord& rec, void* dest, uint64_t position, uint32_t 
 
 // Writes `count` bytes from src + srcOffset at `position` bytes from DataOffset. False with a message
 // in `msg` unless exactly count bytes were written; the record stays open.
-bool WriteWavData(const TWavRecord& rec, const void* src, uint64_t position, uint32_t count, uint32_t srcOffset,
-                  std::string& msg);
+bool WriteWavData(const TWavRecord& rec, const void* src, uint64_t position, uint32_t count,
+                  uint32_t srcOffset, std::string& msg);
 
 // "rate/bytes per sample/kind" of an accepted file, e.g. "44100/2/PCM" or "96000/4/IEEE".
 std::string WavFormatText(const TWavRecord& rec);

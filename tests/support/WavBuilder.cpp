@@ -37,7 +37,8 @@ TFmtFields TFmtFields::Float(uint16_t channels, uint32_t sampleRate) {
   return f;
 }
 
-TFmtFields TFmtFields::Extensible(uint16_t channels, uint16_t bytesPerSample, bool isFloat, uint32_t sampleRate) {
+TFmtFields TFmtFields::Extensible(uint16_t channels, uint16_t bytesPerSample, bool isFloat,
+                                  uint32_t sampleRate) {
   TFmtFields f = Pcm(channels, bytesPerSample, sampleRate);
   f.FormatTag = 0xFFFE;
   f.CbSize = 22;
@@ -62,8 +63,8 @@ TBytes FmtPayload(const TFmtFields& f, size_t size) {
   return p;
 }
 
-TWavBuilder& TWavBuilder::Chunk(const std::string& id, const TBytes& payload, std::optional<uint32_t> claimedSize,
-                                bool pad) {
+TWavBuilder& TWavBuilder::Chunk(const std::string& id, const TBytes& payload,
+                                std::optional<uint32_t> claimedSize, bool pad) {
   AppendId(Body_, id.c_str());
   Append32(Body_, claimedSize.value_or(static_cast<uint32_t>(payload.size())));
   Body_.insert(Body_.end(), payload.begin(), payload.end());
@@ -108,7 +109,9 @@ TBytes TWavBuilder::Bytes() const {
   return out;
 }
 
-bool TWavBuilder::WriteFile(const std::string& path) const { return WriteBytes(path, Bytes()); }
+bool TWavBuilder::WriteFile(const std::string& path) const {
+  return WriteBytes(path, Bytes());
+}
 
 TBytes SimpleWav(const TFmtFields& fields, const TBytes& samples) {
   return TWavBuilder().Fmt(fields).Data(samples).Bytes();
