@@ -24,6 +24,11 @@ namespace {
 std::mutex registryMutex;
 std::multiset<std::pair<uint64_t, uint64_t>> openInputs;
 
+// Chunks whose data starts with a four-character form type.
+bool IsForm(uint32_t ckId) {
+  return ckId == MakeFourCC('R', 'I', 'F', 'F') || ckId == MakeFourCC('L', 'I', 'S', 'T');
+}
+
 constexpr uint64_t MaxOffset = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
 
 uint32_t Le32(const uint8_t* p) {
@@ -158,7 +163,7 @@ bool TChunkFile::ReadHeader(uint64_t at, uint64_t limit, TChunkInfo& chunk) {
   chunk.FccType = 0;
   chunk.DataOffset = at + 8;
   chunk.Flags = 0;
-  if (chunk.CkId == MakeFourCC('R', 'I', 'F', 'F') || chunk.CkId == MakeFourCC('L', 'I', 'S', 'T')) {
+  if (detail::IsForm(chunk.CkId)) {
     if (limit - at >= 12 && Read(header + 8, 4) == 4) chunk.FccType = detail::Le32(header + 8);
     Seek(at + 8);
   }
@@ -189,7 +194,8 @@ bool TChunkFile::Descend(TChunkInfo& chunk, const TChunkInfo* parent, TDescend h
     }
     if (match) {
       chunk = found;
-      uint64_t dataStart = found.DataOffset + (found.FccType != 0 ? 4 : 0);
+      // A form's data begins with its type; what follows is its first sub-chunk.
+      uint64_t dataStart = found.DataOffset + (detail::IsForm(found.CkId) ? 4 : 0);
       return Seek(dataStart);
     }
     uint64_t end = found.DataOffset + found.CkSize;
@@ -219,7 +225,7 @@ bool TChunkFile::Ascend(TChunkInfo& chunk) {
 }
 
 bool TChunkFile::CreateChunk(TChunkInfo& chunk) {
-  bool isForm = chunk.CkId == MakeFourCC('R', 'I', 'F', 'F') || chunk.CkId == MakeFourCC('L', 'I', 'S', 'T');
+  bool isForm = detail::IsForm(chunk.CkId);
   uint8_t header[12];
   detail::PutLe32(header, chunk.CkId);
   detail::PutLe32(header + 4, chunk.CkSize);
