@@ -113,7 +113,9 @@ bool RangeResolvable(bool logarithmic, int digits, double a, double b) {
 
 std::string FormatAxisNumber(int decimals, double value, const std::string& decimalSeparator) {
   std::string text;
-  if (decimals >= 1 && decimals <= 18) {
+  // Fixed notation of a value with more integer digits than a label can resolve would print
+  // hundreds of digits of binary noise; such values are written in scientific notation.
+  if (decimals >= 1 && decimals <= 18 && std::fabs(value) < 1e18) {
     text = Fixed(value, decimals);
   } else {
     text = Scientific(value, ScientificDecimals);

@@ -6,7 +6,9 @@ namespace klarwell {
 
 namespace {
 
-bool ValidIndex(int curve) { return curve >= 0 && curve < TCurves::CurveCount; }
+bool ValidIndex(int curve) {
+  return curve >= 0 && curve < TCurves::CurveCount;
+}
 
 }  // namespace
 
@@ -72,9 +74,13 @@ void TCurves::SetCurveColor(int curve, TColor color) {
   if (ValidIndex(curve)) Curves[curve].PenColor = color;
 }
 
-TCurve* TCurves::Curve(int curve) { return ValidIndex(curve) ? &Curves[curve] : nullptr; }
+TCurve* TCurves::Curve(int curve) {
+  return ValidIndex(curve) ? &Curves[curve] : nullptr;
+}
 
-const TCurve* TCurves::Curve(int curve) const { return ValidIndex(curve) ? &Curves[curve] : nullptr; }
+const TCurve* TCurves::Curve(int curve) const {
+  return ValidIndex(curve) ? &Curves[curve] : nullptr;
+}
 
 float TCurves::TransformY(const TCurve& curve, float y) {
   if (curve.Absolute && y < 0.0f) y = -y;

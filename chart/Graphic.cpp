@@ -44,7 +44,9 @@ TGrCntrl::TBeepFn& BeepHandler() {
   return handler;
 }
 
-QColor ToQColor(TColor c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
+QColor ToQColor(TColor c) {
+  return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF);
+}
 
 TColor FromQColor(const QColor& c) {
   return static_cast<TColor>(c.red()) | (static_cast<TColor>(c.green()) << 8) |
@@ -75,7 +77,9 @@ int ClampPixel(double v) {
   return static_cast<int>(std::nearbyint(std::clamp(v, -PixelLimit, PixelLimit)));
 }
 
-bool Finite(double v) { return std::isfinite(v); }
+bool Finite(double v) {
+  return std::isfinite(v);
+}
 
 // The first main tick at or above min: min / step rounded up to a whole number, times step. A
 // quotient within rounding noise of a whole number counts as that number, and -0 becomes 0.
@@ -150,13 +154,19 @@ void ForEachLogPosition(double min, double max, int set, Fn&& fn) {
 }
 
 // Decimals of a log label m * 10^k: written out down to its own digit.
-int LogLabelDecimals(int k) { return k < 0 ? -k : 0; }
+int LogLabelDecimals(int k) {
+  return k < 0 ? -k : 0;
+}
 
 }  // namespace
 
-void TGrCntrl::SetMessageBoxHandler(TMessageBoxFn handler) { MessageBoxHandler() = std::move(handler); }
+void TGrCntrl::SetMessageBoxHandler(TMessageBoxFn handler) {
+  MessageBoxHandler() = std::move(handler);
+}
 
-void TGrCntrl::SetBeepHandler(TBeepFn handler) { BeepHandler() = std::move(handler); }
+void TGrCntrl::SetBeepHandler(TBeepFn handler) {
+  BeepHandler() = std::move(handler);
+}
 
 TGrCntrl::TGrCntrl(QWidget* parent)
     : QWidget(parent),
@@ -208,7 +218,9 @@ void TGrCntrl::Assign(const TGrCntrl& source) {
   OnChangeHook = source.OnChangeHook;
 }
 
-void TGrCntrl::BeginLoading() { LoadingForm = true; }
+void TGrCntrl::BeginLoading() {
+  LoadingForm = true;
+}
 
 void TGrCntrl::Loaded() {
   LoadingForm = false;
@@ -425,17 +437,29 @@ void TGrCntrl::SetDigits(int value) {
 
 // --- curves ---
 
-void TGrCntrl::ClearCurves() { CurveData->ClearCurves(); }
+void TGrCntrl::ClearCurves() {
+  CurveData->ClearCurves();
+}
 
-void TGrCntrl::SetCurveColor(int curve, const QColor& color) { CurveData->SetCurveColor(curve, FromQColor(color)); }
+void TGrCntrl::SetCurveColor(int curve, const QColor& color) {
+  CurveData->SetCurveColor(curve, FromQColor(color));
+}
 
-void TGrCntrl::AddPoint(int curve, float x, float y) { CurveData->AddPoint(curve, x, y); }
+void TGrCntrl::AddPoint(int curve, float x, float y) {
+  CurveData->AddPoint(curve, x, y);
+}
 
-int TGrCntrl::CurvePointCount(int curve) const { return CurveData->CurvePointCount(curve); }
+int TGrCntrl::CurvePointCount(int curve) const {
+  return CurveData->CurvePointCount(curve);
+}
 
-const float* TGrCntrl::CurveXValues(int curve) const { return CurveData->CurveXValues(curve); }
+const float* TGrCntrl::CurveXValues(int curve) const {
+  return CurveData->CurveXValues(curve);
+}
 
-const float* TGrCntrl::CurveYValues(int curve) const { return CurveData->CurveYValues(curve); }
+const float* TGrCntrl::CurveYValues(int curve) const {
+  return CurveData->CurveYValues(curve);
+}
 
 bool TGrCntrl::CurveHidden(int curve) const {
   return curve >= 0 && curve < TCurves::CurveCount && Hidden[static_cast<size_t>(curve)];
@@ -484,7 +508,8 @@ int TGrCntrl::XToPixel(double x) const {
   const double span = PlotRight - PlotLeft - 1;
   if (XLogValue) {
     if (!(x > 0.0)) return -static_cast<int>(PixelLimit);
-    return ClampPixel(PlotLeft + std::log(x / DispXMinValue) * span / std::log(DispXMaxValue / DispXMinValue));
+    return ClampPixel(PlotLeft +
+                      std::log(x / DispXMinValue) * span / std::log(DispXMaxValue / DispXMinValue));
   }
   return ClampPixel(PlotLeft + (x - DispXMinValue) * span / (DispXMaxValue - DispXMinValue));
 }
@@ -529,7 +554,8 @@ void TGrCntrl::RenderIfNeeded() {
   if (width() <= 0 || height() <= 0) return;
   if (BitmapStale || Bitmap.isNull()) {
     const qreal ratio = devicePixelRatioF();
-    Bitmap = QPixmap(QSize(static_cast<int>(std::ceil(width() * ratio)), static_cast<int>(std::ceil(height() * ratio))));
+    Bitmap = QPixmap(
+        QSize(static_cast<int>(std::ceil(width() * ratio)), static_cast<int>(std::ceil(height() * ratio))));
     Bitmap.setDevicePixelRatio(ratio);
     BitmapStale = false;
     RedrawNeeded = true;
@@ -572,8 +598,8 @@ void TGrCntrl::Render() {
   const int h = height();
   GridXPos.clear();
   GridYPos.clear();
-  XLabelBoxes.clear();
-  YLabelBoxes.clear();
+  XLabelList.clear();
+  YLabelList.clear();
 
   // Frame in ScaleColor, outer bevel, chart background.
   painter.setPen(QPen(ScaleColorValue, 0));
@@ -616,8 +642,8 @@ void TGrCntrl::Render() {
   }
 
   if (!XAxisTitleText.isEmpty()) {
-    TextOut(painter, fm, (r.Left + r.Right - fm.horizontalAdvance(XAxisTitleText)) / 2, r.Bottom - fm.height(),
-            XAxisTitleText);
+    TextOut(painter, fm, (r.Left + r.Right - fm.horizontalAdvance(XAxisTitleText)) / 2,
+            r.Bottom - fm.height(), XAxisTitleText);
     r.Bottom -= fm.height();
   }
 
@@ -737,7 +763,7 @@ void TGrCntrl::DrawLinearXAxis(QPainter& painter, TRect& r) {
     previousEnd = x + (textWidth + half) / 2;
     painter.setPen(QPen(FontColorValue, 0));
     TextOut(painter, fm, left, y0, text);
-    XLabelBoxes.emplace_back(left, y0, textWidth, fm.height());
+    XLabelList.push_back({QRect(left, y0, textWidth, fm.height()), text, v, main});
     if (main) painter.drawLine(x, tickTop, x, y0 - 1);
     const bool record = main ? (BevelInnerValue != 0 || (x > a && x < b)) : (x >= a && x <= b);
     if (record && x >= 1 && static_cast<int>(GridXPos.size()) < MaxGridLines) GridXPos.push_back(x);
@@ -828,7 +854,8 @@ void TGrCntrl::DrawLinearYAxis(QPainter& painter, TRect& r) {
       const int textWidth = fm.horizontalAdvance(label.Text);
       const int x = AxisRightValue ? c + e + tick : c - textWidth - tick;
       TextOut(painter, fm, x, label.Row - e, label.Text);
-      YLabelBoxes.emplace_back(x, label.Row - e, textWidth, textHeight);
+      YLabelList.push_back(
+          {QRect(x, label.Row - e, textWidth, textHeight), label.Text, label.Value, label.Main});
     }
     if (label.Row < b && label.Row >= 1 && static_cast<int>(GridYPos.size()) < MaxGridLines) {
       GridYPos.push_back(label.Row);
@@ -900,7 +927,7 @@ void TGrCntrl::DrawLogXAxis(QPainter& painter, TRect& r) {
     previousEnd = x + (textWidth + half) / 2;
     painter.setPen(QPen(FontColorValue, 0));
     TextOut(painter, fm, left, y0, label.Text);
-    XLabelBoxes.emplace_back(left, y0, textWidth, fm.height());
+    XLabelList.push_back({QRect(left, y0, textWidth, fm.height()), label.Text, label.Value, label.Main});
     painter.drawLine(x, tickTop, x, label.Main ? y0 - 1 : tickTop + half / 2 - 1);
     const bool record = label.Main ? (BevelInnerValue != 0 || (x > a && x < b)) : (x >= a && x <= b);
     if (record && x >= 1 && static_cast<int>(GridXPos.size()) < MaxGridLines) GridXPos.push_back(x);
@@ -999,7 +1026,8 @@ void TGrCntrl::DrawLogYAxis(QPainter& painter, TRect& r) {
       const int textWidth = fm.horizontalAdvance(label.Text);
       const int x = AxisRightValue ? c + e + tick : c - textWidth - tick;
       TextOut(painter, fm, x, label.Row - e, label.Text);
-      YLabelBoxes.emplace_back(x, label.Row - e, textWidth, textHeight);
+      YLabelList.push_back(
+          {QRect(x, label.Row - e, textWidth, textHeight), label.Text, label.Value, label.Main});
     }
     if (label.Row < b && label.Row >= 1 && static_cast<int>(GridYPos.size()) < MaxGridLines) {
       GridYPos.push_back(label.Row);
@@ -1044,7 +1072,9 @@ void TGrCntrl::paintEvent(QPaintEvent*) {
 }
 
 void TGrCntrl::resizeEvent(QResizeEvent* event) {
-  if (event->size() != event->oldSize()) {
+  // A hidden widget receives a resize event on every grab, with no old size; only a size that
+  // differs from the pixmap's makes the pixmap anew.
+  if (Bitmap.isNull() || Bitmap.deviceIndependentSize().toSize() != event->size()) {
     BitmapStale = true;
     RedrawNeeded = true;
   }
@@ -1136,7 +1166,8 @@ bool TGrCntrl::ApplyZoomX(int px1, int px2, bool apply) {
   if (hi < lo) std::swap(lo, hi);
   // A range that collapsed to one value or cannot be labelled would divide by zero in the
   // conversions or print identical labels.
-  if (!(Finite(lo) && Finite(hi) && lo < hi) || !RangeResolvable(XLogValue, DigitsValue, hi, lo)) return false;
+  if (!(Finite(lo) && Finite(hi) && lo < hi) || !RangeResolvable(XLogValue, DigitsValue, hi, lo))
+    return false;
   if (apply) {
     DispXMinValue = lo;
     DispXMaxValue = hi;
@@ -1148,7 +1179,8 @@ bool TGrCntrl::ApplyZoomY(int py1, int py2, bool apply) {
   double lo = PixelToY(py1);
   double hi = PixelToY(py2);
   if (hi < lo) std::swap(lo, hi);
-  if (!(Finite(lo) && Finite(hi) && lo < hi) || !RangeResolvable(YLogValue, DigitsValue, hi, lo)) return false;
+  if (!(Finite(lo) && Finite(hi) && lo < hi) || !RangeResolvable(YLogValue, DigitsValue, hi, lo))
+    return false;
   if (apply) {
     DispYMinValue = lo;
     DispYMaxValue = hi;

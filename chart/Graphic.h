@@ -206,9 +206,15 @@ class TGrCntrl : public QWidget {
   const std::vector<int>& GridYPositions() const { return GridYPos; }
   int XDecimals() const { return XDecimalsValue; }
   int YDecimals() const { return YDecimalsValue; }
-  // Where the last render wrote its axis labels (widget coordinates), for layout checks.
-  const std::vector<QRect>& XLabelRects() const { return XLabelBoxes; }
-  const std::vector<QRect>& YLabelRects() const { return YLabelBoxes; }
+  // The labels the last render wrote (widget coordinates), left to right and bottom to top.
+  struct TAxisLabel {
+    QRect Box;
+    QString Text;
+    double Value;
+    bool Main;  // at a main tick (a power of ten on a log axis)
+  };
+  const std::vector<TAxisLabel>& XLabels() const { return XLabelList; }
+  const std::vector<TAxisLabel>& YLabels() const { return YLabelList; }
   bool ZoomDragActive() const { return Dragging; }
 
   // A label in the locale's decimal separator (QLocale()).
@@ -285,8 +291,8 @@ class TGrCntrl : public QWidget {
   int PlotLeft = 0, PlotTop = 0, PlotRight = 0, PlotBottom = 0;
   std::vector<int> GridXPos;
   std::vector<int> GridYPos;
-  std::vector<QRect> XLabelBoxes;
-  std::vector<QRect> YLabelBoxes;
+  std::vector<TAxisLabel> XLabelList;
+  std::vector<TAxisLabel> YLabelList;
   int XDecimalsValue = 0;
   int YDecimalsValue = 0;
 
