@@ -10,9 +10,10 @@ namespace klarwell {
 namespace detail {
 namespace {
 
-// All products and quotients of the codec are formed in double and only then stored as float or
-// rounded: a double holds every 8/16/24-bit product with the scales exactly enough for the decoded
-// value to encode back to the same stored value, and it is the same on every platform.
+// Every product and quotient of the codec is formed in double and only then stored as a float or
+// rounded. Double is wide enough that every 8-, 16- and 24-bit value decodes to a float that encodes
+// back to the same stored value, and it gives the same results on every platform (long double does
+// not).
 
 // Round to nearest, halves to even (std::round would take halves away from zero). Relies on the
 // default rounding mode, which nothing in the program changes.
