@@ -90,33 +90,79 @@ double FirstTick(double min, double step) {
   return std::ceil(q) * step + 0.0;
 }
 
-// A label candidate of one axis, in the order it is drawn (increasing value).
-struct TLabelPos {
-  double Value;
-  bool Main;
-  QString Text;
-};
-
 // Text drawn with its top-left corner at (x, y), as the layout measures it.
 void TextOut(QPainter& painter, const QFontMetrics& fm, int x, int y, const QString& text) {
   painter.drawText(x, y + fm.ascent(), text);
 }
 
-// The main and sub-positions of a linear axis: first + j * step / parts for every j whose value
-// lies within min..max (with rounding tolerance), in increasing order.
+// One tick position of an axis. Every position gets a tick (long at main ones); labels are
+// written at the label positions where they fit.
+struct TAxisTick {
+  double Value;
+  bool Main;   // a main step; a power of ten on a log axis
+  bool Label;  // a label position
+  QString Text;
+};
+
+// The tick positions of one axis in increasing value, and the decimals of their labels.
+struct TAxisPlan {
+  std::vector<TAxisTick> Ticks;
+  int Decimals = 0;
+};
+
+// first + j * step / parts for every j whose value lies within min..max (with rounding
+// tolerance), in increasing order; fn(value, j).
 template <typename Fn>
 void ForEachPosition(double min, double max, double first, int count, double step, int parts, Fn&& fn) {
   const double tolerance = TickTolerance * step;
   for (int j = -(parts - 1); j <= count * parts + (parts - 1); ++j) {
     const double v = first + j * (step / parts);
     if (v < min - tolerance || v > max + tolerance) continue;
-    const bool main = ((j % parts) + parts) % parts == 0;
-    fn(v, main);
+    fn(v, j);
   }
 }
 
+bool Divides(int j, int parts) {
+  return ((j % parts) + parts) % parts == 0;
+}
+
+// A linear axis over the pixels a..b. Minor ticks and sub-positions come from the spacing of
+// two "-0E-00" texts; horizontally the labels need three label widths, vertically they stand at
+// every sub-position.
+TAxisPlan LinearPlan(const QFontMetrics& fm, int a, int b, double min, double max, bool horizontal) {
+  TAxisPlan plan;
+  const TDecadeStep ds = DecadeStep(max, min);
+  if (ds.Step <= 0.0) return plan;
+  const double step = ds.Step;
+  int count = ds.Count;
+  const double first = FirstTick(min, step);
+  if (max + TickTolerance * step < first + count * step) --count;
+  int decimals = RangeDecimals(max, min);
+  int minor = ChooseSubdivision(a, b, 2 * fm.horizontalAdvance(QStringLiteral("-0E-00")), max, min, step);
+  const int sub = minor;
+  if (sub > 1 && decimals > 0) ++decimals;
+
+  int labels = sub;
+  if (horizontal) {
+    int widest = 0;
+    ForEachPosition(min, max, first, count, step, sub, [&](double v, int) {
+      widest = std::max(widest, fm.horizontalAdvance(TGrCntrl::FormatAxisNumber(decimals, v)));
+    });
+    labels = std::min(ChooseSubdivision(a, b, ClampPixel(3.0 * widest), max, min, step), sub);
+    // Labels at half steps do not sit on fifths.
+    if (labels == 2 && sub == 5) minor = 2;
+  }
+  ForEachPosition(min, max, first, count, step, minor, [&](double v, int j) {
+    const bool label = Divides(j, minor / labels);
+    plan.Ticks.push_back(
+        {v, Divides(j, minor), label, label ? TGrCntrl::FormatAxisNumber(decimals, v) : QString()});
+  });
+  plan.Decimals = decimals;
+  return plan;
+}
+
 // Sets of a decade on a log axis, coarse to fine, and the smallest gap of each as a fraction of
-// a decade: {1}, {1, 2, 5}, {1 .. 9}.
+// a decade: {1}, {1, 2, 5}, {1 .. 9}. Each set holds the coarser ones.
 constexpr int LogSetCount = 3;
 constexpr double LogSetGap[LogSetCount] = {1.0, 0.30102999566398120, 0.045757490560675115};
 
@@ -136,7 +182,7 @@ int ChooseLogSet(double pixelsPerDecade, int minSpacing) {
   return LogSetCount - 1;
 }
 
-// The values m * 10^k of a log axis from min to max that belong to a set, in increasing order.
+// The values m * 10^k from min to max whose m belongs to a set, in increasing order; fn(v, m, k).
 template <typename Fn>
 void ForEachLogPosition(double min, double max, int set, Fn&& fn) {
   const int kFirst = static_cast<int>(std::floor(std::log10(min))) - 1;
@@ -148,14 +194,48 @@ void ForEachLogPosition(double min, double max, int set, Fn&& fn) {
       // m * 10^k carries rounding noise for negative k; the tolerance keeps the range's ends.
       const double v = m * decade;
       if (v < min * (1.0 - TickTolerance) || v > max * (1.0 + TickTolerance)) continue;
-      fn(v, m == 1, k);
+      fn(v, m, k);
     }
   }
 }
 
-// Decimals of a log label m * 10^k: written out down to its own digit.
+// A log label m * 10^k is written out down to its own digit.
 int LogLabelDecimals(int k) {
   return k < 0 ? -k : 0;
+}
+
+// A log axis over the pixels a..b (min > 0): ticks at 1, 2 and 5 times the powers of ten or at
+// all nine, labels on a coarser or the same set, chosen by the minimum-spacing rule of the
+// linear axes. A range inside one decade that holds fewer than two of these gets its ticks from
+// the linear steps instead.
+TAxisPlan LogPlan(const QFontMetrics& fm, int a, int b, double min, double max, bool horizontal) {
+  TAxisPlan plan;
+  const double pixelsPerDecade = (b - a) / std::log10(max / min);
+  const int minorSet = ChooseLogSet(pixelsPerDecade, 2 * fm.horizontalAdvance(QStringLiteral("-0E-00")));
+  int candidates = 0;
+  int widest = 0;
+  ForEachLogPosition(min, max, minorSet, [&](double v, int, int k) {
+    ++candidates;
+    widest = std::max(widest, fm.horizontalAdvance(TGrCntrl::FormatAxisNumber(LogLabelDecimals(k), v)));
+  });
+  if (candidates < 2) {
+    const TDecadeStep ds = DecadeStep(max, min);
+    if (ds.Step <= 0.0) return plan;
+    plan.Decimals = RangeDecimals(max, min);
+    ForEachPosition(min, max, FirstTick(min, ds.Step), ds.Count, ds.Step, 1, [&](double v, int) {
+      plan.Ticks.push_back({v, true, true, TGrCntrl::FormatAxisNumber(plan.Decimals, v)});
+    });
+    return plan;
+  }
+  const int labelSpacing = horizontal ? ClampPixel(3.0 * widest) : 2 * fm.height();
+  const int labelSet = std::min(minorSet, ChooseLogSet(pixelsPerDecade, labelSpacing));
+  ForEachLogPosition(min, max, minorSet, [&](double v, int m, int k) {
+    const bool label = InLogSet(labelSet, m);
+    if (label) plan.Decimals = std::max(plan.Decimals, LogLabelDecimals(k));
+    plan.Ticks.push_back(
+        {v, m == 1, label, label ? TGrCntrl::FormatAxisNumber(LogLabelDecimals(k), v) : QString()});
+  });
+  return plan;
 }
 
 }  // namespace
@@ -647,16 +727,8 @@ void TGrCntrl::Render() {
     r.Bottom -= fm.height();
   }
 
-  if (YLogValue) {
-    DrawLogYAxis(painter, r);
-  } else {
-    DrawLinearYAxis(painter, r);
-  }
-  if (XLogValue) {
-    DrawLogXAxis(painter, r);
-  } else {
-    DrawLinearXAxis(painter, r);
-  }
+  DrawYAxis(painter, r);
+  DrawXAxis(painter, r);
 
   DrawBevel(painter, r, BevelInnerValue);
   PlotLeft = r.Left;
@@ -707,7 +779,7 @@ void TGrCntrl::DrawCurves(QPainter& painter) const {
   }
 }
 
-void TGrCntrl::DrawLinearXAxis(QPainter& painter, TRect& r) {
+void TGrCntrl::DrawXAxis(QPainter& painter, TRect& r) {
   const QFontMetrics fm = painter.fontMetrics();
   const double xmin = DispXMinValue;
   const double xmax = DispXMaxValue;
@@ -717,323 +789,114 @@ void TGrCntrl::DrawLinearXAxis(QPainter& painter, TRect& r) {
   const int bevelInner = std::abs(BevelInnerValue);
   const int a = r.Left + bevelInner;
   const int b = r.Right - bevelInner - 1;
-
-  TDecadeStep ds = DecadeStep(xmax, xmin);
-  if (ds.Step <= 0.0) {
+  const double range = XLogValue ? std::log(xmax / xmin) : xmax - xmin;
+  XDecimalsValue = 0;
+  if (!(range > 0.0) || !Finite(range)) {
     r.Bottom -= 3 * half;
     return;
   }
-  const double step = ds.Step;
-  int count = ds.Count;
-  const double first = FirstTick(xmin, step);
-  if (xmax + TickTolerance * step < first + count * step) --count;
-  int decimals = RangeDecimals(xmax, xmin);
-  const double s = (b - a) / (xmax - xmin);
-  auto column = [&](double v) { return a + ClampPixel((v - xmin) * s); };
-
-  int minor = ChooseSubdivision(a, b, 2 * fm.horizontalAdvance(QStringLiteral("-0E-00")), xmax, xmin, step);
-  const int sub = minor;
-  if (sub > 1 && decimals > 0) ++decimals;
-
-  int widest = 0;
-  ForEachPosition(xmin, xmax, first, count, step, sub, [&](double v, bool) {
-    widest = std::max(widest, fm.horizontalAdvance(FormatAxisNumber(decimals, v)));
-  });
-  int labels = ChooseSubdivision(a, b, ClampPixel(3.0 * widest), xmax, xmin, step);
-  labels = std::min(labels, sub);
-  // Labels at half steps do not sit on fifths.
-  if (labels == 2 && sub == 5) minor = 2;
-
-  if (half / 2 > 0) {
-    painter.setPen(QPen(FontColorValue, 0));
-    ForEachPosition(xmin, xmax, first, count, step, minor, [&](double v, bool main) {
-      const int x = column(v);
-      if (!main && x > a) painter.drawLine(x, tickTop, x, tickTop + half / 2 - 1);
-    });
-  }
-
-  const int rightLimit = width() - std::abs(BevelOuterValue);
-  int previousEnd = std::abs(BevelOuterValue);
-  ForEachPosition(xmin, xmax, first, count, step, labels, [&](double v, bool main) {
-    const QString text = FormatAxisNumber(decimals, v);
-    const int textWidth = fm.horizontalAdvance(text);
-    const int x = column(v);
-    const int left = x - textWidth / 2;
-    if (left + textWidth >= rightLimit || left <= previousEnd) return;
-    previousEnd = x + (textWidth + half) / 2;
-    painter.setPen(QPen(FontColorValue, 0));
-    TextOut(painter, fm, left, y0, text);
-    XLabelList.push_back({QRect(left, y0, textWidth, fm.height()), text, v, main});
-    if (main) painter.drawLine(x, tickTop, x, y0 - 1);
-    const bool record = main ? (BevelInnerValue != 0 || (x > a && x < b)) : (x >= a && x <= b);
-    if (record && x >= 1 && static_cast<int>(GridXPos.size()) < MaxGridLines) GridXPos.push_back(x);
-  });
-
-  XDecimalsValue = decimals;
-  r.Bottom -= 3 * half;
-}
-
-void TGrCntrl::DrawLinearYAxis(QPainter& painter, TRect& r) {
-  const QFontMetrics fm = painter.fontMetrics();
-  const double ymin = DispYMinValue;
-  const double ymax = DispYMaxValue;
-  const int textHeight = fm.height();
-  const int e = textHeight / 2;
-  const int xRoom = 3 * (textHeight / 2);
-  const int bevelInner = std::abs(BevelInnerValue);
-  const int bevelOuter = std::abs(BevelOuterValue);
-  const int a = r.Top + bevelInner;
-  const int b = r.Bottom - xRoom - bevelInner - 1;
-  const int tick = ClampPixel(18.0 * textHeight / 100.0);
-
-  const TDecadeStep ds = DecadeStep(ymax, ymin);
-  const double step = ds.Step;
-  int count = ds.Count;
-  int decimals = RangeDecimals(ymax, ymin);
-  int sub = 1;
-  double first = 0.0;
-  if (step > 0.0) {
-    first = FirstTick(ymin, step);
-    if (ymax + TickTolerance * step < first + count * step) --count;
-    sub = ChooseSubdivision(a, b, 2 * fm.horizontalAdvance(QStringLiteral("-0E-00")), ymax, ymin, step);
-    if (sub > 1 && decimals > 0) ++decimals;
-  }
-  const double s = (b - a) / (ymax - ymin);
-  auto row = [&](double v) { return b - ClampPixel((v - ymin) * s); };
-
-  // Measure: a label fits when it ends above the axis bottom, starts below the outer bevel and
-  // ends above the label below it.
-  struct TYLabel {
-    double Value;
-    bool Main;
-    int Row;
-    bool Fits;
-    QString Text;
-  };
-  std::vector<TYLabel> positions;
-  int widest = 0;
-  int limit = height() - bevelOuter - e;
-  if (step > 0.0) {
-    ForEachPosition(ymin, ymax, first, count, step, sub, [&](double v, bool main) {
-      TYLabel label{v, main, row(v), false, FormatAxisNumber(decimals, v)};
-      if (label.Row + e < b && label.Row - e > bevelOuter && label.Row + e < limit) {
-        label.Fits = true;
-        widest = std::max(widest, fm.horizontalAdvance(label.Text));
-        limit = label.Row - e;
-      }
-      positions.push_back(label);
-    });
-  }
-
-  int c;
-  if (AxisRightValue) {
-    c = r.Right - e - widest - 1 - 2 * tick;
-    r.Right -= e + widest + 2 * tick;
-    r.Left += ClampPixel(0.03 * (r.Right - r.Left));
-  } else {
-    c = r.Left + widest + 1 + 2 * tick;
-    r.Left += e + widest + 2 * tick;
-    r.Right -= ClampPixel(0.03 * (r.Right - r.Left));
-  }
+  const double s = (b - a) / range;
+  auto column = [&](double v) { return a + ClampPixel((XLogValue ? std::log(v / xmin) : v - xmin) * s); };
+  const TAxisPlan plan =
+      XLogValue ? LogPlan(fm, a, b, xmin, xmax, true) : LinearPlan(fm, a, b, xmin, xmax, true);
 
   painter.setPen(QPen(FontColorValue, 0));
-  for (const TYLabel& label : positions) {
-    if (label.Row < a || label.Row > b) continue;
-    if (label.Main) {
-      painter.drawLine(c, label.Row, c + e - 1, label.Row);
-    } else if (e / 2 > 0) {
-      if (AxisRightValue) {
-        painter.drawLine(c, label.Row, c + e / 2 - 1, label.Row);
-      } else {
-        painter.drawLine(c + e - e / 2, label.Row, c + e - 1, label.Row);
-      }
+  if (half / 2 > 0) {
+    for (const TAxisTick& tick : plan.Ticks) {
+      const int x = column(tick.Value);
+      if (!tick.Main && x > a) painter.drawLine(x, tickTop, x, tickTop + half / 2 - 1);
     }
   }
-  for (const TYLabel& label : positions) {
-    if (label.Fits) {
-      const int textWidth = fm.horizontalAdvance(label.Text);
-      const int x = AxisRightValue ? c + e + tick : c - textWidth - tick;
-      TextOut(painter, fm, x, label.Row - e, label.Text);
-      YLabelList.push_back(
-          {QRect(x, label.Row - e, textWidth, textHeight), label.Text, label.Value, label.Main});
-    }
-    if (label.Row < b && label.Row >= 1 && static_cast<int>(GridYPos.size()) < MaxGridLines) {
-      GridYPos.push_back(label.Row);
-    }
-  }
-  YDecimalsValue = decimals;
-}
-
-void TGrCntrl::DrawLogXAxis(QPainter& painter, TRect& r) {
-  const QFontMetrics fm = painter.fontMetrics();
-  const double xmin = DispXMinValue;
-  const double xmax = DispXMaxValue;
-  const int half = fm.height() / 2;
-  const int y0 = r.Bottom - 2 * half - 1;
-  const int tickTop = y0 - half;
-  const int bevelInner = std::abs(BevelInnerValue);
-  const int a = r.Left + bevelInner;
-  const int b = r.Right - bevelInner - 1;
-  const double lnRange = std::log(xmax / xmin);
-  if (!(lnRange > 0.0) || !Finite(lnRange)) {
-    r.Bottom -= 3 * half;
-    return;
-  }
-  const double s = (b - a) / lnRange;
-  auto column = [&](double v) { return a + ClampPixel(std::log(v / xmin) * s); };
-  const double pixelsPerDecade = s * std::log(10.0);
-
-  const int minorSet = ChooseLogSet(pixelsPerDecade, 2 * fm.horizontalAdvance(QStringLiteral("-0E-00")));
-  int widest = 0;
-  int decimals = 0;
-  int candidates = 0;
-  ForEachLogPosition(xmin, xmax, minorSet, [&](double v, bool, int k) {
-    widest = std::max(widest, fm.horizontalAdvance(FormatAxisNumber(LogLabelDecimals(k), v)));
-    ++candidates;
-  });
-  const int labelSet = std::min(minorSet, ChooseLogSet(pixelsPerDecade, ClampPixel(3.0 * widest)));
-
-  // Positions of the labels: m * 10^k of the label set; a range inside one decade with fewer
-  // than two of them is labelled at the linear steps instead.
-  std::vector<TLabelPos> labels;
-  if (candidates >= 2) {
-    if (half / 2 > 0) {
-      painter.setPen(QPen(FontColorValue, 0));
-      ForEachLogPosition(xmin, xmax, minorSet, [&](double v, bool main, int) {
-        const int x = column(v);
-        if (!main && x > a) painter.drawLine(x, tickTop, x, tickTop + half / 2 - 1);
-      });
-    }
-    ForEachLogPosition(xmin, xmax, labelSet, [&](double v, bool main, int k) {
-      decimals = std::max(decimals, LogLabelDecimals(k));
-      labels.push_back({v, main, FormatAxisNumber(LogLabelDecimals(k), v)});
-    });
-  } else {
-    const TDecadeStep ds = DecadeStep(xmax, xmin);
-    const double first = FirstTick(xmin, ds.Step);
-    decimals = RangeDecimals(xmax, xmin);
-    ForEachPosition(xmin, xmax, first, ds.Count, ds.Step, 1, [&](double v, bool) {
-      labels.push_back({v, true, FormatAxisNumber(decimals, v)});
-    });
-  }
-
+  // A label (and its main tick) is drawn only where it stays inside the control and starts
+  // after the previous one ended; a label ends half a text height beyond its right edge.
   const int rightLimit = width() - std::abs(BevelOuterValue);
   int previousEnd = std::abs(BevelOuterValue);
-  for (const TLabelPos& label : labels) {
-    const int textWidth = fm.horizontalAdvance(label.Text);
-    const int x = column(label.Value);
+  for (const TAxisTick& tick : plan.Ticks) {
+    if (!tick.Label) continue;
+    const int textWidth = fm.horizontalAdvance(tick.Text);
+    const int x = column(tick.Value);
     const int left = x - textWidth / 2;
     if (left + textWidth >= rightLimit || left <= previousEnd) continue;
     previousEnd = x + (textWidth + half) / 2;
-    painter.setPen(QPen(FontColorValue, 0));
-    TextOut(painter, fm, left, y0, label.Text);
-    XLabelList.push_back({QRect(left, y0, textWidth, fm.height()), label.Text, label.Value, label.Main});
-    painter.drawLine(x, tickTop, x, label.Main ? y0 - 1 : tickTop + half / 2 - 1);
-    const bool record = label.Main ? (BevelInnerValue != 0 || (x > a && x < b)) : (x >= a && x <= b);
+    TextOut(painter, fm, left, y0, tick.Text);
+    XLabelList.push_back({QRect(left, y0, textWidth, fm.height()), tick.Text, tick.Value, tick.Main});
+    if (tick.Main) painter.drawLine(x, tickTop, x, y0 - 1);
+    // Without an inner bevel a grid line on the plot's edge would hide the frame line.
+    const bool record = tick.Main ? (BevelInnerValue != 0 || (x > a && x < b)) : (x >= a && x <= b);
     if (record && x >= 1 && static_cast<int>(GridXPos.size()) < MaxGridLines) GridXPos.push_back(x);
   }
-  XDecimalsValue = decimals;
+  XDecimalsValue = plan.Decimals;
   r.Bottom -= 3 * half;
 }
 
-void TGrCntrl::DrawLogYAxis(QPainter& painter, TRect& r) {
+void TGrCntrl::DrawYAxis(QPainter& painter, TRect& r) {
   const QFontMetrics fm = painter.fontMetrics();
   const double ymin = DispYMinValue;
   const double ymax = DispYMaxValue;
   const int textHeight = fm.height();
   const int e = textHeight / 2;
-  const int xRoom = 3 * (textHeight / 2);
   const int bevelInner = std::abs(BevelInnerValue);
   const int bevelOuter = std::abs(BevelOuterValue);
+  // The X axis below will take three half text heights.
   const int a = r.Top + bevelInner;
-  const int b = r.Bottom - xRoom - bevelInner - 1;
-  const int tick = ClampPixel(18.0 * textHeight / 100.0);
-  const double lnRange = std::log(ymax / ymin);
-  const bool usable = lnRange > 0.0 && Finite(lnRange);
-  const double s = usable ? (b - a) / lnRange : 0.0;
-  auto row = [&](double v) { return b - ClampPixel(std::log(v / ymin) * s); };
-  const double pixelsPerDecade = s * std::log(10.0);
-
-  struct TYLabel {
-    double Value;
-    bool Main;
-    bool Label;
-    int Row;
-    bool Fits;
-    QString Text;
-  };
-  std::vector<TYLabel> positions;
-  int decimals = 0;
-  const int minorSet = ChooseLogSet(pixelsPerDecade, 2 * fm.horizontalAdvance(QStringLiteral("-0E-00")));
-  // Vertically the labels need the text height, not its width, between them.
-  const int labelSet = std::min(minorSet, ChooseLogSet(pixelsPerDecade, 2 * textHeight));
-  int candidates = 0;
-  if (usable) ForEachLogPosition(ymin, ymax, minorSet, [&](double, bool, int) { ++candidates; });
-  if (usable && candidates >= 2) {
-    ForEachLogPosition(ymin, ymax, minorSet, [&](double v, bool main, int k) {
-      int m = static_cast<int>(std::nearbyint(v / std::pow(10.0, k)));
-      const bool label = InLogSet(labelSet, m);
-      if (label) decimals = std::max(decimals, LogLabelDecimals(k));
-      positions.push_back({v, main, label, row(v), false, FormatAxisNumber(LogLabelDecimals(k), v)});
-    });
-  } else if (usable) {
-    const TDecadeStep ds = DecadeStep(ymax, ymin);
-    const double first = FirstTick(ymin, ds.Step);
-    decimals = RangeDecimals(ymax, ymin);
-    ForEachPosition(ymin, ymax, first, ds.Count, ds.Step, 1, [&](double v, bool) {
-      positions.push_back({v, true, true, row(v), false, FormatAxisNumber(decimals, v)});
-    });
+  const int b = r.Bottom - 3 * (textHeight / 2) - bevelInner - 1;
+  const int tickLength = ClampPixel(18.0 * textHeight / 100.0);
+  const double range = YLogValue ? std::log(ymax / ymin) : ymax - ymin;
+  TAxisPlan plan;
+  if (range > 0.0 && Finite(range)) {
+    plan = YLogValue ? LogPlan(fm, a, b, ymin, ymax, false) : LinearPlan(fm, a, b, ymin, ymax, false);
   }
+  const double s = (b - a) / range;
+  auto row = [&](double v) { return b - ClampPixel((YLogValue ? std::log(v / ymin) : v - ymin) * s); };
 
+  // A label fits when it ends above the axis bottom, starts below the outer bevel and ends
+  // above the label below it; only the fitting ones count for the width of the label column.
+  std::vector<bool> fits(plan.Ticks.size(), false);
   int widest = 0;
   int limit = height() - bevelOuter - e;
-  for (TYLabel& label : positions) {
-    if (!label.Label) continue;
-    if (label.Row + e < b && label.Row - e > bevelOuter && label.Row + e < limit) {
-      label.Fits = true;
-      widest = std::max(widest, fm.horizontalAdvance(label.Text));
-      limit = label.Row - e;
-    }
+  for (size_t i = 0; i < plan.Ticks.size(); ++i) {
+    const TAxisTick& tick = plan.Ticks[i];
+    const int y = row(tick.Value);
+    if (!tick.Label || !(y + e < b && y - e > bevelOuter && y + e < limit)) continue;
+    fits[i] = true;
+    widest = std::max(widest, fm.horizontalAdvance(tick.Text));
+    limit = y - e;
   }
 
   int c;
   if (AxisRightValue) {
-    c = r.Right - e - widest - 1 - 2 * tick;
-    r.Right -= e + widest + 2 * tick;
+    c = r.Right - e - widest - 1 - 2 * tickLength;
+    r.Right -= e + widest + 2 * tickLength;
     r.Left += ClampPixel(0.03 * (r.Right - r.Left));
   } else {
-    c = r.Left + widest + 1 + 2 * tick;
-    r.Left += e + widest + 2 * tick;
+    c = r.Left + widest + 1 + 2 * tickLength;
+    r.Left += e + widest + 2 * tickLength;
     r.Right -= ClampPixel(0.03 * (r.Right - r.Left));
   }
 
   painter.setPen(QPen(FontColorValue, 0));
-  for (const TYLabel& label : positions) {
-    if (label.Row < a || label.Row > b) continue;
-    if (label.Main) {
-      painter.drawLine(c, label.Row, c + e - 1, label.Row);
-    } else if (e / 2 > 0) {
-      if (AxisRightValue) {
-        painter.drawLine(c, label.Row, c + e / 2 - 1, label.Row);
-      } else {
-        painter.drawLine(c + e - e / 2, label.Row, c + e - 1, label.Row);
+  for (size_t i = 0; i < plan.Ticks.size(); ++i) {
+    const TAxisTick& tick = plan.Ticks[i];
+    const int y = row(tick.Value);
+    if (y >= a && y <= b) {
+      // Ticks reach from the label column to the plot; minor ones are half as long.
+      if (tick.Main) {
+        painter.drawLine(c, y, c + e - 1, y);
+      } else if (e / 2 > 0) {
+        const int from = AxisRightValue ? c : c + e - e / 2;
+        painter.drawLine(from, y, from + e / 2 - 1, y);
       }
     }
-  }
-  for (const TYLabel& label : positions) {
-    if (!label.Label) continue;
-    if (label.Fits) {
-      const int textWidth = fm.horizontalAdvance(label.Text);
-      const int x = AxisRightValue ? c + e + tick : c - textWidth - tick;
-      TextOut(painter, fm, x, label.Row - e, label.Text);
-      YLabelList.push_back(
-          {QRect(x, label.Row - e, textWidth, textHeight), label.Text, label.Value, label.Main});
+    if (!tick.Label) continue;
+    if (fits[i]) {
+      const int textWidth = fm.horizontalAdvance(tick.Text);
+      const int x = AxisRightValue ? c + e + tickLength : c - textWidth - tickLength;
+      TextOut(painter, fm, x, y - e, tick.Text);
+      YLabelList.push_back({QRect(x, y - e, textWidth, textHeight), tick.Text, tick.Value, tick.Main});
     }
-    if (label.Row < b && label.Row >= 1 && static_cast<int>(GridYPos.size()) < MaxGridLines) {
-      GridYPos.push_back(label.Row);
-    }
+    if (y < b && y >= 1 && static_cast<int>(GridYPos.size()) < MaxGridLines) GridYPos.push_back(y);
   }
-  YDecimalsValue = decimals;
+  YDecimalsValue = plan.Decimals;
 }
 
 // --- painting and events ---

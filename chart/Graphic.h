@@ -250,10 +250,9 @@ class TGrCntrl : public QWidget {
   void ShowError(const char* text) const;
   void Render();
   void DrawBevel(QPainter& painter, TRect& r, int width) const;
-  void DrawLinearXAxis(QPainter& painter, TRect& r);
-  void DrawLinearYAxis(QPainter& painter, TRect& r);
-  void DrawLogXAxis(QPainter& painter, TRect& r);
-  void DrawLogYAxis(QPainter& painter, TRect& r);
+  // Ticks, labels and grid positions of one axis; each takes the room it needs from r.
+  void DrawYAxis(QPainter& painter, TRect& r);
+  void DrawXAxis(QPainter& painter, TRect& r);
   void DrawCurves(QPainter& painter) const;
   bool InPlot(const QPoint& point) const;
   QPoint ClampToPlot(const QPoint& point) const;
