@@ -20,15 +20,17 @@ QApplication& App() {
   static int argc = 1;
   static char name[] = "chart_graphic_test";
   static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
+  // Never destroyed: at exit its children (the test mouse device) would outlive Qt's own statics.
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
 
 // Every test runs with the message box and the beep caught instead of shown.
 class GraphicTest : public ::testing::Test {
  protected:
+  // Before any member widget of a derived fixture is built.
+  GraphicTest() { App(); }
   void SetUp() override {
-    App();
     TGrCntrl::SetMessageBoxHandler([this](const QString& caption, const QString& text) {
       Captions.push_back(caption.toStdString());
       Messages.push_back(text.toStdString());
