@@ -1,0 +1,18 @@
+#include "tests/playback/QtTestApp.h"
+
+#include <QApplication>
+
+#include <cstdlib>
+
+namespace klarwell::test {
+
+void EnsureQtApp() {
+  if (QApplication::instance()) return;
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  static int argc = 1;
+  static char name[] = "playback_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication app(argc, argv);
+}
+
+}  // namespace klarwell::test
