@@ -372,6 +372,7 @@ int CountColour(const QImage& image, QRgb colour, const QRect& area, bool inside
 TEST_F(GraphicTest, DensityChartShowsCurveGridAndSeparateLabels) {
   TGrCntrl chart;
   MakeDensityStyle(chart);
+  Save(Grab(chart), "chart-density-empty.png");
   chart.ClearCurves();
   chart.SetCurveColor(0, Qt::blue);
   // A click-density curve of a 12-minute file, one point per block.
