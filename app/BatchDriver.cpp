@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/ProcThread.h"
 #include "audio/LangText.h"
@@ -184,7 +185,7 @@ TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& set
       fileFailed = true;
       break;
     }
-    engine.WriteSkip = static_cast<int32_t>(writeSkip);
+    engine.SetWriteSkip(static_cast<int32_t>(writeSkip));
 
     TProcThread worker(engine, input, position);
     worker.OnFrame = [&](int32_t, bool, const float*) {
@@ -197,12 +198,12 @@ TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& set
     };
     worker.OnClickRepaired = [&] {
       TRepairRecord repair;
-      repair.Channel = engine.CurrentIsLeft ? 0 : 1;
-      repair.Pass = engine.CurrentPass;
-      repair.First = position + engine.RepairStart + 1;
-      repair.Last = position + engine.RepairEnd - 1;
-      repair.Changed = engine.LastRepairChanged;
-      repair.Counted = engine.LastClickCounted;
+      repair.Channel = engine.CurrentIsLeft() ? 0 : 1;
+      repair.Pass = engine.CurrentPass();
+      repair.First = position + engine.RepairStart() + 1;
+      repair.Last = position + engine.RepairEnd() - 1;
+      repair.Changed = engine.LastRepairChanged();
+      repair.Counted = engine.LastClickCounted();
       observer.Repair(repair);
       observer.ClickRepaired(engine);
       checkCancel();
@@ -230,14 +231,14 @@ TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& set
       break;
     }
 
-    const bool last = position + engine.BlockFrames >= static_cast<int64_t>(numFrames);
-    const int64_t step = engine.BlockFrames - engine.OverlapFrames;
+    const bool last = position + engine.BlockFrames() >= static_cast<int64_t>(numFrames);
+    const int64_t step = engine.BlockFrames() - engine.OverlapFrames();
     position += step;
-    writeSkip = step <= engine.LastRepaired ? engine.LastRepaired - step : 0;
-    if (position + engine.BlockFrames > static_cast<int64_t>(numFrames)) {
+    writeSkip = step <= engine.LastRepaired() ? engine.LastRepaired() - step : 0;
+    if (position + engine.BlockFrames() > static_cast<int64_t>(numFrames)) {
       // The last block is moved back so that it ends at the last frame; what it overlaps more
       // of the previous block has been written already.
-      const int64_t d = position - (static_cast<int64_t>(numFrames) - engine.BlockFrames);
+      const int64_t d = position - (static_cast<int64_t>(numFrames) - engine.BlockFrames());
       position -= d;
       writeSkip += d;
     }

@@ -9,6 +9,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 
 #include "audio/LangText.h"
 #include "audio/WavFile.h"
@@ -58,7 +60,7 @@ class TRecorder : public TDriverObserver {
   void Repair(const TRepairRecord& r) override { Repairs.push_back(r); }
 };
 
-TFileResult Run(const std::string& path, TDriverObserver& obs, const TOutputSettings& settings = {}) {
+TFileResult RunFile(const std::string& path, TDriverObserver& obs, const TOutputSettings& settings = {}) {
   std::atomic<bool> cancel{false};
   return ProcessFile(path, settings, obs, cancel);
 }
@@ -112,7 +114,7 @@ TEST_F(BatchDriverTest, ShortFileIsOneBlockWithOneDensityPointAndAFullOutput) {
   const std::string before = ReadFileBytes(in);
 
   TRecorder rec;
-  TFileResult r = Run(in, rec);
+  TFileResult r = RunFile(in, rec);
   EXPECT_EQ(r.Outcome, TFileOutcome::Done) << r.Status;
   EXPECT_EQ(rec.Statuses, (std::vector<std::string>{"open", "create file", "initialize", "running", "done"}));
   ASSERT_EQ(rec.Blocks.size(), 1u);
@@ -137,7 +139,7 @@ TEST_F(BatchDriverTest, BlockEndingOneFrameBeforeTheEndIsFollowedByOneMovedBack)
   s.Channels[0].resize(88201);
   ASSERT_TRUE(test::WriteSignalWav(in, s, 2, false));
   TRecorder rec;
-  TFileResult r = Run(in, rec);
+  TFileResult r = RunFile(in, rec);
   ASSERT_EQ(r.Outcome, TFileOutcome::Done) << r.Status;
   ASSERT_EQ(rec.Blocks.size(), 2u);
   EXPECT_EQ(rec.Blocks[0].first, 0);
@@ -155,7 +157,7 @@ TEST_F(BatchDriverTest, LongerFileStepsByBlockMinusOverlapAndEndsAtTheLastFrame)
   test::TSignal s = test::MakeNoise(7.3, 44100, 2, 200.0, 2000.0, 9);
   ASSERT_TRUE(test::WriteSignalWav(in, s, 2, false));
   TRecorder rec;
-  TFileResult r = Run(in, rec);
+  TFileResult r = RunFile(in, rec);
   ASSERT_EQ(r.Outcome, TFileOutcome::Done) << r.Status;
   const int64_t frames = s.Frames();
   std::vector<int64_t> expected;
@@ -177,7 +179,7 @@ TEST_F(BatchDriverTest, OutputOntoTheInputItselfFailsAtCreateAndLeavesTheInput) 
   ASSERT_TRUE(test::WriteSignalWav(in, test::MakeMusic(0.5, 44100, 2, 3), 2, false));
   const std::string before = ReadFileBytes(in);
   TRecorder rec;
-  TFileResult r = Run(in, rec, {"", dir.Path()});
+  TFileResult r = RunFile(in, rec, {"", dir.Path()});
   EXPECT_EQ(r.Outcome, TFileOutcome::Failed);
   EXPECT_EQ(r.Status, "Create error");
   EXPECT_EQ(ReadFileBytes(in), before);
@@ -188,11 +190,11 @@ TEST_F(BatchDriverTest, UnreadableInputGivesTheOpenMessageAndNoOutput) {
   const std::string in = dir / "junk.wav";
   std::ofstream(in) << "this is not a wave file at all";
   TRecorder rec;
-  TFileResult r = Run(in, rec);
+  TFileResult r = RunFile(in, rec);
   EXPECT_EQ(r.Outcome, TFileOutcome::Failed);
   EXPECT_EQ(r.Status, "No Wav file");
   EXPECT_FALSE(FileExists(dir / "junk #kw2.wav"));
-  EXPECT_EQ(Run(dir / "missing.wav", rec).Status, "Open error");
+  EXPECT_EQ(RunFile(dir / "missing.wav", rec).Status, "Open error");
 }
 
 TEST_F(BatchDriverTest, InputCutDuringTheRunFailsThatFileOnlyAndDeletesItsOutput) {
@@ -201,7 +203,7 @@ TEST_F(BatchDriverTest, InputCutDuringTheRunFailsThatFileOnlyAndDeletesItsOutput
   ASSERT_TRUE(test::WriteSignalWav(in, test::MakeNoise(5.0, 44100, 2, 200.0, 2000.0, 4), 2, false));
   TRecorder rec;
   rec.OnBlock = [&] { ASSERT_EQ(::truncate(in.c_str(), 1000), 0); };
-  TFileResult r = Run(in, rec);
+  TFileResult r = RunFile(in, rec);
   EXPECT_EQ(r.Outcome, TFileOutcome::Failed);
   EXPECT_EQ(r.Status, "Faild to read data");
   EXPECT_FALSE(FileExists(dir / "shrinks #kw2.wav"));
@@ -210,7 +212,7 @@ TEST_F(BatchDriverTest, InputCutDuringTheRunFailsThatFileOnlyAndDeletesItsOutput
   const std::string next = dir / "next.wav";
   ASSERT_TRUE(test::WriteSignalWav(next, test::MakeNoise(1.0, 44100, 1, 200.0, 2000.0, 4), 2, false));
   TRecorder rec2;
-  EXPECT_EQ(Run(next, rec2).Outcome, TFileOutcome::Done);
+  EXPECT_EQ(RunFile(next, rec2).Outcome, TFileOutcome::Done);
 }
 
 TEST_F(BatchDriverTest, CancelDuringABlockEndsCancelledWithoutOutput) {
@@ -238,7 +240,7 @@ TEST_F(BatchDriverTest, SecondRunOverwritesTheOutput) {
   ASSERT_TRUE(test::WriteSignalWav(in, test::MakeMusic(1.0, 44100, 2, 2), 2, false));
   std::ofstream(dir / "again #kw2.wav") << "stale";
   TRecorder rec;
-  TFileResult r = Run(in, rec);
+  TFileResult r = RunFile(in, rec);
   ASSERT_EQ(r.Outcome, TFileOutcome::Done);
   TWavRecord out;
   EXPECT_TRUE(OpenWav(r.OutputPath, out));
@@ -250,9 +252,9 @@ TEST_F(BatchDriverTest, StatusTextsFollowTheLanguage) {
   const std::string in = dir / "de.wav";
   ASSERT_TRUE(test::WriteSignalWav(in, test::MakeNoise(0.5, 44100, 1, 100.0, 2000.0, 1), 2, false));
   TRecorder rec;
-  Run(in, rec);
+  RunFile(in, rec);
   EXPECT_EQ(rec.Statuses, (std::vector<std::string>{"öffne", "erzeuge Datei", "initialisiere", "läuft", "fertig"}));
-  EXPECT_EQ(Run(dir / "missing.wav", rec).Status, "Fehler beim Öffnen");
+  EXPECT_EQ(RunFile(dir / "missing.wav", rec).Status, "Fehler beim Öffnen");
   EXPECT_EQ(MissingOutputText(), "Es muß ein Dateisuffix oder ein Ausgabeverzeichnis angegeben werden.");
 }
 
@@ -273,7 +275,7 @@ TEST_F(BatchDriverTest, OutputsDifferFromInputsOnlyInsideReportedRepairs) {
     ASSERT_TRUE(test::WriteSignalWav(in, s, f.bytes, f.isFloat));
     const std::string before = ReadFileBytes(in);
     TRecorder rec;
-    TFileResult r = Run(in, rec);
+    TFileResult r = RunFile(in, rec);
     ASSERT_EQ(r.Outcome, TFileOutcome::Done) << r.Status;
     EXPECT_EQ(ReadFileBytes(in), before);
     const std::string after = ReadFileBytes(r.OutputPath);

@@ -63,8 +63,11 @@ TSignal MakeMusic(double seconds, int sampleRate, int channels, uint64_t seed) {
       const double vibRate = rnd.Range(4.0, 6.5), vibDepth = rnd.Range(0.001, 0.004);
       const int harmonics = rnd.Int(3, 8);
       double phase = 0;
+      // A note ends with a short release; an abrupt end would be a step, i.e. a click of its own.
+      const double release = 0.03 * sampleRate;
       for (int64_t i = 0; i < len; ++i) {
-        const double env = (i < attack ? i / attack : 1.0) * std::exp(-i / decay);
+        const double fade = (len - i) < release ? (len - i) / release : 1.0;
+        const double env = (i < attack ? i / attack : 1.0) * std::exp(-i / decay) * fade;
         const double f = f0 * (1.0 + vibDepth * std::sin(2.0 * kPi * vibRate * i / sampleRate));
         phase += 2.0 * kPi * f / sampleRate;
         double x = 0;

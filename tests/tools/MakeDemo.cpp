@@ -3,8 +3,12 @@
 //
 //   klarwell-makedemo make DIR            writes DIR/vinyl-demo.wav and DIR/vinyl-demo.clicks.tsv
 //   klarwell-makedemo score CLICKS JSON   prints how many listed clicks a repair covers
+//   klarwell-makedemo corpus DIR SECONDS  writes the benchmark corpus: stereo 44.1 kHz 16-bit, stereo
+//                                         96 kHz 24-bit, mono 44.1 kHz 16-bit (all with clicks) and a
+//                                         click-free stereo 44.1 kHz 16-bit file
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -93,11 +97,39 @@ int Score(const std::string& clicksPath, const std::string& jsonPath) {
   return 0;
 }
 
+int Corpus(const std::string& dir, double seconds) {
+  struct Item {
+    const char* name;
+    int rate, channels, bytes;
+    bool clicks;
+  } items[] = {
+      {"stereo-44k-16.wav", 44100, 2, 2, true},
+      {"stereo-96k-24.wav", 96000, 2, 3, true},
+      {"mono-44k-16.wav", 44100, 1, 2, true},
+      {"clean-44k-16.wav", 44100, 2, 2, false},
+  };
+  uint64_t seed = 1000;
+  for (const Item& it : items) {
+    TSignal s = MakeMusic(seconds, it.rate, it.channels, ++seed);
+    // About two clicks a second, as on a well-used record.
+    if (it.clicks) AddClicks(s, static_cast<int>(seconds * 2), 3, 100 * it.rate / 44100, it.rate / 10, ++seed);
+    const std::string path = dir + "/" + it.name;
+    std::string error;
+    if (!WriteSignalWav(path, s, it.bytes, false, &error)) {
+      std::fprintf(stderr, "klarwell-makedemo: %s: %s\n", path.c_str(), error.c_str());
+      return 1;
+    }
+    std::printf("%s\n", path.c_str());
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "make") return Make(argv[2]);
   if (argc == 4 && std::string(argv[1]) == "score") return Score(argv[2], argv[3]);
-  std::fprintf(stderr, "usage: klarwell-makedemo make DIR | score CLICKS.tsv RUN.json\n");
+  if (argc == 4 && std::string(argv[1]) == "corpus") return Corpus(argv[2], std::atof(argv[3]));
+  std::fprintf(stderr, "usage: klarwell-makedemo make DIR | score CLICKS.tsv RUN.json | corpus DIR SECONDS\n");
   return 2;
 }
