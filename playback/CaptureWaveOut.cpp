@@ -132,7 +132,8 @@ bool TCaptureWaveOut::CompleteNext() {
 }
 
 void TCaptureWaveOut::DeliverNotifications() {
-  while (!Pending.empty()) {
+  // Bounded, so that a handler that keeps causing notifications fails a test instead of hanging it.
+  for (int delivered = 0; !Pending.empty() && delivered < 100000; ++delivered) {
     std::function<void()> next = std::move(Pending.front());
     Pending.pop_front();
     next();

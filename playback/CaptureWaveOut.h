@@ -54,7 +54,7 @@ class TCaptureWaveOut : public TWaveOutDevice {
   // Marks the oldest queued buffer done and delivers the pending notifications. False when nothing
   // was queued.
   bool CompleteNext();
-  // Delivers held notifications until none is left (handlers may cause more).
+  // Delivers held notifications until none is left (handlers may cause more; at most 100000).
   void DeliverNotifications();
   // Completes buffers until the device is closed and quiet, or `limit` buffers were completed.
   // Returns the number completed.

@@ -622,6 +622,25 @@ TEST_F(PlaybackControllerTest, FailuresShowTheirMessage) {
   }
 }
 
+// The next row's first buffer fails: one message, and the failed start leaves no close behind that
+// would clean up again and retry the row.
+TEST_F(PlaybackControllerTest, AutoAdvanceToAnUnplayableRowShowsOneMessage) {
+  const TFormatCase fc = Case16();
+  AddRow("good", test::SimpleWav(fc.Fields, Samples(fc, 4000, InputValue)));
+  AddRow("noframe", test::SimpleWav(fc.Fields, TBytes{1, 2}));
+  Player1->SetButtonDown(btAutoNext, true);
+  Click(btAutoNext);
+  Click(btPlay);
+  Device->PlayToEnd();
+  Device->DeliverNotifications();
+  EXPECT_EQ(Device->Opens, 2);
+  ASSERT_EQ(Host.Messages.size(), 1u);
+  EXPECT_EQ(Host.Messages[0].second, "");
+  EXPECT_FALSE(Device->IsOpen());
+  EXPECT_FALSE(Controller->IsPlaying());
+  EXPECT_TRUE(Host.SelectedRows.empty());
+}
+
 TEST_F(PlaybackControllerTest, MessagesInGerman) {
   SetLanguage(TLanguage::German);
   const TFormatCase fc = Case16();
