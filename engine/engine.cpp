@@ -259,6 +259,7 @@ int32_t TClickEngine::ProcessBlock(const TWavRecord& format, int32_t maxPasses, 
       int32_t pos = 0;
       while (FindNextClick(isLeft, pos, onClickRegion, onCandidate)) {
         if (!LocateClick(isLeft, pos)) continue;  // not a click: the scan goes on
+        LastClickPosition_ = pos;
         LastClickCounted_ = pos > WriteSkip_;
         detail::CallGuarded(onClickFound);
         ++found;

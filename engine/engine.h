@@ -176,6 +176,9 @@ class TClickEngine {
   bool CurrentIsLeft() const { return CurrentIsLeft_; }         // the click's channel is the left one
   bool LastRepairChanged() const { return LastRepairChanged_; } // the last RepairClick returned true
   bool LastClickCounted() const { return LastClickCounted_; }   // position > WriteSkip()
+  // The candidate position of the click just handled (block frame); whether it counts depends only on
+  // it and WriteSkip, so a driver that learns WriteSkip late can still count the click.
+  int32_t LastClickPosition() const { return LastClickPosition_; }
 
  private:
   friend struct detail::TEngineProbe;
@@ -268,6 +271,7 @@ class TClickEngine {
   bool CurrentIsLeft_ = true;
   bool LastRepairChanged_ = false;
   bool LastClickCounted_ = false;
+  int32_t LastClickPosition_ = 0;
 };
 
 }  // namespace klarwell
