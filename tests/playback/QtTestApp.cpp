@@ -12,7 +12,8 @@ void EnsureQtApp() {
   static int argc = 1;
   static char name[] = "playback_test";
   static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
+  // Never destroyed: a static application would be torn down after Qt's own globals at exit.
+  new QApplication(argc, argv);
 }
 
 }  // namespace klarwell::test
