@@ -6,7 +6,9 @@ bool TCaptureWaveOut::ValidId(int deviceId) const {
   return deviceId >= -1 && deviceId + 1 < static_cast<int>(Devices.size());
 }
 
-int TCaptureWaveOut::NumDevs() { return Devices.empty() ? 0 : static_cast<int>(Devices.size()) - 1; }
+int TCaptureWaveOut::NumDevs() {
+  return Devices.empty() ? 0 : static_cast<int>(Devices.size()) - 1;
+}
 
 bool TCaptureWaveOut::GetDevCaps(int deviceId, std::string& productName) {
   if (!ValidId(deviceId)) return false;

@@ -24,9 +24,9 @@ class TCaptureWaveOut : public TWaveOutDevice {
 
   // Behaviour, set by the test.
   std::vector<std::string> Devices = {"Default output", "Second output"};  // item 0 is the default
-  int OpenResult = WaveOutOk;      // returned by Open when not 0
-  int PrepareResult = WaveOutOk;   // returned by the second PrepareHeader when not 0
-  int RefuseWritesAfter = -1;      // writes refused once this many of an open succeeded (-1: never)
+  int OpenResult = WaveOutOk;                                              // returned by Open when not 0
+  int PrepareResult = WaveOutOk;  // returned by the second PrepareHeader when not 0
+  int RefuseWritesAfter = -1;     // writes refused once this many of an open succeeded (-1: never)
   bool VolumeSupported = true;
   std::map<int, uint32_t> Volume;  // by device identifier; 0xFFFFFFFF until set
 

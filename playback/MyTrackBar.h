@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QSlider>
-
 #include <functional>
 
 namespace klarwell {

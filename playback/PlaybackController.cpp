@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <QSlider>
-
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -33,10 +32,13 @@ const TTextPair PlayerTexts[] = {
     {"Kein Speicher", "Out of Memory"},
 };
 
-const char* PlayerText(TPlayerText key) { return Text(PlayerTexts[key]); }
+const char* PlayerText(TPlayerText key) {
+  return Text(PlayerTexts[key]);
+}
 
 bool IsIntegerFormat(const TWavRecord& rec) {
-  return rec.Format.wFormatTag == WaveFormatPcm || (rec.Format.wFormatTag == WaveFormatExtensible && rec.PcmSubFormat == 1);
+  return rec.Format.wFormatTag == WaveFormatPcm ||
+         (rec.Format.wFormatTag == WaveFormatExtensible && rec.PcmSubFormat == 1);
 }
 
 // Larger one-second buffers than this come only from sample rates no device plays; refusing them
@@ -99,7 +101,9 @@ void TPlaybackController::Attach(const TPlayerPanel& panel) {
   }
 }
 
-int TPlaybackController::DeviceId() const { return (CBWavDev ? CBWavDev->currentIndex() : -1) - 1; }
+int TPlaybackController::DeviceId() const {
+  return (CBWavDev ? CBWavDev->currentIndex() : -1) - 1;
+}
 
 void TPlaybackController::FillDeviceList(QComboBox* comboBox) {
   if (!comboBox) return;
@@ -128,7 +132,9 @@ void TPlaybackController::TrackBar1Change() {
   WaveOut->SetVolume(DeviceId(), level | (level << 16));
 }
 
-void TPlaybackController::CBWavDevChange() { ReadDeviceVolume(); }
+void TPlaybackController::CBWavDevChange() {
+  ReadDeviceVolume();
+}
 
 int TPlaybackController::GetPlayMode() const {
   if (!RBvorher || RBvorher->isChecked()) return 0;
@@ -144,7 +150,9 @@ void TPlaybackController::SetPlayModesEnabled(bool enabled) {
   if (!enabled && RBvorher) RBvorher->setChecked(true);
 }
 
-bool TPlaybackController::IsPlaying() const { return Active; }
+bool TPlaybackController::IsPlaying() const {
+  return Active;
+}
 
 void TPlaybackController::UpdatePlayModes() {
   if (IsPlaying()) return;
@@ -192,8 +200,9 @@ bool TPlaybackController::StartPlay(int row) {
     Play.ProcessedOpen = true;
     const TWaveFormat& a = in.Format;
     const TWaveFormat& b = processed.Format;
-    if (in.BytesPerSample != processed.BytesPerSample || a.wFormatTag != b.wFormatTag || a.nChannels != b.nChannels ||
-        a.nSamplesPerSec != b.nSamplesPerSec || a.nBlockAlign != b.nBlockAlign) {
+    if (in.BytesPerSample != processed.BytesPerSample || a.wFormatTag != b.wFormatTag ||
+        a.nChannels != b.nChannels || a.nSamplesPerSec != b.nSamplesPerSec ||
+        a.nBlockAlign != b.nBlockAlign) {
       CloseWav(processed);
       processed.ErrorMsg = PlayerText(DifferentFormatText);
       Play.ProcessedOpen = false;
@@ -246,7 +255,8 @@ bool TPlaybackController::StartPlay(int row) {
   ReadDeviceVolume();
   // Positions are frames; a file too long for the slider's range moves it in coarser steps.
   SliderShift = 0;
-  while ((static_cast<uint64_t>(in.NumFrames) >> SliderShift) > static_cast<uint64_t>(std::numeric_limits<int>::max()))
+  while ((static_cast<uint64_t>(in.NumFrames) >> SliderShift) >
+         static_cast<uint64_t>(std::numeric_limits<int>::max()))
     ++SliderShift;
   if (TrackBar2) {
     TrackBar2->setMaximum(static_cast<int>(in.NumFrames >> SliderShift));
@@ -307,8 +317,8 @@ int TPlaybackController::FillAndWriteBuffer(TPlayRecord& record) {
   }
   if (mode == 1) {
     record.ErrorText.clear();
-    secondFailed = !record.ProcessedOpen || !ReadWavData(record.ProcessedFile, data, record.ReadPosition, bytes,
-                                                         record.ErrorText);
+    secondFailed = !record.ProcessedOpen ||
+                   !ReadWavData(record.ProcessedFile, data, record.ReadPosition, bytes, record.ErrorText);
   } else if (mode >= 2) {
     record.ErrorText.clear();
     secondFailed = !record.ProcessedOpen || !second ||
@@ -318,12 +328,12 @@ int TPlaybackController::FillAndWriteBuffer(TPlayRecord& record) {
 
   const int channels = in.Format.nChannels;
   if (record.ConvertTo16 || record.HalveRate) {
-    ConvertForPlayback(IsIntegerFormat(in), in.BytesPerSample, channels, data, data, static_cast<int32_t>(frames),
-                       static_cast<int>(step));
+    ConvertForPlayback(IsIntegerFormat(in), in.BytesPerSample, channels, data, data,
+                       static_cast<int32_t>(frames), static_cast<int>(step));
     if (mode >= 2 && !secondFailed) {
       const TWavRecord& processed = record.ProcessedFile;
-      ConvertForPlayback(IsIntegerFormat(processed), processed.BytesPerSample, processed.Format.nChannels, second,
-                         second, static_cast<int32_t>(frames), static_cast<int>(step));
+      ConvertForPlayback(IsIntegerFormat(processed), processed.BytesPerSample, processed.Format.nChannels,
+                         second, second, static_cast<int32_t>(frames), static_cast<int>(step));
     }
   }
 
@@ -344,8 +354,12 @@ int TPlaybackController::FillAndWriteBuffer(TPlayRecord& record) {
   return static_cast<int>(frames);
 }
 
-void TPlaybackController::WaveOutDone(TWaveHeader*) { WomDone(); }
-void TPlaybackController::WaveOutClosed() { WomClose(); }
+void TPlaybackController::WaveOutDone(TWaveHeader*) {
+  WomDone();
+}
+void TPlaybackController::WaveOutClosed() {
+  WomClose();
+}
 
 void TPlaybackController::WomDone() {
   if (!DeviceInUse) return;
@@ -412,16 +426,19 @@ void TPlaybackController::Player1Click(TPlayer*, TMPBtnType button, bool&) {
 void TPlaybackController::TrackBar2Change() {
   if (!IsPlaying() || !TrackBar2 || !PlayPos || Play.InputFile.Format.nSamplesPerSec == 0) return;
   const uint64_t frames = static_cast<uint64_t>(TrackBar2->value()) << SliderShift;
-  PlayPos->setText(
-      QString::fromStdString(SecondsToHMS(static_cast<int32_t>(frames / Play.InputFile.Format.nSamplesPerSec))));
+  PlayPos->setText(QString::fromStdString(
+      SecondsToHMS(static_cast<int32_t>(frames / Play.InputFile.Format.nSamplesPerSec))));
 }
 
-void TPlaybackController::TrackBar2Track() { DraggingFlag = true; }
+void TPlaybackController::TrackBar2Track() {
+  DraggingFlag = true;
+}
 
 void TPlaybackController::TrackBar2EndTrack() {
   if (!IsPlaying() || !TrackBar2) return;
   // Heard after the buffers already queued (up to two seconds).
-  Play.ReadPosition = (static_cast<uint64_t>(TrackBar2->value()) << SliderShift) * Play.InputFile.Format.nBlockAlign;
+  Play.ReadPosition =
+      (static_cast<uint64_t>(TrackBar2->value()) << SliderShift) * Play.InputFile.Format.nBlockAlign;
   DraggingFlag = false;
 }
 

@@ -21,7 +21,6 @@
 
 #include <QObject>
 #include <QPointer>
-
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -77,12 +76,12 @@ struct TPlayRecord {
   uint8_t CurrentBuffer = 0;  // non-zero: buffer A is the next to fill, zero: buffer B
   uint64_t ReadPosition = 0;  // bytes taken from the input's sample data (same offset in the processed file)
   TWavRecord InputFile;
-  TWaveFormat OutFormat;        // the device's format
+  TWaveFormat OutFormat;  // the device's format
   uint8_t OutBytesPerSample = 0;
   bool ConvertTo16 = false;
   bool HalveRate = false;
   TWaveBufferSet InputBuffers;
-  std::string ErrorText;  // message of the last failed read or write
+  std::string ErrorText;         // message of the last failed read or write
   uint32_t FramesPerBuffer = 0;  // the input's sample rate: one second per buffer
   bool Paused = false;
   bool ProcessedOpen = false;  // processed file open with the input's format
@@ -160,9 +159,9 @@ class TPlaybackController : public QObject, private TWaveOutListener {
   bool DraggingFlag = false;
   int PlayingRow = -2;
   bool AutoNext = false;
-  bool DeviceInUse = false;   // the device holds this playback's buffers (until its close arrives)
-  bool Active = false;        // a playback is active: from a successful start to the device's close
-  int SliderShift = 0;        // position slider units are frames >> SliderShift (very long files)
+  bool DeviceInUse = false;  // the device holds this playback's buffers (until its close arrives)
+  bool Active = false;       // a playback is active: from a successful start to the device's close
+  int SliderShift = 0;       // position slider units are frames >> SliderShift (very long files)
 
   // Declared last: destroyed first, while the buffers it may still point into exist.
   std::unique_ptr<TWaveOutDevice> WaveOut;

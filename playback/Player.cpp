@@ -6,7 +6,6 @@
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
-
 #include <algorithm>
 
 #include "playback/PlayerGlyphs.h"
@@ -15,21 +14,23 @@ namespace klarwell {
 namespace {
 
 const char* const GlyphNames[MPBtnCount] = {
-    "MPPLAY",   // btPlay
-    "MPPAUSE",  // btPause
-    "MPPAUSE",  // btPauseDown
-    "MPSTOP",   // btStop
-    "MPNEXT",   // btNext
-    "MPPREV",   // btPrev
-    "MPSTEP",   // btStep
-    "MPBACK",   // btBack
-    "MPRECORD", // btRecord
-    "MPEJECT",  // btEject
-    "MPHELP",   // btHelp
-    "MPNEXT",   // btAutoNext
+    "MPPLAY",    // btPlay
+    "MPPAUSE",   // btPause
+    "MPPAUSE",   // btPauseDown
+    "MPSTOP",    // btStop
+    "MPNEXT",    // btNext
+    "MPPREV",    // btPrev
+    "MPSTEP",    // btStep
+    "MPBACK",    // btBack
+    "MPRECORD",  // btRecord
+    "MPEJECT",   // btEject
+    "MPHELP",    // btHelp
+    "MPNEXT",    // btAutoNext
 };
 
-bool IsToggle(int button) { return button == btPauseDown || button == btAutoNext; }
+bool IsToggle(int button) {
+  return button == btPauseDown || button == btAutoNext;
+}
 
 }  // namespace
 
@@ -117,7 +118,9 @@ QSize TPlayer::sizeHint() const {
   return QSize((BtnWidth - 1) * VisibleCount() + 1, std::max(MinBtnHeight, height()));
 }
 
-QSize TPlayer::minimumSizeHint() const { return QSize((MinBtnWidth - 1) * VisibleCount() + 1, MinBtnHeight); }
+QSize TPlayer::minimumSizeHint() const {
+  return QSize((MinBtnWidth - 1) * VisibleCount() + 1, MinBtnHeight);
+}
 
 void TPlayer::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
@@ -168,7 +171,9 @@ void TPlayer::DrawButton(QPainter& painter, int index, int x) const {
     painter.drawLine(x + w - 2, h - 2, x + w - 2, 1);
   }
 
-  const QPixmap& glyph = (!isEnabled() || !b.Enabled) ? b.DisabledGlyph : b.Colored ? b.ColoredGlyph : b.EnabledGlyph;
+  const QPixmap& glyph = (!isEnabled() || !b.Enabled) ? b.DisabledGlyph
+                         : b.Colored                  ? b.ColoredGlyph
+                                                      : b.EnabledGlyph;
   const int shift = pressed ? 1 : 0;
   painter.drawPixmap(x + w / 2 - glyph.width() / 2 + shift, h / 2 - glyph.height() / 2 + shift, glyph);
 

@@ -5,7 +5,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
-
 #include <cstring>
 
 namespace klarwell {
@@ -27,7 +26,9 @@ const TGlyphShape Shapes[] = {
     {"MPEJECT", 15, 14, QColor(90, 90, 90)}, {"MPHELP", 13, 16, QColor(0, 70, 200)},
 };
 
-QPolygonF Triangle(QPointF a, QPointF b, QPointF c) { return QPolygonF({a, b, c}); }
+QPolygonF Triangle(QPointF a, QPointF b, QPointF c) {
+  return QPolygonF({a, b, c});
+}
 
 QPainterPath ShapePath(const char* name) {
   QPainterPath p;

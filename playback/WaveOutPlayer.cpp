@@ -6,7 +6,6 @@
 #include <QIODevice>
 #include <QMediaDevices>
 #include <QTimer>
-
 #include <algorithm>
 #include <new>
 
@@ -60,8 +59,12 @@ constexpr int FeedIntervalMs = 10;
 // Ticks without any consumption, with everything queued handed over, before silence is added.
 constexpr int StallTicksBeforePadding = 5;
 
-uint16_t LeftOf(uint32_t volume) { return static_cast<uint16_t>(volume & 0xFFFF); }
-uint16_t RightOf(uint32_t volume) { return static_cast<uint16_t>(volume >> 16); }
+uint16_t LeftOf(uint32_t volume) {
+  return static_cast<uint16_t>(volume & 0xFFFF);
+}
+uint16_t RightOf(uint32_t volume) {
+  return static_cast<uint16_t>(volume >> 16);
+}
 
 }  // namespace
 
@@ -113,7 +116,8 @@ int TWaveOutPlayer::Open(int deviceId, const TWaveFormat& format, TWaveOutListen
 
   // The sample width comes from the block alignment; the bits field of a file is not trusted.
   if (format.wFormatTag != WaveFormatPcm || format.nChannels < 1 || format.nChannels > 2 ||
-      format.nSamplesPerSec == 0 || format.nSamplesPerSec > 768000 || format.nBlockAlign % format.nChannels != 0)
+      format.nSamplesPerSec == 0 || format.nSamplesPerSec > 768000 ||
+      format.nBlockAlign % format.nChannels != 0)
     return WaveOutBadFormat;
   const int bytesPerSample = format.nBlockAlign / format.nChannels;
   if (bytesPerSample != 1 && bytesPerSample != 2) return WaveOutBadFormat;
@@ -124,7 +128,8 @@ int TWaveOutPlayer::Open(int deviceId, const TWaveFormat& format, TWaveOutListen
   if (!device.isFormatSupported(audioFormat)) return WaveOutBadFormat;
 
   Sink = std::make_unique<QAudioSink>(device, audioFormat);
-  Sink->setBufferSize(static_cast<qsizetype>(format.nSamplesPerSec) * format.nBlockAlign * RequestedSinkMs / 1000);
+  Sink->setBufferSize(static_cast<qsizetype>(format.nSamplesPerSec) * format.nBlockAlign * RequestedSinkMs /
+                      1000);
   FrameBytes = format.nBlockAlign;
   OpenDeviceId = id;
   StartSink();
@@ -208,7 +213,8 @@ void TWaveOutPlayer::Feed() {
     qsizetype chunk = std::min<qsizetype>(room, static_cast<qsizetype>(length - queued.Written));
     if (length - queued.Written > static_cast<uint32_t>(chunk)) chunk -= chunk % FrameBytes;
     if (chunk > 0) {
-      const qint64 written = Push->write(reinterpret_cast<const char*>(queued.Header->Data) + queued.Written, chunk);
+      const qint64 written =
+          Push->write(reinterpret_cast<const char*>(queued.Header->Data) + queued.Written, chunk);
       if (written > 0) {
         queued.Written += static_cast<uint32_t>(written);
         StreamWritten += static_cast<uint64_t>(written);

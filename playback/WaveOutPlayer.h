@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -20,13 +19,13 @@ namespace klarwell {
 // Result codes of the wave-output layer; 0 is success.
 enum : int {
   WaveOutOk = 0,
-  WaveOutError = 1,         // unspecified failure
-  WaveOutBadDeviceId = 2,   // no device with that identifier (or no device at all)
-  WaveOutNotOpen = 5,       // the device is not open
+  WaveOutError = 1,        // any other failure
+  WaveOutBadDeviceId = 2,  // no device with that identifier (or no device at all)
+  WaveOutNotOpen = 5,      // the device is not open
   WaveOutNoMemory = 7,
-  WaveOutBadFormat = 32,    // the device cannot play this format
-  WaveOutStillPlaying = 33, // close refused: a buffer is still queued
-  WaveOutUnprepared = 34,   // write of a header that was not prepared
+  WaveOutBadFormat = 32,     // the device cannot play this format
+  WaveOutStillPlaying = 33,  // close refused: a buffer is still queued
+  WaveOutUnprepared = 34,    // write of a header that was not prepared
 };
 
 // Header flags.
@@ -139,8 +138,8 @@ class TWaveOutPlayer : public QObject, public TWaveOutDevice {
  private:
   struct TQueued {
     TWaveHeader* Header;
-    uint32_t Written;     // bytes of this buffer handed to the sink
-    uint64_t EndOffset;   // stream offset just after its last byte, once fully written
+    uint32_t Written;    // bytes of this buffer handed to the sink
+    uint64_t EndOffset;  // stream offset just after its last byte, once fully written
     bool FullyWritten;
   };
 
@@ -150,8 +149,8 @@ class TWaveOutPlayer : public QObject, public TWaveOutDevice {
   void PostDone(TWaveHeader* header);
   void ApplyVolume();
 
-  std::vector<std::string> DeviceNames;  // default device first
-  std::vector<std::string> DeviceIds;    // QAudioDevice::id() of each entry
+  std::vector<std::string> DeviceNames;     // default device first
+  std::vector<std::string> DeviceIds;       // QAudioDevice::id() of each entry
   std::map<std::string, uint32_t> Volumes;  // by device id; full volume until set
 
   std::unique_ptr<QAudioSink> Sink;

@@ -1,14 +1,12 @@
-#include "playback/MyTrackBar.h"
-
 #include <gtest/gtest.h>
 
 #include <QStyle>
 #include <QStyleOptionSlider>
 #include <QTest>
-
 #include <string>
 #include <vector>
 
+#include "playback/MyTrackBar.h"
 #include "tests/playback/QtTestApp.h"
 
 namespace klarwell {
@@ -29,7 +27,8 @@ class TProbeBar : public TMyTrackBar {
 struct TLog {
   std::vector<std::string> Events;
   void Attach(TProbeBar& bar) {
-    QObject::connect(&bar, &QSlider::valueChanged, [this](int v) { Events.push_back("change " + std::to_string(v)); });
+    QObject::connect(&bar, &QSlider::valueChanged,
+                     [this](int v) { Events.push_back("change " + std::to_string(v)); });
     bar.OnTrack = [this, &bar] { Events.push_back("track " + std::to_string(bar.value())); };
     bar.OnEndTrack = [this, &bar] { Events.push_back("end " + std::to_string(bar.value())); };
   }

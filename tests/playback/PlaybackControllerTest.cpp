@@ -1,5 +1,3 @@
-#include "playback/PlaybackController.h"
-
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -7,7 +5,6 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QWidget>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -20,6 +17,7 @@
 #include "audio/LangText.h"
 #include "playback/CaptureWaveOut.h"
 #include "playback/MyTrackBar.h"
+#include "playback/PlaybackController.h"
 #include "tests/playback/QtTestApp.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/WavBuilder.h"
@@ -33,7 +31,7 @@ using test::TFmtFields;
 // The list and window as the player sees them.
 class THost : public TPlaybackHost {
  public:
-  std::vector<std::string> Rows;                // row r (1-based) is Rows[r - 1]
+  std::vector<std::string> Rows;               // row r (1-based) is Rows[r - 1]
   std::map<std::string, std::string> Outputs;  // input -> output name; unlisted inputs get a missing name
   int Selected = 1;
   bool IsRunning = false;
@@ -56,7 +54,9 @@ class THost : public TPlaybackHost {
   }
   bool Running() const override { return IsRunning; }
   void ShowRowStatistics(int row) override { StatisticsRows.push_back(row); }
-  void ShowMessage(const std::string& caption, const std::string& text) override { Messages.push_back({caption, text}); }
+  void ShowMessage(const std::string& caption, const std::string& text) override {
+    Messages.push_back({caption, text});
+  }
 };
 
 // A sample format of a test file, with the 16-bit (or 8-bit) value each stored sample plays as.
@@ -67,13 +67,27 @@ struct TFormatCase {
   bool IsFloat;
 };
 
-TFormatCase Case8Mono() { return {"8-bit mono", TFmtFields::Pcm(1, 1, 8000), 1, false}; }
-TFormatCase Case16() { return {"16-bit", TFmtFields::Pcm(2, 2, 8000), 2, false}; }
-TFormatCase Case24() { return {"24-bit", TFmtFields::Pcm(2, 3, 8000), 3, false}; }
-TFormatCase Case32() { return {"32-bit", TFmtFields::Pcm(2, 4, 8000), 4, false}; }
-TFormatCase CaseFloat() { return {"float", TFmtFields::Float(2, 8000), 4, true}; }
-TFormatCase CaseExt24() { return {"extensible 24-bit", TFmtFields::Extensible(2, 3, false, 8000), 3, false}; }
-TFormatCase CaseExtFloat() { return {"extensible float", TFmtFields::Extensible(2, 4, true, 8000), 4, true}; }
+TFormatCase Case8Mono() {
+  return {"8-bit mono", TFmtFields::Pcm(1, 1, 8000), 1, false};
+}
+TFormatCase Case16() {
+  return {"16-bit", TFmtFields::Pcm(2, 2, 8000), 2, false};
+}
+TFormatCase Case24() {
+  return {"24-bit", TFmtFields::Pcm(2, 3, 8000), 3, false};
+}
+TFormatCase Case32() {
+  return {"32-bit", TFmtFields::Pcm(2, 4, 8000), 4, false};
+}
+TFormatCase CaseFloat() {
+  return {"float", TFmtFields::Float(2, 8000), 4, true};
+}
+TFormatCase CaseExt24() {
+  return {"extensible 24-bit", TFmtFields::Extensible(2, 3, false, 8000), 3, false};
+}
+TFormatCase CaseExtFloat() {
+  return {"extensible float", TFmtFields::Extensible(2, 4, true, 8000), 4, true};
+}
 
 // Values chosen so that every width plays them back exactly: v << 8 (24-bit), v << 16 (32-bit) and
 // v / 32767 (float) all convert to v; the processed values are multiples of 40 (of 20 for 8-bit), so
@@ -220,7 +234,8 @@ class PlaybackControllerTest : public ::testing::Test {
 // Catches wrong conversion, wrong mixing, a wrong buffer split or a lost last buffer for every
 // sample form the reader accepts, in each of the four modes.
 TEST_F(PlaybackControllerTest, QueuedBytesInEveryModeAndFormat) {
-  const TFormatCase cases[] = {Case8Mono(), Case16(), Case24(), Case32(), CaseFloat(), CaseExt24(), CaseExtFloat()};
+  const TFormatCase cases[] = {Case8Mono(), Case16(),    Case24(),      Case32(),
+                               CaseFloat(), CaseExt24(), CaseExtFloat()};
   const uint32_t frames = 12000;  // 1.5 s at 8 kHz: one full and one half buffer
   int fileIndex = 0;
   for (const TFormatCase& fc : cases) {
@@ -277,7 +292,8 @@ TEST_F(PlaybackControllerTest, HighRatesPlayAtHalfRate) {
     SCOPED_TRACE(c.Rate);
     TFormatCase fc{"rate", TFmtFields::Pcm(2, static_cast<uint16_t>(c.Bytes), c.Rate), c.Bytes, false};
     Host.Rows.clear();
-    AddRow(std::to_string(c.Rate) + " " + std::to_string(index++), test::SimpleWav(fc.Fields, Samples(fc, c.Frames, InputValue)));
+    AddRow(std::to_string(c.Rate) + " " + std::to_string(index++),
+           test::SimpleWav(fc.Fields, Samples(fc, c.Frames, InputValue)));
     Device->Writes.clear();
     Click(btPlay);
     ASSERT_TRUE(Controller->IsPlaying());
@@ -286,7 +302,8 @@ TEST_F(PlaybackControllerTest, HighRatesPlayAtHalfRate) {
     EXPECT_EQ(Device->OpenedFormat.nSamplesPerSec, c.DeviceRate);
     EXPECT_EQ(Device->OpenedFormat.nAvgBytesPerSec, c.DeviceRate * Device->OpenedFormat.nBlockAlign);
     ASSERT_EQ(Device->Writes.size(), c.WriteSizes.size());
-    for (size_t i = 0; i < c.WriteSizes.size(); ++i) EXPECT_EQ(Device->Writes[i].Bytes.size(), c.WriteSizes[i]);
+    for (size_t i = 0; i < c.WriteSizes.size(); ++i)
+      EXPECT_EQ(Device->Writes[i].Bytes.size(), c.WriteSizes[i]);
     const uint32_t step = c.DeviceRate == c.Rate ? 1 : 2;
     EXPECT_EQ(Concat(Device->Writes), Expected(fc, 0, c.Frames - (c.Frames % step), 0, step));
   }
@@ -575,23 +592,59 @@ TEST_F(PlaybackControllerTest, FailuresShowTheirMessage) {
   };
   const std::vector<TFailure> failures = {
       {"input missing", [&] { Host.Rows = {Dir + "/nothing.wav"}; }, 0, "Open error"},
-      {"processed missing", [&] { Host.Rows.clear(); AddRow("p1", wav); }, 1, "Open error"},
+      {"processed missing",
+       [&] {
+         Host.Rows.clear();
+         AddRow("p1", wav);
+       },
+       1, "Open error"},
       {"formats differ",
        [&] {
          Host.Rows.clear();
          AddRow("p2", wav, &mono);
        },
        2, "Files are of different format/size."},
-      {"device refuses", [&] { Host.Rows.clear(); AddRow("p3", wav); Device->OpenResult = WaveOutBadDeviceId; }, 0,
-       "Cannot initialize Wav-Device"},
-      {"header refused", [&] { Host.Rows.clear(); AddRow("p4", wav); Device->PrepareResult = WaveOutNoMemory; }, 0,
-       "Cannot initialize Wav-Device"},
-      {"first write refused", [&] { Host.Rows.clear(); AddRow("p5", wav); Device->RefuseWritesAfter = 0; }, 0,
-       "Error on Wav-Output"},
-      {"no frame", [&] { Host.Rows.clear(); AddRow("p6", noFrame); }, 0, ""},
-      {"no memory", [&] { Host.Rows.clear(); AddRow("p7", huge); }, 0, "Out of Memory"},
-      {"no device", [&] { Host.Rows.clear(); AddRow("p8", wav); Device->Devices.clear(); Controller->FillDeviceList(CBWavDev); }, 0,
-       "Cannot initialize Wav-Device"},
+      {"device refuses",
+       [&] {
+         Host.Rows.clear();
+         AddRow("p3", wav);
+         Device->OpenResult = WaveOutBadDeviceId;
+       },
+       0, "Cannot initialize Wav-Device"},
+      {"header refused",
+       [&] {
+         Host.Rows.clear();
+         AddRow("p4", wav);
+         Device->PrepareResult = WaveOutNoMemory;
+       },
+       0, "Cannot initialize Wav-Device"},
+      {"first write refused",
+       [&] {
+         Host.Rows.clear();
+         AddRow("p5", wav);
+         Device->RefuseWritesAfter = 0;
+       },
+       0, "Error on Wav-Output"},
+      {"no frame",
+       [&] {
+         Host.Rows.clear();
+         AddRow("p6", noFrame);
+       },
+       0, ""},
+      {"no memory",
+       [&] {
+         Host.Rows.clear();
+         AddRow("p7", huge);
+       },
+       0, "Out of Memory"},
+      {"no device",
+       [&] {
+         Host.Rows.clear();
+         AddRow("p8", wav);
+         Device->Devices.clear();
+         Controller->FillDeviceList(CBWavDev);
+       },
+       0, "Cannot initialize Wav-Device"},
   };
   for (const TFailure& f : failures) {
     SCOPED_TRACE(f.Name);

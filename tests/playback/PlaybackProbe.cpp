@@ -5,8 +5,8 @@
 //   playback_probe list                      prints "devices N" and one "device <name>" per device
 //   playback_probe play FILE [MODE [STOPMS]] plays FILE (mode 0..3; Stop pressed after STOPMS ms)
 //
-// Prints "started", then "closed <bytes read>" as the playback goes, "message <caption>|<text>" for a message box.
-// Exit code: 0 played to the end (or stopped), 1 usage, 2 a message box was shown, 3 timed out.
+// Prints "started", then "closed <bytes read>" as the playback goes, "message <caption>|<text>" for a message
+// box. Exit code: 0 played to the end (or stopped), 1 usage, 2 a message box was shown, 3 timed out.
 
 #include <QApplication>
 #include <QComboBox>
@@ -16,7 +16,6 @@
 #include <QSlider>
 #include <QTimer>
 #include <QWidget>
-
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -71,13 +70,15 @@ int main(int argc, char** argv) {
   modes[0]->setChecked(true);
 
   TPlaybackController controller(host);
-  controller.Attach({cbWavDev, trackBar1, player1, trackBar2, playPos, modes[0], modes[1], modes[2], modes[3]});
+  controller.Attach(
+      {cbWavDev, trackBar1, player1, trackBar2, playPos, modes[0], modes[1], modes[2], modes[3]});
   controller.FillDeviceList(cbWavDev);
   controller.ReadDeviceVolume();
 
   if (command == "list") {
     std::printf("devices %d\n", cbWavDev->count());
-    for (int i = 0; i < cbWavDev->count(); ++i) std::printf("device %s\n", cbWavDev->itemText(i).toStdString().c_str());
+    for (int i = 0; i < cbWavDev->count(); ++i)
+      std::printf("device %s\n", cbWavDev->itemText(i).toStdString().c_str());
     return 0;
   }
   if (command != "play" || argc < 3) return 1;

@@ -1,13 +1,11 @@
-#include "playback/Player.h"
-
 #include <gtest/gtest.h>
 
 #include <QImage>
 #include <QPalette>
 #include <QTest>
-
 #include <vector>
 
+#include "playback/Player.h"
 #include "playback/PlayerGlyphs.h"
 #include "tests/playback/QtTestApp.h"
 
@@ -161,8 +159,8 @@ TEST_F(PlayerTest, PressedButtonIsDrawnSunken) {
 }
 
 TEST(PlayerGlyphs, EveryGlyphInItsSizeAndThreeLooks) {
-  for (const char* name :
-       {"MPPLAY", "MPPAUSE", "MPSTOP", "MPNEXT", "MPPREV", "MPSTEP", "MPBACK", "MPRECORD", "MPEJECT", "MPHELP"}) {
+  for (const char* name : {"MPPLAY", "MPPAUSE", "MPSTOP", "MPNEXT", "MPPREV", "MPSTEP", "MPBACK", "MPRECORD",
+                           "MPEJECT", "MPHELP"}) {
     SCOPED_TRACE(name);
     test::EnsureQtApp();
     const QImage enabled = MakePlayerGlyph(name, TGlyphVariant::Enabled).toImage();

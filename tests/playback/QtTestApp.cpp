@@ -1,7 +1,6 @@
 #include "tests/playback/QtTestApp.h"
 
 #include <QApplication>
-
 #include <cstdlib>
 
 namespace klarwell::test {

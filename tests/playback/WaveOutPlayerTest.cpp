@@ -1,5 +1,3 @@
-#include "playback/WaveOutPlayer.h"
-
 #include <gtest/gtest.h>
 
 #include <QByteArray>
@@ -8,7 +6,6 @@
 #include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QThread>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -18,6 +15,7 @@
 #include <thread>
 
 #include "playback/CaptureWaveOut.h"
+#include "playback/WaveOutPlayer.h"
 #include "tests/playback/QtTestApp.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/WavBuilder.h"
@@ -198,7 +196,8 @@ TEST(WaveOutPlayerReal, PlaysAFileIntoARealSink) {
   const QString recorder = QStandardPaths::findExecutable("parecord");
   const QString control = QStandardPaths::findExecutable("pactl");
   if (server.isEmpty() || recorder.isEmpty() || control.isEmpty())
-    GTEST_SKIP() << "no PulseAudio binaries (pulseaudio, parecord, pactl): install pulseaudio and pulseaudio-utils";
+    GTEST_SKIP()
+        << "no PulseAudio binaries (pulseaudio, parecord, pactl): install pulseaudio and pulseaudio-utils";
 
   TTempDir dir;
   TSoundServer sound(dir.Path);
