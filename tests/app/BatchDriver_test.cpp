@@ -17,6 +17,7 @@
 #include "tests/support/SignalGen.h"
 #include "tests/support/SignalWav.h"
 #include "tests/support/TestPaths.h"
+#include "tests/support/WavBuilder.h"
 
 namespace klarwell {
 namespace {
@@ -302,6 +303,45 @@ TEST_F(BatchDriverTest, OutputsDifferFromInputsOnlyInsideReportedRepairs) {
                           << ") changed outside every repair";
     }
   }
+}
+
+// An extensible 24-bit file with a LIST chunk before the data and an odd-sized chunk after it: the
+// output is written in the program's own header layout, keeps the trailing chunk byte for byte and
+// leaves the one before the data behind.
+TEST_F(BatchDriverTest, TrailingChunksAreCopiedAndTheHeaderIsRewritten) {
+  TempDir dir;
+  const std::string in = dir / "ext.wav";
+  test::TSignal s = test::MakeMusic(1.0, 48000, 2, 31);
+  test::AddClicks(s, 3, 5, 30, 4800, 32);
+  const test::TBytes samples = [&] {
+    std::vector<uint8_t> v = test::EncodeFrames(s, 3, false);
+    return test::TBytes(v.begin(), v.end());
+  }();
+  const test::TBytes tail = {'n', 'o', 't', 'e', 's', '!', 0x7F};
+  test::TWavBuilder b;
+  b.Fmt(test::TFmtFields::Extensible(2, 3, false, 48000))
+      .Chunk("LIST", test::TBytes(10, 'x'))
+      .Data(samples)
+      .Chunk("smpl", tail);
+  ASSERT_TRUE(b.WriteFile(in));
+  TRecorder rec;
+  TFileResult r = RunFile(in, rec);
+  ASSERT_EQ(r.Outcome, TFileOutcome::Done) << r.Status;
+  const std::string out = ReadFileBytes(r.OutputPath);
+  // RIFF, WAVE, a 40-byte fmt chunk, then data at 68.
+  ASSERT_GT(out.size(), 68u + samples.size());
+  EXPECT_EQ(out.substr(0, 4), "RIFF");
+  EXPECT_EQ(out.substr(36, 2), std::string("\x16\x00", 2));  // cbSize 22
+  EXPECT_EQ(out.substr(60, 4), "data");
+  EXPECT_EQ(out.find("LIST"), std::string::npos);
+  const size_t tailAt = 68 + samples.size() + (samples.size() & 1);
+  EXPECT_EQ(out.substr(tailAt, 4), "smpl");
+  EXPECT_EQ(out.substr(tailAt + 8, tail.size()), std::string(tail.begin(), tail.end()));
+  const uint32_t riffSize = static_cast<uint8_t>(out[4]) | static_cast<uint8_t>(out[5]) << 8 |
+                            static_cast<uint8_t>(out[6]) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(out[7])) << 24;
+  // The tail ends without its pad, so the RIFF size is odd and the file ends with a pad byte.
+  EXPECT_EQ(riffSize + 8 + (riffSize & 1), out.size());
+  EXPECT_GT(r.Clicks, 0);
 }
 
 }  // namespace
