@@ -88,6 +88,7 @@ void TPlaybackController::Attach(const TPlayerPanel& panel) {
     connect(TrackBar1, &QSlider::valueChanged, this, [this] { TrackBar1Change(); });
   }
   if (Player1) {
+    Player1->SetVisibleButtons({btPlay, btPauseDown, btStop, btAutoNext});
     Player1->SetEnabledButtons({btPlay, btAutoNext});
     Player1->OnClick = [this](TPlayer* sender, TMPBtnType button, bool& doDefault) {
       Player1Click(sender, button, doDefault);

@@ -8,13 +8,14 @@
 //   2. Own a TPlaybackController(host) (it makes its own TWaveOutPlayer; tests pass a capture device)
 //      and call Attach() with the panel's widgets: CBWavDev, TrackBar1, Player1, TrackBar2, PlayPos
 //      and the four mode buttons (RBvorher checked, all four in one exclusive group). Attach connects
-//      every widget event to its handler below, sets the volume slider to 0..255 (ticks every 16)
-//      and puts the transport bar into its idle state.
-//   3. In FormCreate, after LoadSettings: FillDeviceList(); ReadDeviceVolume().
+//      every widget event to its handler below, sets the volume slider to 0..255 (ticks every 16),
+//      shows Play, Pause, Stop and Auto-next on the transport bar (113 px wide gives 29 px buttons)
+//      and puts it into its idle state (Play and Auto-next enabled).
+//   3. In FormCreate, after LoadSettings: FillDeviceList(CBWavDev); ReadDeviceVolume().
 //   4. Call UpdatePlayModes() from the list's click handler, after rows are added, deleted or sorted,
 //      and during and after a batch run; call RowsRemoved() after rows were removed.
-//   5. Destroy the controller before the window's widgets go (or at least before the event loop
-//      runs again without them); its destructor stops a running playback and touches no widget.
+//   5. The controller and the widgets may go in either order (it holds guarded pointers); its
+//      destructor stops a running playback.
 // The mode buttons' captions are the main window's to set (its text table).
 //
 // Everything runs on the main thread; device notifications arrive there from the event loop.

@@ -176,14 +176,34 @@ int TWaveOutPlayer::Write(TWaveHeader& header) {
   if (!Sink) return WaveOutNotOpen;
   if (!(header.Flags & WaveHeaderPrepared)) return WaveOutUnprepared;
   if (header.Flags & WaveHeaderInQueue) return WaveOutStillPlaying;
+  // The stream is gone (the server went away, or a restart after Reset failed): a buffer queued now
+  // would never come back.
+  if (!Push) return WaveOutError;
   header.Flags = (header.Flags & ~WaveHeaderDone) | WaveHeaderInQueue;
   Queue.push_back(TQueued{&header, 0, 0, false});
   Feed();
   return WaveOutOk;
 }
 
+void TWaveOutPlayer::ReturnQueued() {
+  std::deque<TQueued> returned;
+  returned.swap(Queue);
+  for (TQueued& queued : returned) {
+    queued.Header->Flags = (queued.Header->Flags & ~WaveHeaderInQueue) | WaveHeaderDone;
+    PostDone(queued.Header);
+  }
+}
+
 void TWaveOutPlayer::Feed() {
   if (!Sink || !Push || Paused) return;
+  // Only Reset and Close stop the sink on purpose, and both drop the push device first. A sink that
+  // stopped by itself lost its server: the queued buffers come back (unplayed) and further writes are
+  // refused, so that the playback ends instead of waiting for ever.
+  if (Sink->state() == QAudio::StoppedState) {
+    Push = nullptr;
+    ReturnQueued();
+    return;
+  }
 
   // What has really been played: all that was written minus what the sink still holds. The largest
   // free space ever seen is the sink's real size (the requested size is not what is granted).
@@ -279,12 +299,7 @@ int TWaveOutPlayer::Reset() {
   // Stopping deletes the sink's push device; a new start gives a fresh, empty stream.
   Sink->reset();
   Push = nullptr;
-  std::deque<TQueued> returned;
-  returned.swap(Queue);
-  for (TQueued& queued : returned) {
-    queued.Header->Flags = (queued.Header->Flags & ~WaveHeaderInQueue) | WaveHeaderDone;
-    PostDone(queued.Header);
-  }
+  ReturnQueued();
   Paused = false;
   StartSink();
   return WaveOutOk;

@@ -147,6 +147,7 @@ class TWaveOutPlayer : public QObject, public TWaveOutDevice {
   void Feed();
   void StartSink();
   void PostDone(TWaveHeader* header);
+  void ReturnQueued();
   void ApplyVolume();
 
   std::vector<std::string> DeviceNames;     // default device first

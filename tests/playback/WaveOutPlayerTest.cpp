@@ -275,5 +275,37 @@ TEST(WaveOutPlayerReal, StopEndsAPlaybackEarly) {
   EXPECT_LE(std::stoull(play.Output.substr(at + 7)), 4u * 44100 * 4) << "Stop did not end the playback";
 }
 
+// The server goes away during playback: the playback ends (the player returns to idle) instead of
+// waiting for ever for buffers that will never be played.
+TEST(WaveOutPlayerReal, LosingTheServerEndsThePlayback) {
+  test::EnsureQtApp();
+  const QString server = QStandardPaths::findExecutable("pulseaudio");
+  if (server.isEmpty()) GTEST_SKIP() << "no pulseaudio binary: install pulseaudio";
+  TTempDir dir;
+  TSoundServer sound(dir.Path);
+  ASSERT_TRUE(sound.Start(server));
+  const std::string file = dir.Path + "/tone.wav";
+  ASSERT_TRUE(test::WriteBytes(file, ToneWav(8.0)));
+
+  QProcess probe;
+  probe.setProcessEnvironment(SoundEnvironment(dir.Path, sound.Socket));
+  probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  probe.start(PLAYBACK_PROBE, {"play", QString::fromStdString(file)});
+  ASSERT_TRUE(probe.waitForStarted(5000));
+  QByteArray output;
+  while (!output.contains("started") && probe.waitForReadyRead(5000)) output += probe.readAllStandardOutput();
+  ASSERT_TRUE(output.contains("started")) << output.toStdString();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  sound.Server.terminate();
+  ASSERT_TRUE(sound.Server.waitForFinished(5000));
+
+  ASSERT_TRUE(probe.waitForFinished(15000)) << "the playback did not end";
+  output += probe.readAllStandardOutput();
+  EXPECT_EQ(probe.exitCode(), 0) << output.toStdString();
+  const qsizetype at = output.indexOf("closed ");
+  ASSERT_GE(at, 0) << output.toStdString();
+  EXPECT_LT(output.mid(at + 7).trimmed().toULongLong(), 8u * 44100 * 4);
+}
+
 }  // namespace
 }  // namespace klarwell
