@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMessageBox>
+#include <QRect>
 #include <QStringList>
 #include <QWidget>
 
@@ -11,16 +12,21 @@
 #include <string>
 #include <vector>
 
+#include "app/BatchDriver.h"
 #include "app/Settings.h"
+#include "playback/WaveOutPlayer.h"
 
 namespace Ui {
 class TMainFrm;
 }
 
+class QMenu;
+
 namespace klarwell {
 
 class TClickEngine;
 class TMyGrid;
+class TPlaybackController;
 
 // The dialogs the window shows, replaceable so that tests can answer them. Empty members use the
 // real dialogs.
@@ -35,6 +41,8 @@ struct TMainSeams {
   std::function<QString(QWidget* parent, const QString& title, const QString& startDir)> GetExistingDirectory;
   // Opening a link label's address.
   std::function<void(const QString& address)> OpenUrl;
+  // The audio output of the player; null for the platform's.
+  std::unique_ptr<TWaveOutDevice> WaveOutDevice;
 };
 
 // The main window: the two charts, the progress bar, the file list, the player panel, the
@@ -83,6 +91,7 @@ class TMainFrm : public QWidget {
 
   // Settings as the controls hold them now, and applying them.
   TSettingsValues CurrentSettings() const;
+  TOutputSettings CurrentOutputSettings() const;
   void LoadSettings();
   bool SaveSettings();
 
@@ -96,8 +105,8 @@ class TMainFrm : public QWidget {
   // Called whenever the rows change; the player uses it to offer the processed play modes.
   void UpdatePlayModes();
 
-  // For tests and the drag-and-drop path.
   TMyGrid* Grid() const;
+  TPlaybackController* PlaybackController() const { return Player.get(); }
   Ui::TMainFrm* Form() const { return UiForm.get(); }
 
  protected:
@@ -107,6 +116,11 @@ class TMainFrm : public QWidget {
 
  private:
   class TRunObserver;
+  class TPlayerHost;
+  struct TAnchored {
+    QWidget* Widget;
+    QRect Designed;
+  };
 
   QMessageBox::StandardButton ShowMessage(QMessageBox::Icon icon, const QString& caption, const QString& text,
                                           QMessageBox::StandardButtons buttons);
@@ -119,6 +133,11 @@ class TMainFrm : public QWidget {
   std::unique_ptr<Ui::TMainFrm> UiForm;
   TMainSeams Seams;
   std::string SettingsPath;
+  std::unique_ptr<TPlayerHost> PlayerHost;
+  std::unique_ptr<TPlaybackController> Player;
+  QMenu* PopupMenu1 = nullptr;
+  QString OpenDialogFilter;
+  std::vector<TAnchored> BottomAnchored;
 
   // Driver state.
   bool Running = false;

@@ -1,0 +1,106 @@
+#include "app/gui/MainTexts.h"
+
+namespace klarwell {
+
+namespace {
+
+const TTextPair MainTexts[txMainTextCount] = {
+    {"Fehler beim Öffnen der Datei", "Error opening file"},
+    {"Fehler beim Öffnen", "Error on opening"},
+    {"Abbruch", "Cancel"},
+    {"Wollen Sie wirklich abbrechen ?", "Do you really want to cancel ?"},
+    {"Bearbeiten abbrechen", "Cancel processing"},
+    {"Dateien bearbeiten", "Process Files"},
+    {"Dateien hinzufügen", "Add Files"},
+    {"Dateien entfernen", "Remove Files"},
+    {"Dateisuffix", "File suffix"},
+    {"Ausgabeverzeichnis", "Output directory"},
+    {"Klick-Verteilung", "Click-Density"},
+    {"Dateiposition (Minuten)", "Fileposition (minutes)"},
+    {"Klicks pro Sekunde", "Clicks per second"},
+    {"Bearbeitete Klicks (Ausschnitt)", "Processed Clicks (Extract)"},
+    {"Wave-Dateien (*.wav)|*.wav", "Wave-Files (*.wav)|*.wav"},
+    {"Original", "Original"},
+    {"Bearbeitet", "Processed"},
+    {"Differenz 100%", "Difference 100%"},
+    {"Differenz 95%", "Difference 95%"},
+    {"Wiedergabe von:", "Playing file:"},
+    {"Sortieren...", "Sorting..."},
+    {"Computer nach dem Bearbeiten herunterfahren", "Shut down computer after processing files"},
+    {"Fehler", "Error"},
+    {"Es muß ein Dateisuffix oder ein Ausgabeverzeichnis angegeben werden.",
+     "File suffix or output directory must be given."},
+    {"warte", "waiting"},
+    {"öffne", "open"},
+    {"erzeuge Datei", "create file"},
+    {"initialisiere", "initialize"},
+    {"läuft", "running"},
+    {"abgebrochen", "cancelled"},
+    {"fertig", "done"},
+    {"Kann Wav-Device nicht initialisieren", "Cannot initialize Wav-Device"},
+    {"Die Dateien haben unterschiedliche Formate/Größen.", "Files are of different format/size."},
+    {"Fehler bei Wav-Ausgabe", "Error on Wav-Output"},
+    {"Datei", "File"},
+    {"Status", "Status"},
+    {"Format", "Format"},
+    {"Länge", "Length"},
+    {"Klicks", "Clicks"},
+    {"Klicks/sek", "Clicks/sec"},
+    {"Zeit", "Time"},
+    // 41: what the program is for.
+    {"  Was ist das für ein Programm ?", "  What's this progam for ?"},
+    {"Klarwell entfernt Knackser (Klicks) aus Aufnahmen von Schallplatten,",
+     "Klarwell removes clicks from recordings of gramophone records"},
+    {"die als WAV-Dateien vorliegen.", "that have been stored as WAV files."},
+    {"Fügen Sie die Dateien der Liste hinzu, geben Sie ein Dateisuffix und/oder",
+     "Add the files to the list, give a file suffix and/or an output"},
+    {"ein Ausgabeverzeichnis an und drücken Sie \"Dateien bearbeiten\": von jeder",
+     "directory and press \"Process Files\": a repaired copy of every"},
+    {"Datei wird eine bearbeitete Kopie geschrieben.", "file is written."},
+    {"Anders als andere Werkzeuge für diese Aufgabe braucht das Programm keine",
+     "Unlike other tools for this job, the program needs no parameters:"},
+    {"Parameter: es findet die Klicks selbst und ersetzt nur die gestörten",
+     "it finds the clicks on its own and replaces only the damaged"},
+    {"Abtastwerte durch eine Vorhersage aus der umgebenden Musik.",
+     "samples by a prediction from the music around them."},
+    // 50: advantages.
+    {"  Was sind die Vorteile dieses Programms ?", "  What are the advantages of this program ?"},
+    {"Verglichen mit anderen Verfahren zum Entfernen von Klicks hat das",
+     "Compared with other ways of removing clicks, the program"},
+    {"Programm diese Vorteile:", "has these advantages:"},
+    {"Es gibt keine Parameter, die eingestellt werden müssen.", "There are no parameters to adjust."},
+    {"Die Erkennung ist unabhängig vom Pegel des Signals.", "Detection does not depend on the signal's level."},
+    {"Die Erkennung ist nahezu unabhängig von der Breite eines Klicks.",
+     "Detection is almost independent of the width of a click."},
+    {"Es wird nur der Teil der Daten verändert, der zu einem Klick gehört.",
+     "Only the part of the data that belongs to a click is changed."},
+    {"Ein weiterer Durchlauf findet kaum neue Klicks und richtet daher keinen weiteren Schaden an.",
+     "A further run rarely finds new clicks and so does no further harm."},
+    // 58: disadvantages.
+    {"  Was ist nicht so gut an diesem Programm ?", "  What are the disadvantages of this program ?"},
+    {"Nicht jeder Klick wird gefunden.", "Not every click is found."},
+    {"Gelegentlich wird Material verändert, wo kein Klick ist.",
+     "Occasionally material is changed where there is no click."},
+    {"Wird ein Klick entfernt, der in einer tieffrequenten Störung liegt, kann ein hörbarer Schlag bleiben.",
+     "Removing a click that sits in a low-frequency disturbance can leave an audible thump."},
+    {"Starke Kratzer werden oft nicht entfernt.", "Strong scratches are often not removed."},
+    {"Der Algorithmus ist ziemlich langsam.", "The algorithm is fairly slow."},
+    // 64: notes, shown in the order 65, 67, 66.
+    {"  Was ist sonst noch zu beachten ?", "  What else is to be taken into account ?"},
+    {"Die Eingabedateien müssen unkomprimierte PCM-WAV-Dateien sein.",
+     "Input files must be uncompressed PCM WAV files."},
+    {"Das Programm soll sich selbst erklären.", "The program is meant to be self-explanatory."},
+    {"Abtastraten bis 96 kHz und Auflösungen bis 32 Bit werden unterstützt.",
+     "Sample rates up to 96 kHz and sample depths up to 32 bit are supported."},
+};
+
+}  // namespace
+
+const TTextPair& MainTextPair(int key) {
+  if (key < 0 || key >= txMainTextCount) key = txErrorCaption;
+  return MainTexts[key];
+}
+
+QString MainText(int key) { return QString::fromUtf8(Text(MainTextPair(key))); }
+
+}  // namespace klarwell

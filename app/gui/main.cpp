@@ -1,0 +1,45 @@
+// klarwell: the window program.
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+#include <cstdio>
+
+#include "app/Settings.h"
+#include "app/Version.h"
+#include "app/gui/MainLight.h"
+#include "app/gui/Mutex.h"
+#include "audio/LangText.h"
+
+int main(int argc, char* argv[]) {
+  using namespace klarwell;
+
+  // The language is chosen once, from the system's locale, before any text is made; the WAV and
+  // engine messages follow the same choice.
+  const bool german = QLocale::system().language() == QLocale::German;
+  SetLanguage(german ? TLanguage::German : TLanguage::English);
+
+  // The named mutex only announces that an instance runs; a second instance runs normally.
+  TMutex mutex;
+  if (!mutex.Create("KlarwellMux")) {
+    std::fprintf(stderr, "klarwell: cannot create %s\n", TMutex::LockPath("KlarwellMux").c_str());
+    return 1;
+  }
+  mutex.WaitFor(0);
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(ProgramName);
+  QApplication::setApplicationVersion(ProgramVersion);
+  QApplication::setDesktopFileName("klarwell");
+
+  // Qt's own texts (dialog buttons, the file dialog) in the same language.
+  QTranslator qtTexts;
+  if (german && qtTexts.load("qtbase_de", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QApplication::installTranslator(&qtTexts);
+
+  TMainFrm window(SettingsFilePathFromEnvironment(QApplication::applicationDirPath().toStdString()));
+  window.show();
+  return app.exec();
+}
