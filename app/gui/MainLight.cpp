@@ -423,7 +423,7 @@ void TMainFrm::MailLblClick() {
     QDesktopServices::openUrl(QUrl(address));
 }
 
-void TMainFrm::Image1Click() { UiForm->RichEdit1->setVisible(!UiForm->RichEdit1->isVisible()); }
+void TMainFrm::Image1Click() { UiForm->RichEdit1->setVisible(UiForm->RichEdit1->isHidden()); }
 
 bool TMainFrm::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonRelease &&
