@@ -261,9 +261,17 @@ TMainFrm::TMainFrm(std::string settingsPath, TMainSeams seams, QWidget* parent)
   UiForm->MailLbl->installEventFilter(this);
   UiForm->RichEdit1->setBackgroundRole(QPalette::Button);
   UiForm->RichEdit1->raise();
+  UiForm->RichEdit1->hide();
 
   UiForm->Player1->SetVisibleButtons({btPlay, btPauseDown, btStop, btAutoNext});
-  UiForm->Player1->setGeometry(200, 5, 113, 24);
+  UiForm->Player1->setGeometry(246, 5, 113, 24);
+  // The player panel is silver; through the palette, so that disabled texts keep their contrast.
+  QPalette silver = UiForm->Panel1->palette();
+  silver.setColor(QPalette::Window, QColor(0xc0, 0xc0, 0xc0));
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    silver.setColor(QPalette::Disabled, role, QColor(0x80, 0x80, 0x80));
+  UiForm->Panel1->setPalette(silver);
+  UiForm->Panel1->setAutoFillBackground(true);
   PlayerHost = std::make_unique<TPlayerHost>(*this);
   Player = std::make_unique<TPlaybackController>(*PlayerHost, std::move(Seams.WaveOutDevice));
   TPlayerPanel panel;

@@ -1,8 +1,6 @@
 // klarwell: the window program.
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QTranslator>
 
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include "app/Version.h"
 #include "app/gui/MainLight.h"
 #include "app/gui/Mutex.h"
+#include "app/gui/QtLanguage.h"
 #include "audio/LangText.h"
 
 int main(int argc, char* argv[]) {
@@ -18,7 +17,7 @@ int main(int argc, char* argv[]) {
 
   // The language is chosen once, from the system's locale, before any text is made; the WAV and
   // engine messages follow the same choice.
-  const bool german = QLocale::system().language() == QLocale::German;
+  const bool german = SystemLanguageIsGerman();
   SetLanguage(german ? TLanguage::German : TLanguage::English);
 
   // The named mutex only announces that an instance runs; a second instance runs normally.
@@ -36,7 +35,7 @@ int main(int argc, char* argv[]) {
 
   // Qt's own texts (dialog buttons, the file dialog) in the same language.
   QTranslator qtTexts;
-  if (german && qtTexts.load("qtbase_de", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+  if (german && LoadQtGermanTexts(qtTexts))
     QApplication::installTranslator(&qtTexts);
 
   TMainFrm window(SettingsFilePathFromEnvironment(QApplication::applicationDirPath().toStdString()));

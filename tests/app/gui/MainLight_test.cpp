@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTextEdit>
 #include <QTimer>
+#include <QTranslator>
 #include <QUrl>
 
 #include <filesystem>
@@ -19,6 +20,7 @@
 
 #include "app/gui/MainTexts.h"
 #include "app/gui/MyGrid.h"
+#include "app/gui/QtLanguage.h"
 #include "chart/Graphic.h"
 #include "playback/CaptureWaveOut.h"
 #include "tests/app/gui/GuiTestApp.h"
@@ -154,6 +156,20 @@ TEST_F(MainWindowTest, TextTableIsCompleteInBothLanguages) {
   }
   EXPECT_STREQ(MainTextPair(txStatusRunning).German, "läuft");
   EXPECT_STREQ(MainTextPair(txColTime).English, "Time");
+}
+
+// Qt's standard texts follow the program's language: the German translation must be installed.
+TEST_F(MainWindowTest, QtStandardButtonsAreGermanWithTheTranslation) {
+  QTranslator translator;
+  ASSERT_TRUE(LoadQtGermanTexts(translator)) << "Qt's German translations are missing";
+  QCoreApplication::installTranslator(&translator);
+  QMessageBox box(QMessageBox::Question, "Abbruch", "Wollen Sie wirklich abbrechen ?",
+                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  QString yes = box.button(QMessageBox::Yes)->text().remove('&');
+  QString cancel = box.button(QMessageBox::Cancel)->text().remove('&');
+  QCoreApplication::removeTranslator(&translator);
+  EXPECT_EQ(yes, "Ja");
+  EXPECT_EQ(cancel, "Abbrechen");
 }
 
 // The notes of the help view come in the order 65, 67, 66; the view starts hidden and the logo
@@ -454,6 +470,14 @@ TEST_F(MainWindowTest, Screenshots) {
   Window->show();
   QCoreApplication::processEvents();
   EXPECT_TRUE(Window->grab().save(QString::fromStdString(artifacts + "/main-window-idle.png")));
+  {
+    SetLanguage(TLanguage::German);
+    TMainFrm german(SettingsPath);
+    german.show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(german.grab().save(QString::fromStdString(artifacts + "/main-window-idle-de.png")));
+    SetLanguage(TLanguage::English);
+  }
 
   test::TSignal signal = test::MakeMusic(8.0, 44100, 2, 20261208);
   test::AddClicks(signal, 20, 3, 100, 44100 / 5, 77);
