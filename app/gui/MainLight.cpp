@@ -18,7 +18,6 @@
 #include <QScreen>
 #include <QTextDocument>
 #include <QUrl>
-
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -47,7 +46,9 @@ constexpr int ColumnWidths[7] = {115, 135, 88, 70, 54, 58, 63};
 
 // Paths on this platform are bytes; Qt's texts are Unicode. The file-name codec converts both ways
 // so that names that are not valid UTF-8 still open.
-std::string ToPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string ToPath(const QString& path) {
+  return QFile::encodeName(path).toStdString();
+}
 
 uint64_t TickCount() {
   using namespace std::chrono;
@@ -58,7 +59,8 @@ uint64_t TickCount() {
 QString TwoLineCaption(const QString& text) {
   int best = -1;
   for (int i = 0; i < text.size(); ++i)
-    if (text[i] == ' ' && (best < 0 || std::abs(i - text.size() / 2) < std::abs(best - text.size() / 2))) best = i;
+    if (text[i] == ' ' && (best < 0 || std::abs(i - text.size() / 2) < std::abs(best - text.size() / 2)))
+      best = i;
   if (best < 0) return text;
   QString result = text;
   result[best] = '\n';
@@ -115,7 +117,8 @@ QPixmap DrawLogo(int width, int height) {
   spike.lineTo(c.x() + r * 0.62, c.y() - r * 0.35);
   spike.lineTo(c.x() + r * 0.52, c.y() - r * 0.30);
   spike.lineTo(c.x() + r * 0.75, c.y() - r * 0.05);
-  p.setPen(QPen(QColor(0xe0, 0x40, 0x30), std::max(1.5, r * 0.07), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  p.setPen(
+      QPen(QColor(0xe0, 0x40, 0x30), std::max(1.5, r * 0.07), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
   p.drawPath(spike);
   return pixmap;
 }
@@ -159,7 +162,9 @@ class TMainFrm::TRunObserver : public TDriverObserver {
     return Row;
   }
 
-  void Status(const std::string& text) override { Form.Grid()->SetCell(1, CurrentRow(), QString::fromStdString(text)); }
+  void Status(const std::string& text) override {
+    Form.Grid()->SetCell(1, CurrentRow(), QString::fromStdString(text));
+  }
   void Cell(int column, const std::string& text) override {
     Form.Grid()->SetCell(column, CurrentRow(), QString::fromStdString(text));
   }
@@ -169,7 +174,9 @@ class TMainFrm::TRunObserver : public TDriverObserver {
     while ((frames >> Shift) > static_cast<uint32_t>(INT_MAX)) ++Shift;
     Form.UiForm->ProgressBar1->setMaximum(static_cast<int>(frames >> Shift));
   }
-  void Progress(uint32_t frames) override { Form.UiForm->ProgressBar1->setValue(static_cast<int>(frames >> Shift)); }
+  void Progress(uint32_t frames) override {
+    Form.UiForm->ProgressBar1->setValue(static_cast<int>(frames >> Shift));
+  }
   void OutputCreated(const std::string&) override { Form.UpdatePlayModes(); }
   void DensityReset() override {
     Form.LastTick = TickCount();
@@ -209,8 +216,8 @@ class TMainFrm::TRunObserver : public TDriverObserver {
 };
 
 TMainFrm::TMainFrm(std::string settingsPath, TMainSeams seams, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint),
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       UiForm(std::make_unique<Ui::TMainFrm>()),
       Seams(std::move(seams)),
       SettingsPath(std::move(settingsPath)) {
@@ -303,7 +310,9 @@ TMainFrm::~TMainFrm() {
   Player.reset();
 }
 
-TMyGrid* TMainFrm::Grid() const { return UiForm->MyGrid1; }
+TMyGrid* TMainFrm::Grid() const {
+  return UiForm->MyGrid1;
+}
 
 void TMainFrm::ConnectHandlers() {
   connect(UiForm->AddBtn, &QPushButton::clicked, this, &TMainFrm::AddBtnClick);
@@ -312,7 +321,8 @@ void TMainFrm::ConnectHandlers() {
   connect(UiForm->DirBtn, &QPushButton::clicked, this, &TMainFrm::DirBtnClick);
   connect(UiForm->SortGrid, &QAction::triggered, this, &TMainFrm::SortGridClick);
   connect(UiForm->MyGrid1, &QTableWidget::cellClicked, this, [this](int, int) { MyGrid1Click(); });
-  connect(UiForm->MyGrid1, &QTableWidget::currentCellChanged, this, [this](int, int, int, int) { MyGrid1Click(); });
+  connect(UiForm->MyGrid1, &QTableWidget::currentCellChanged, this,
+          [this](int, int, int, int) { MyGrid1Click(); });
   connect(UiForm->MyGrid1, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { PopupMenu1->popup(UiForm->MyGrid1->viewport()->mapToGlobal(pos)); });
 }
@@ -365,7 +375,12 @@ QString TMainFrm::BuildHelpText() {
   for (int k = 53; k <= 57; ++k) lines.push_back({Bullet, k});
   lines.insert(lines.end(), {{EndBullets, 0}, {Heading, 58}, {Empty, 0}});
   for (int k = 59; k <= 63; ++k) lines.push_back({Bullet, k});
-  lines.insert(lines.end(), {{EndBullets, 0}, {Heading, 64}, {Empty, 0}, {Bullet, 65}, {Bullet, 67}, {Bullet, 66},
+  lines.insert(lines.end(), {{EndBullets, 0},
+                             {Heading, 64},
+                             {Empty, 0},
+                             {Bullet, 65},
+                             {Bullet, 67},
+                             {Bullet, 66},
                              {EndBullets, 0}});
 
   // Leading blanks of a heading are part of its look; rich text would fold them away.
@@ -408,8 +423,8 @@ QString TMainFrm::BuildHelpText() {
   return html;
 }
 
-QMessageBox::StandardButton TMainFrm::ShowMessage(QMessageBox::Icon icon, const QString& caption, const QString& text,
-                                                   QMessageBox::StandardButtons buttons) {
+QMessageBox::StandardButton TMainFrm::ShowMessage(QMessageBox::Icon icon, const QString& caption,
+                                                  const QString& text, QMessageBox::StandardButtons buttons) {
   if (Seams.MessageBox) return Seams.MessageBox(this, icon, caption, text, buttons);
   QMessageBox box(icon, caption, text, buttons, this);
   return static_cast<QMessageBox::StandardButton>(box.exec());
@@ -431,7 +446,9 @@ void TMainFrm::MailLblClick() {
     QDesktopServices::openUrl(QUrl(address));
 }
 
-void TMainFrm::Image1Click() { UiForm->RichEdit1->setVisible(UiForm->RichEdit1->isHidden()); }
+void TMainFrm::Image1Click() {
+  UiForm->RichEdit1->setVisible(UiForm->RichEdit1->isHidden());
+}
 
 bool TMainFrm::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonRelease &&
@@ -464,7 +481,8 @@ bool TMainFrm::eventFilter(QObject* watched, QEvent* event) {
       drop->acceptProposedAction();
       // Added after the drop has finished, so that a message box about a file does not run
       // inside the drag-and-drop machinery.
-      QMetaObject::invokeMethod(this, [this, paths] { AddFiles(paths); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this, paths] { AddFiles(paths); }, Qt::QueuedConnection);
       return true;
     }
   }
@@ -628,7 +646,9 @@ void TMainFrm::LeaveRunningState() {
   Running = false;
 }
 
-void TMainFrm::SelectRow(int row) { Grid()->SelectRow(row); }
+void TMainFrm::SelectRow(int row) {
+  Grid()->SelectRow(row);
+}
 
 void TMainFrm::RunBtnClick() {
   if (Running) {
@@ -731,7 +751,8 @@ void TMainFrm::PlotClickRegion(const TClickEngine& engine) {
   // A flat trace has no shape to scale: it is drawn along the samples' minimum.
   const double scale = big2 > m2 ? (static_cast<double>(big1) - m1) / (static_cast<double>(big2) - m2) : 0.0;
   for (int32_t i = ExtractFirst; i <= ExtractLast; ++i)
-    chart->AddPoint(0, static_cast<float>(i - ExtractFirst), static_cast<float>((trace[i] - m2) * scale + m1));
+    chart->AddPoint(0, static_cast<float>(i - ExtractFirst),
+                    static_cast<float>((trace[i] - m2) * scale + m1));
   chart->FitToData();
 }
 
@@ -799,7 +820,8 @@ void TMainFrm::DirBtnClick() {
   QString start = UiForm->OutDirEdit->text();
   if (!DirectoryExists(ToPath(start))) start = QCoreApplication::applicationDirPath();
   QString path;
-  if (BrowseForFolder(MainText(txOutDirLabel), start, QString(), path, true, this, Seams.GetExistingDirectory))
+  if (BrowseForFolder(MainText(txOutDirLabel), start, QString(), path, true, this,
+                      Seams.GetExistingDirectory))
     UiForm->OutDirEdit->setText(path);
 }
 

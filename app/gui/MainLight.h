@@ -4,7 +4,6 @@
 #include <QRect>
 #include <QStringList>
 #include <QWidget>
-
 #include <atomic>
 #include <cstdint>
 #include <functional>

@@ -69,7 +69,8 @@ const TTextPair MainTexts[txMainTextCount] = {
      "Compared with other ways of removing clicks, the program"},
     {"Programm diese Vorteile:", "has these advantages:"},
     {"Es gibt keine Parameter, die eingestellt werden müssen.", "There are no parameters to adjust."},
-    {"Die Erkennung ist unabhängig vom Pegel des Signals.", "Detection does not depend on the signal's level."},
+    {"Die Erkennung ist unabhängig vom Pegel des Signals.",
+     "Detection does not depend on the signal's level."},
     {"Die Erkennung ist nahezu unabhängig von der Breite eines Klicks.",
      "Detection is almost independent of the width of a click."},
     {"Es wird nur der Teil der Daten verändert, der zu einem Klick gehört.",
@@ -101,6 +102,8 @@ const TTextPair& MainTextPair(int key) {
   return MainTexts[key];
 }
 
-QString MainText(int key) { return QString::fromUtf8(Text(MainTextPair(key))); }
+QString MainText(int key) {
+  return QString::fromUtf8(Text(MainTextPair(key)));
+}
 
 }  // namespace klarwell

@@ -8,21 +8,21 @@ namespace klarwell {
 
 // Keys of the main window's text table, in table order.
 enum TMainText : int {
-  txOpenErrorText = 0,   // "Error opening file"
-  txOpenErrorCaption,    // "Error on opening"
-  txCancelCaption,       // "Cancel"
-  txCancelQuestion,      // "Do you really want to cancel ?"
-  txRunBtnRunning,       // "Cancel processing"
-  txRunBtnIdle,          // "Process Files"
+  txOpenErrorText = 0,  // "Error opening file"
+  txOpenErrorCaption,   // "Error on opening"
+  txCancelCaption,      // "Cancel"
+  txCancelQuestion,     // "Do you really want to cancel ?"
+  txRunBtnRunning,      // "Cancel processing"
+  txRunBtnIdle,         // "Process Files"
   txAddBtn,
   txDelBtn,
   txSuffixLabel,
-  txOutDirLabel,         // also the folder picker's title
+  txOutDirLabel,  // also the folder picker's title
   txStatTitle,
   txStatXTitle,
   txStatYTitle,
   txZoomTitle,
-  txOpenFilter,          // "display text|pattern"
+  txOpenFilter,  // "display text|pattern"
   txRBvorher,
   txRBnachher,
   txRBDiff100,
@@ -42,14 +42,14 @@ enum TMainText : int {
   txWavDeviceError,
   txDifferentFormats,
   txWavOutputCaption,
-  txColFile,             // 34..40: the list's column titles
+  txColFile,  // 34..40: the list's column titles
   txColStatus,
   txColFormat,
   txColLength,
   txColClicks,
   txColDensity,
   txColTime,
-  txHelpFirst = 41,      // 41..67: the help text
+  txHelpFirst = 41,  // 41..67: the help text
   txHelpLast = 67,
   txMainTextCount = 68,
 };

@@ -2,7 +2,6 @@
 
 #include <QHeaderView>
 #include <QScrollBar>
-
 #include <algorithm>
 #include <utility>
 
@@ -96,7 +95,9 @@ const TRowObjects& TMyGrid::Objects(int row) const {
   return RowObjects[static_cast<size_t>(row - 1)];
 }
 
-bool TMyGrid::HasFullPath(int row) const { return Objects(row).FullPath.has_value(); }
+bool TMyGrid::HasFullPath(int row) const {
+  return Objects(row).FullPath.has_value();
+}
 
 void TMyGrid::ClearRow(int row) {
   if (row < 1 || row >= RowCount()) return;
@@ -133,7 +134,8 @@ int TMyGrid::SelectionTop() const {
 
 int TMyGrid::SelectionBottom() const {
   int bottom = -1;
-  for (const QTableWidgetSelectionRange& range : selectedRanges()) bottom = std::max(bottom, range.bottomRow());
+  for (const QTableWidgetSelectionRange& range : selectedRanges())
+    bottom = std::max(bottom, range.bottomRow());
   if (bottom < 0) bottom = currentRow();
   return std::max(std::max(bottom, 0) + 1, SelectionTop());
 }
@@ -145,7 +147,9 @@ void TMyGrid::SelectRow(int row) {
   setRangeSelected(QTableWidgetSelectionRange(row - 1, 0, row - 1, columnCount() - 1), true);
 }
 
-int TMyGrid::TopRow() const { return std::max(rowAt(0), 0) + 1; }
+int TMyGrid::TopRow() const {
+  return std::max(rowAt(0), 0) + 1;
+}
 
 void TMyGrid::SetTopRow(int row) {
   row = std::clamp(row, 1, std::max(RowCount() - 1, 1));

@@ -2,7 +2,6 @@
 
 #include <QStringList>
 #include <QTableWidget>
-
 #include <optional>
 #include <vector>
 

@@ -6,7 +6,9 @@
 
 namespace klarwell {
 
-bool SystemLanguageIsGerman() { return QLocale::system().language() == QLocale::German; }
+bool SystemLanguageIsGerman() {
+  return QLocale::system().language() == QLocale::German;
+}
 
 bool LoadQtGermanTexts(QTranslator& translator) {
   return translator.load("qtbase_de", QLibraryInfo::path(QLibraryInfo::TranslationsPath));

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QTranslator>
-
 #include <cstdio>
 
 #include "app/Settings.h"
@@ -35,8 +34,7 @@ int main(int argc, char* argv[]) {
 
   // Qt's own texts (dialog buttons, the file dialog) in the same language.
   QTranslator qtTexts;
-  if (german && LoadQtGermanTexts(qtTexts))
-    QApplication::installTranslator(&qtTexts);
+  if (german && LoadQtGermanTexts(qtTexts)) QApplication::installTranslator(&qtTexts);
 
   TMainFrm window(SettingsFilePathFromEnvironment(QApplication::applicationDirPath().toStdString()));
   window.show();

@@ -1,7 +1,6 @@
 #include "app/IniFile.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -77,12 +76,22 @@ TEST(IniFile, IntegersAreDecimalOrHexAndAnythingElseIsTheDefault) {
     bool ok;
     int value;
   } cases[] = {
-      {"115", true, 115},       {"-3", true, -3},         {"+7", true, 7},
-      {"0x1F", true, 31},       {"0XfF", true, 255},      {"0xFFFFFFFF", true, -1},
-      {"2147483647", true, 2147483647}, {"-2147483648", true, -2147483647 - 1},
-      {"2147483648", false, 0}, {"0x100000000", false, 0}, {"abc", false, 0},
-      {"12px", false, 0},       {"", false, 0},           {"0x", false, 0},
-      {"1 2", false, 0},        {"-", false, 0},
+      {"115", true, 115},
+      {"-3", true, -3},
+      {"+7", true, 7},
+      {"0x1F", true, 31},
+      {"0XfF", true, 255},
+      {"0xFFFFFFFF", true, -1},
+      {"2147483647", true, 2147483647},
+      {"-2147483648", true, -2147483647 - 1},
+      {"2147483648", false, 0},
+      {"0x100000000", false, 0},
+      {"abc", false, 0},
+      {"12px", false, 0},
+      {"", false, 0},
+      {"0x", false, 0},
+      {"1 2", false, 0},
+      {"-", false, 0},
   };
   for (const auto& c : cases) {
     int value = 0;
@@ -104,7 +113,8 @@ TEST(IniFile, WriteKeepsOtherSectionsKeysAndOrder) {
   ini.WriteInteger("Window", "Height", 517);
   ini.WriteString("Other", "B", "2");
   EXPECT_EQ(ini.Text(),
-            "; mine\n[Output]\nsuffix=\" x\"\nExtra=keep\nPath=\"\"\n\n[Other]\nA=1\nB=2\n\n[Window]\nHeight=517\n");
+            "; mine\n[Output]\nsuffix=\" "
+            "x\"\nExtra=keep\nPath=\"\"\n\n[Other]\nA=1\nB=2\n\n[Window]\nHeight=517\n");
 }
 
 // A line break in a value would add a line of its own to the file, which could pose as a section.

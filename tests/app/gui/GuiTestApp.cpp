@@ -1,7 +1,6 @@
 #include "tests/app/gui/GuiTestApp.h"
 
 #include <QApplication>
-
 #include <cstdlib>
 
 namespace klarwell::test {

@@ -13,7 +13,6 @@
 #include <QTimer>
 #include <QTranslator>
 #include <QUrl>
-
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -124,7 +123,8 @@ TEST_F(MainWindowTest, CaptionsFollowTheLanguageChosenAtStart) {
     const char* sixthColumn;
     const char* filter;
   } cases[] = {
-      {TLanguage::German, "Dateien\nhinzufügen", "Dateien\nbearbeiten", "Datei", "Klicks/sek", "Wave-Dateien (*.wav)"},
+      {TLanguage::German, "Dateien\nhinzufügen", "Dateien\nbearbeiten", "Datei", "Klicks/sek",
+       "Wave-Dateien (*.wav)"},
       {TLanguage::English, "Add\nFiles", "Process\nFiles", "File", "Clicks/sec", "Wave-Files (*.wav)"},
   };
   for (const auto& c : cases) {
@@ -425,8 +425,8 @@ TEST_F(MainWindowTest, SettingsFirstStartAndRoundTrip) {
   Window->close();
   std::ifstream in(SettingsPath);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  for (const char* key : {"Suffix=\" lead\"", "Path=\"\"", "FName=115", "Status=135", "Format=99", "Length=70",
-                          "Clicks=54", "Dens=58", "ETA=63", "Height=600"})
+  for (const char* key : {"Suffix=\" lead\"", "Path=\"\"", "FName=115", "Status=135", "Format=99",
+                          "Length=70", "Clicks=54", "Dens=58", "ETA=63", "Height=600"})
     EXPECT_NE(text.find(key), std::string::npos) << key;
   Window.reset();
   std::ofstream(SettingsPath, std::ios::app) << "";
