@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QTranslator>
 #include <QUrl>
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -20,7 +22,9 @@
 #include "app/gui/MainTexts.h"
 #include "app/gui/MyGrid.h"
 #include "app/gui/QtLanguage.h"
+#include "audio/WavFile.h"
 #include "chart/Graphic.h"
+#include "engine/engine.h"
 #include "playback/CaptureWaveOut.h"
 #include "tests/app/gui/GuiTestApp.h"
 #include "tests/support/SignalGen.h"
@@ -459,6 +463,32 @@ TEST_F(MainWindowTest, DirButtonStartsInTheOutputFolderOrTheProgramsFolder) {
   Window->DirBtnClick();
   EXPECT_EQ(FolderStart, QString::fromStdString(Dir));
   EXPECT_EQ(Form()->OutDirEdit->text(), "/chosen");
+}
+
+// A detection trace without any rise over the region has no range to scale; dividing by it would
+// put infinities or NaNs into the extract chart.
+TEST_F(MainWindowTest, ExtractWithAFlatTraceIsDrawnAlongTheSamplesMinimum) {
+  MakeWindow();
+  std::string path = MakeWav("flat.wav", 0.5);
+  TWavRecord input;
+  ASSERT_TRUE(OpenWav(path, input));
+  TClickEngine engine;
+  std::string error;
+  ASSERT_TRUE(engine.InitEngine(input, -120, error)) << error;
+  ASSERT_TRUE(engine.ReadBlock(input, 0, error)) << error;  // the trace is still all zero
+  Window->CheckTick();
+  Window->CaptureClickRegion(engine, true, 1000, 1100);
+  Window->DrawClickExtract(engine);
+  CloseWav(input);
+  TGrCntrl* chart = Form()->ZoomGrCntrl;
+  ASSERT_EQ(chart->CurvePointCount(1), 101);
+  ASSERT_EQ(chart->CurvePointCount(0), 101);
+  float lowest = *std::min_element(chart->CurveYValues(1), chart->CurveYValues(1) + 101);
+  for (int i = 0; i < 101; ++i) {
+    EXPECT_EQ(chart->CurveYValues(1)[i], engine.LeftBuf()[1000 + i]) << i;
+    EXPECT_EQ(chart->CurveYValues(0)[i], lowest) << i;
+  }
+  EXPECT_TRUE(std::isfinite(chart->DispYMin()) && std::isfinite(chart->DispYMax()));
 }
 
 // Pictures for a person to look at: the idle window, and the window during a run on the demo
