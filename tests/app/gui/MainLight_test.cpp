@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTextEdit>
 #include <QTimer>
 #include <QTranslator>
@@ -26,6 +27,7 @@
 #include "chart/Graphic.h"
 #include "engine/engine.h"
 #include "playback/CaptureWaveOut.h"
+#include "playback/PlaybackController.h"
 #include "tests/app/gui/GuiTestApp.h"
 #include "tests/support/SignalGen.h"
 #include "tests/support/SignalWav.h"
@@ -313,9 +315,18 @@ TEST_F(MainWindowTest, RunWritesEveryCellAndStoresTheCurve) {
   MakeWindow();
   std::string a = MakeWav("one.wav", 2.5, 11), b = MakeWav("two.wav", 1.0, 12);
   Add({a, b});
+  Grid()->SelectRow(1);
+  Window->MyGrid1Click();
+  EXPECT_FALSE(Form()->RBnachher->isEnabled());  // nothing processed yet
   Window->RunBtnClick();
   EXPECT_FALSE(Window->IsRunning());
   EXPECT_EQ(Form()->RunBtn->text(), "Process\nFiles");
+  // The player now offers the processed file and plays it.
+  Grid()->SelectRow(1);
+  Window->MyGrid1Click();
+  EXPECT_TRUE(Form()->RBnachher->isEnabled());
+  Form()->RBnachher->setChecked(true);
+  EXPECT_TRUE(Window->PlaybackController()->StartPlay(1));
   for (int row = 1; row <= 2; ++row) {
     EXPECT_TRUE(RowIs(row, txStatusDone)) << Grid()->Cell(1, row).toStdString();
     for (int c = 0; c < 7; ++c) EXPECT_FALSE(Grid()->Cell(c, row).isEmpty()) << row << " " << c;
