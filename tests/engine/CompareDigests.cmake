@@ -1,0 +1,10 @@
+# Runs the two digest programs and fails when their outputs differ.
+execute_process(COMMAND ${OPTIMISED} OUTPUT_VARIABLE a RESULT_VARIABLE ra)
+execute_process(COMMAND ${UNOPTIMISED} OUTPUT_VARIABLE b RESULT_VARIABLE rb)
+message(STATUS "optimised:\n${a}unoptimised:\n${b}")
+if(NOT ra EQUAL 0 OR NOT rb EQUAL 0)
+  message(FATAL_ERROR "a digest program failed (${ra}, ${rb})")
+endif()
+if(NOT a STREQUAL b)
+  message(FATAL_ERROR "the engine's results depend on the optimisation level")
+endif()
