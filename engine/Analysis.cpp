@@ -36,10 +36,12 @@ void TClickEngine::AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float g
     FrameCentre_[static_cast<size_t>(i)] = static_cast<float>(start + span / 2);
     FrameCount_ = FrameCount_ + 1;
 
-    FrameLevel_[0][static_cast<size_t>(i)] = static_cast<float>(FrameRoughness(LeftBuf_.data(), start) * 10.0);
+    FrameLevel_[0][static_cast<size_t>(i)] =
+        static_cast<float>(FrameRoughness(LeftBuf_.data(), start) * 10.0);
     detail::CallGuarded(onFrame, i, true, static_cast<const float*>(Spectrum_.data()));
     if (isStereo) {
-      FrameLevel_[1][static_cast<size_t>(i)] = static_cast<float>(FrameRoughness(RightBuf_.data(), start) * 10.0);
+      FrameLevel_[1][static_cast<size_t>(i)] =
+          static_cast<float>(FrameRoughness(RightBuf_.data(), start) * 10.0);
       detail::CallGuarded(onFrame, i, false, static_cast<const float*>(Spectrum_.data()));
     }
   }

@@ -66,7 +66,9 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion
       continue;
     }
 
-    // Second stage: the 10 ms region around the first estimate, with a window half as long.
+    // Second stage: the 10 ms region around the first estimate, with a window half as long. The
+    // repair's first backward trial may train on the sample just past the region, so the region
+    // must end before the block does.
     RegionStart_ = peak - RegionLen_ / 2;
     const int32_t regionEnd = peak + RegionLen_ / 2;
     if (RegionStart_ - HalfShortLen_ / 2 < 0 || regionEnd + HalfShortLen_ / 2 > BlockFrames_ ||
@@ -74,7 +76,8 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion
       continue;
     }
     for (int32_t c = RegionStart_; c <= regionEnd; ++c) {
-      trace[c] = TraceValue(x, c - HalfShortLen_ / 2, HalfShortLen_, WindowTiny_.data(), TinyWork_.get(), false);
+      trace[c] =
+          TraceValue(x, c - HalfShortLen_ / 2, HalfShortLen_, WindowTiny_.data(), TinyWork_.get(), false);
     }
     detail::SmoothSpan(trace, RegionStart_, regionEnd, 2);
     peak = PeakSearch(RegionStart_, regionEnd, std::max(1, HalfShortLen_ / 32), lf, rf);

@@ -229,7 +229,8 @@ void TClickEngine::Detrend(float* y, int32_t n, bool quadratic) {
     if (!QuadFit(n + 1, y, c0, c1, c2)) return;
     for (int32_t i = 0; i <= n; ++i) {
       const double xi = i;
-      y[i] = static_cast<float>(y[i] - (static_cast<double>(c2) * xi * xi + static_cast<double>(c1) * xi + c0));
+      y[i] =
+          static_cast<float>(y[i] - (static_cast<double>(c2) * xi * xi + static_cast<double>(c1) * xi + c0));
     }
   } else {
     TRegress& fit = *Fit_;
@@ -307,8 +308,8 @@ void TClickEngine::OscillationScan(const float* x, int32_t s, int32_t e, bool qu
 
 // How far the largest envelope value of x over s .. e stands out (z, in robust spreads), and the
 // span of envelope values above the robust mean.
-void TClickEngine::EnvelopeTest(const float* x, int32_t s, int32_t e, bool quadratic, long double k, double& z,
-                                int32_t& span) {
+void TClickEngine::EnvelopeTest(const float* x, int32_t s, int32_t e, bool quadratic, long double k,
+                                double& z, int32_t& span) {
   const int32_t n = e - s;
   float* y = Scratch2_.data();
   for (int32_t i = 0; i <= n; ++i) y[i] = x[s + i];
@@ -351,7 +352,8 @@ void TClickEngine::RobustMean(const double* v, int32_t count, double& mean, doub
   int32_t prev = count;
   for (int round = 0; round < 3; ++round) {
     const float t = static_cast<float>(53.5 / (static_cast<double>(prev) * prev) + 3.8);
-    const float g = static_cast<float>((prev - 1) * static_cast<double>(t) / ((prev - 1) + static_cast<double>(t)));
+    const float g =
+        static_cast<float>((prev - 1) * static_cast<double>(t) / ((prev - 1) + static_cast<double>(t)));
     const double cut = g * spread;
     int32_t kept = 0;
     double keptSum = 0.0;

@@ -93,8 +93,8 @@ bool TClickEngine::RepairClick(const TWavRecord& format, bool isLeft) {
   float* blend = Blend_.data();
   for (int32_t k = 0; k < m; ++k) {
     const int32_t j = m - 1 - k;
-    blend[j] = static_cast<float>((k * static_cast<double>(forward[j]) + j * static_cast<double>(backward[k])) /
-                                  (m - 1));
+    blend[j] = static_cast<float>(
+        (k * static_cast<double>(forward[j]) + j * static_cast<double>(backward[k])) / (m - 1));
   }
 
   // Only the replaced samples are re-encoded; every other byte of the block stays as read.
@@ -102,11 +102,11 @@ bool TClickEngine::RepairClick(const TWavRecord& format, bool isLeft) {
   for (int32_t j = 0; j < m; ++j) {
     const int32_t s = rs + 1 + j;
     if (changed == 0) {
-      EncodeSampleChanged(LeftBuf_.data(), RightBuf_.data(), BlockBytes_.data(), SampleScale_, format, s, isLeft,
-                          blend[j], nullptr, changed);
+      EncodeSampleChanged(LeftBuf_.data(), RightBuf_.data(), BlockBytes_.data(), SampleScale_, format, s,
+                          isLeft, blend[j], nullptr, changed);
     } else {
-      EncodeSample(LeftBuf_.data(), RightBuf_.data(), BlockBytes_.data(), SampleScale_, format, s, isLeft, blend[j],
-                   nullptr);
+      EncodeSample(LeftBuf_.data(), RightBuf_.data(), BlockBytes_.data(), SampleScale_, format, s, isLeft,
+                   blend[j], nullptr);
     }
     LastRepaired_ = std::max(LastRepaired_, s);
   }

@@ -14,8 +14,12 @@ inline constexpr double Pi = 3.14159265358979323846;
 inline constexpr long double PiL = 3.14159265358979323846264338327950288L;
 
 // Nearest integer, halves to even (the default rounding mode).
-inline int32_t Round(double v) { return static_cast<int32_t>(std::lrint(v)); }
-inline int32_t RoundL(long double v) { return static_cast<int32_t>(std::lrintl(v)); }
+inline int32_t Round(double v) {
+  return static_cast<int32_t>(std::lrint(v));
+}
+inline int32_t RoundL(long double v) {
+  return static_cast<int32_t>(std::lrintl(v));
+}
 
 // Throws TFloatingPointError when invalid operation, division by zero or overflow is flagged on
 // this thread (and clears the flags).

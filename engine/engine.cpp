@@ -93,7 +93,8 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
   const int32_t sr = static_cast<int32_t>(sampleRate);
 
   BlockFrames_ = 2 * sr;
-  if (format.NumFrames < static_cast<uint32_t>(BlockFrames_)) BlockFrames_ = static_cast<int32_t>(format.NumFrames);
+  if (format.NumFrames < static_cast<uint32_t>(BlockFrames_))
+    BlockFrames_ = static_cast<int32_t>(format.NumFrames);
 
   RegionLen_ = static_cast<int32_t>(std::lrint(sr * 0.01));
   ShortLen_ = PowerOfTwoNear(RegionLen_ / 4.0);
@@ -154,7 +155,6 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
     Scratch_.assign(scratch, 0.0f);
     Scratch2_.assign(scratch, 0.0f);
     Envelope_.assign(scratch, 0.0);
-    Robust_.assign(scratch, 0.0);
     Extrema_.assign(kMaxExtrema, 0);
     Maxima_.assign(kMaxExtrema, 0);
     FeetLeft_.assign(kMaxExtrema, 0);
@@ -237,10 +237,10 @@ void TClickEngine::AnalyseBlock(bool isStereo, const TOnFrame& onFrame, float gr
   detail::CheckFloatingPoint();
 }
 
-int32_t TClickEngine::ProcessBlock(const TWavRecord& format, int32_t maxPasses, int32_t& passes, bool shiftGrid,
-                                   const TOnFrame& onFrame, const TOnClickRepaired& onClickRepaired,
-                                   const TOnClickFound& onClickFound, const TOnClickRegion& onClickRegion,
-                                   const TOnCandidate& onCandidate) {
+int32_t TClickEngine::ProcessBlock(const TWavRecord& format, int32_t maxPasses, int32_t& passes,
+                                   bool shiftGrid, const TOnFrame& onFrame,
+                                   const TOnClickRepaired& onClickRepaired, const TOnClickFound& onClickFound,
+                                   const TOnClickRegion& onClickRegion, const TOnCandidate& onCandidate) {
   std::feclearexcept(FE_ALL_EXCEPT);
   passes = 0;
   LastRepaired_ = -1;

@@ -172,10 +172,10 @@ class TClickEngine {
   void SetWriteSkip(int32_t frames) { WriteSkip_ = frames; }
 
   // ---- For a host's click list, valid inside OnClickFound/OnClickRepaired.
-  int32_t CurrentPass() const { return CurrentPass_; }          // 0-based pass of the block
-  bool CurrentIsLeft() const { return CurrentIsLeft_; }         // the click's channel is the left one
-  bool LastRepairChanged() const { return LastRepairChanged_; } // the last RepairClick returned true
-  bool LastClickCounted() const { return LastClickCounted_; }   // position > WriteSkip()
+  int32_t CurrentPass() const { return CurrentPass_; }           // 0-based pass of the block
+  bool CurrentIsLeft() const { return CurrentIsLeft_; }          // the click's channel is the left one
+  bool LastRepairChanged() const { return LastRepairChanged_; }  // the last RepairClick returned true
+  bool LastClickCounted() const { return LastClickCounted_; }    // position > WriteSkip()
   // The candidate position of the click just handled (block frame); whether it counts depends only on
   // it and WriteSkip, so a driver that learns WriteSkip late can still count the click.
   int32_t LastClickPosition() const { return LastClickPosition_; }
@@ -186,8 +186,7 @@ class TClickEngine {
   // Stage internals (Analysis.cpp, CandidateSearch.cpp, ClickLocation.cpp, ClickRepair.cpp).
   void AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float gridOffset);
   double FrameRoughness(const float* x, int32_t start);
-  float TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work,
-                   bool isShort);
+  float TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work, bool isShort);
   int32_t PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf, int32_t& rf) const;
   bool ToneTest(const float* x, int32_t a, int32_t b, double factor, int32_t pos, int32_t lf, int32_t rf);
   int32_t ExtremumTest(const float* x, int32_t s, int32_t e);
@@ -238,18 +237,18 @@ class TClickEngine {
   std::vector<float> SmoothLevel_[2];
 
   // Transform work buffers.
-  TFftBuffer FrameWork_;  // one frame's samples, then its transform
-  TFftBuffer ShortWork_;  // ShortLen + 2
-  TFftBuffer TinyWork_;   // HalfShortLen + 2
-  TFftBuffer HalfWork_;   // the lifter's copy of the spectrum (FrameLen / 2 + 2)
-  TFftBuffer Flat_;       // the detrended spectrum and its inverse (FrameLen + 2)
-  std::vector<float> Spectrum_;                           // a frame's dB spectrum (FrameLen / 2)
+  TFftBuffer FrameWork_;         // one frame's samples, then its transform
+  TFftBuffer ShortWork_;         // ShortLen + 2
+  TFftBuffer TinyWork_;          // HalfShortLen + 2
+  TFftBuffer HalfWork_;          // the lifter's copy of the spectrum (FrameLen / 2 + 2)
+  TFftBuffer Flat_;              // the detrended spectrum and its inverse (FrameLen + 2)
+  std::vector<float> Spectrum_;  // a frame's dB spectrum (FrameLen / 2)
   std::vector<float> CepRe_, CepIm_, CepMag_, CepSmooth_;  // the lifter's spectrum (FrameLen / 4)
-  std::vector<float> WindowSpectrum_;                     // a trace window's dB spectrum (ShortLen / 2)
+  std::vector<float> WindowSpectrum_;                      // a trace window's dB spectrum (ShortLen / 2)
 
   // Scratch for the shape tests, sized for the longest stretch a block can hold.
   std::vector<float> Scratch_, Scratch2_;
-  std::vector<double> Envelope_, Robust_;
+  std::vector<double> Envelope_;
   std::vector<int32_t> Extrema_, Maxima_, FeetLeft_, FeetRight_;
   std::vector<double> SampleLo_, SampleHi_;
 

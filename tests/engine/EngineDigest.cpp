@@ -59,14 +59,16 @@ int main() {
     }
     int32_t passes = 0;
     std::vector<int32_t> repairs;
-    const int32_t counted = engine.ProcessBlock(format, 13, passes, true, {}, [&] {
-      repairs.push_back(engine.RepairStart());
-      repairs.push_back(engine.RepairEnd());
-    }, {}, {}, {});
+    const int32_t counted = engine.ProcessBlock(format, 13, passes, true, {},
+                                                [&] {
+                                                  repairs.push_back(engine.RepairStart());
+                                                  repairs.push_back(engine.RepairEnd());
+                                                },
+                                                {}, {}, {});
     digest.Add(engine.BlockBytes(), static_cast<size_t>(engine.BlockFrames()) * format.Format.nBlockAlign);
     digest.Add(repairs.data(), repairs.size() * sizeof(int32_t));
-    std::printf("%u Hz: %d clicks, %d passes, %zu repairs, digest %016llx\n", format.Format.nSamplesPerSec, counted,
-                passes, repairs.size() / 2, static_cast<unsigned long long>(digest.Hash));
+    std::printf("%u Hz: %d clicks, %d passes, %zu repairs, digest %016llx\n", format.Format.nSamplesPerSec,
+                counted, passes, repairs.size() / 2, static_cast<unsigned long long>(digest.Hash));
   }
   return 0;
 }

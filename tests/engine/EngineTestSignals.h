@@ -64,7 +64,9 @@ inline std::vector<TClick> PlaceClicks(TSignal& signal, const std::vector<int64_
   return clicks;
 }
 
-inline std::string MakeTempDirForEngine() { return MakeTempDir(); }
+inline std::string MakeTempDirForEngine() {
+  return MakeTempDir();
+}
 
 inline bool WriteWav(const std::string& path, const TSignal& signal, int bytesPerSample) {
   return WriteSignalWav(path, signal, bytesPerSample, false);

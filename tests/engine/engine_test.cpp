@@ -1,6 +1,8 @@
 // Tests of the click engine: sizes and tables, the frame grid, the pass loop, the repair, and
 // whole blocks of generated signals with clicks at known positions.
 
+#include "engine/engine.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,7 +17,6 @@
 #include "audio/LangText.h"
 #include "audio/SampleCodec.h"
 #include "audio/WavFile.h"
-#include "engine/engine.h"
 #include "tests/engine/EngineTestSignals.h"
 #include "tests/support/SignalGen.h"
 
@@ -105,7 +106,8 @@ TEST(InitEngine, RefusesRatesOutsideTheSupportedRange) {
       TClickEngine engine;
       std::string error;
       EXPECT_FALSE(engine.InitEngine(MakeFormat(rate, 1, 2, false, 100000), -120, error)) << rate;
-      EXPECT_EQ(error, language == TLanguage::German ? "Nicht unterstützte Abtastrate" : "Unsupported sample rate");
+      EXPECT_EQ(error,
+                language == TLanguage::German ? "Nicht unterstützte Abtastrate" : "Unsupported sample rate");
     }
   }
   SetLanguage(TLanguage::English);
@@ -121,8 +123,9 @@ TEST(InitEngine, WindowsAreSymmetricWithUnitMiddle) {
     const float* W;
     int32_t N;
   };
-  for (const TWin& t : {TWin{engine.WindowLong(), engine.FrameLen()}, TWin{engine.WindowShort(), engine.ShortLen()},
-                        TWin{engine.WindowTiny(), engine.HalfShortLen()}}) {
+  for (const TWin& t :
+       {TWin{engine.WindowLong(), engine.FrameLen()}, TWin{engine.WindowShort(), engine.ShortLen()},
+        TWin{engine.WindowTiny(), engine.HalfShortLen()}}) {
     SCOPED_TRACE(t.N);
     EXPECT_EQ(t.W[t.N / 2 - 1], 1.0f);
     EXPECT_EQ(t.W[t.N / 2], 1.0f);
@@ -133,8 +136,8 @@ TEST(InitEngine, WindowsAreSymmetricWithUnitMiddle) {
   // One value by hand: i = 16 of the 64-point table, x = 16/31.
   const double x = static_cast<double>(16.0f / 31.0f);
   const double pi = 3.14159265358979323846;
-  const float expected = static_cast<float>(0.35875 - 0.48829 * std::cos(pi * x) + 0.14128 * std::cos(2 * pi * x) -
-                                            0.01168 * std::cos(3 * pi * x));
+  const float expected = static_cast<float>(0.35875 - 0.48829 * std::cos(pi * x) +
+                                            0.14128 * std::cos(2 * pi * x) - 0.01168 * std::cos(3 * pi * x));
   EXPECT_EQ(engine.WindowTiny()[16], expected);
 }
 
@@ -159,9 +162,19 @@ TEST(AnalyseBlock, FrameStartsWithGridOffsets) {
     int32_t Start;
   };
   const TCase cases[] = {
-      {0.0f, 0, 0},         {0.0f, 1, 2},         {0.0f, 3, 4},         {0.0f, 5, 8},   {0.0f, 999, 1498},
-      {1.0f / 3.0f, 0, 1},  {1.0f / 3.0f, 1, 2},  {1.0f / 3.0f, 3, 5},  {1.0f / 3.0f, 999, 1499},
-      {2.0f / 3.0f, 0, 1},  {2.0f / 3.0f, 1, 3},  {2.0f / 3.0f, 2, 4},  {2.0f / 3.0f, 999, 1500},
+      {0.0f, 0, 0},
+      {0.0f, 1, 2},
+      {0.0f, 3, 4},
+      {0.0f, 5, 8},
+      {0.0f, 999, 1498},
+      {1.0f / 3.0f, 0, 1},
+      {1.0f / 3.0f, 1, 2},
+      {1.0f / 3.0f, 3, 5},
+      {1.0f / 3.0f, 999, 1499},
+      {2.0f / 3.0f, 0, 1},
+      {2.0f / 3.0f, 1, 3},
+      {2.0f / 3.0f, 2, 4},
+      {2.0f / 3.0f, 999, 1500},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(testing::Message() << "offset " << c.Offset << " frame " << c.Frame);
@@ -180,8 +193,13 @@ TEST(AnalyseBlock, GridAtFortyFourKilohertz) {
   engine.LoadBlock(format, bytes.data());
   // step = 87176 / 1000 as a float; frame 999 starts at Round(87088.83) = 87089.
   int32_t calls[2] = {0, 0};
-  engine.AnalyseBlock(true, [&](int32_t frame, bool isLeft, const float*) { ++calls[isLeft ? 0 : 1]; (void)frame; },
-                      0.0f);
+  engine.AnalyseBlock(
+      true,
+      [&](int32_t frame, bool isLeft, const float*) {
+        ++calls[isLeft ? 0 : 1];
+        (void)frame;
+      },
+      0.0f);
   EXPECT_EQ(engine.FrameCount(), 1000);
   EXPECT_EQ(calls[0], 1000);
   EXPECT_EQ(calls[1], 1000);
@@ -204,7 +222,8 @@ TEST(AnalyseBlock, BlockShorterThanOneFrameHasNoFramesAndNoCandidate) {
   bytes.resize(static_cast<size_t>(frames) * 2);
   engine.LoadBlock(format, bytes.data());
   int32_t frameCalls = 0;
-  engine.AnalyseBlock(false, [&](int32_t, bool, const float*) { ++frameCalls; }, 0.0f);
+  engine.AnalyseBlock(
+      false, [&](int32_t, bool, const float*) { ++frameCalls; }, 0.0f);
   EXPECT_EQ(engine.FrameCount(), 0);
   EXPECT_EQ(frameCalls, 0);
   int32_t pos = 0;
@@ -307,7 +326,10 @@ TBlockRun RunBlock(TClickEngine& engine, const TWavRecord& format, const std::ve
                                engine.LastClickCounted()});
       },
       [&] { ++run.Found; },
-      [&](bool isLeft, int32_t first, int32_t last) { run.Regions[isLeft ? 0 : 1].push_back({first, last}); }, {});
+      [&](bool isLeft, int32_t first, int32_t last) {
+        run.Regions[isLeft ? 0 : 1].push_back({first, last});
+      },
+      {});
   run.LastRepaired = engine.LastRepaired();
   run.Bytes.assign(engine.BlockBytes(), engine.BlockBytes() + bytes.size());
   run.Out[0].assign(engine.LeftBuf(), engine.LeftBuf() + engine.BlockFrames());
@@ -382,7 +404,8 @@ TEST(ProcessBlock, PassesRepeatOnlyWhileRepairsChangeData) {
 
 TEST(ProcessBlock, ClicksAtOrBeforeWriteSkipAreRepairedButNotCounted) {
   test::TSignal signal = test::MixToneAndNoise(2.0, 44100, 1, 31);
-  const std::vector<test::TClick> clicks = test::PlaceClicks(signal, {20000, 50000, 70000}, {6}, {0}, 12000.0f);
+  const std::vector<test::TClick> clicks =
+      test::PlaceClicks(signal, {20000, 50000, 70000}, {6}, {0}, 12000.0f);
   const TWavRecord format = test::FormatOf(signal, 2, false);
   const std::vector<uint8_t> bytes = test::EncodeFrames(signal, 2, false);
   TClickEngine engine;
@@ -424,8 +447,9 @@ TEST(ProcessBlock, MonoRunsOnlyTheLeftScan) {
   engine.AnalyseBlock(false, {}, 0.0f);
   int32_t passes = 0;
   bool sawRight = false;
-  engine.ProcessBlock(format, 13, passes, true, {}, [&] { sawRight = sawRight || !engine.CurrentIsLeft(); }, {},
-                      [&](bool isLeft, int32_t, int32_t) { sawRight = sawRight || !isLeft; }, {});
+  engine.ProcessBlock(
+      format, 13, passes, true, {}, [&] { sawRight = sawRight || !engine.CurrentIsLeft(); }, {},
+      [&](bool isLeft, int32_t, int32_t) { sawRight = sawRight || !isLeft; }, {});
   EXPECT_FALSE(sawRight);
   EXPECT_TRUE(std::equal(right.begin(), right.end(), engine.RightBuf()));
 }
@@ -446,7 +470,8 @@ struct TTwoSines {
     std::string error;
     EXPECT_TRUE(Engine.InitEngine(Format, -120, error));
     test::TSignal s{44100, {std::vector<float>(44100)}};
-    for (int32_t i = 0; i < 44100; ++i) s.Channels[0][static_cast<size_t>(i)] = static_cast<float>(i <= split ? Left(i) : Right(i));
+    for (int32_t i = 0; i < 44100; ++i)
+      s.Channels[0][static_cast<size_t>(i)] = static_cast<float>(i <= split ? Left(i) : Right(i));
     Bytes = test::EncodeFrames(s, bytesPerSample, false);
     Engine.LoadBlock(Format, Bytes.data());
   }
@@ -502,10 +527,10 @@ TEST(RepairClick, ReproducedClickReturnsFalseAndEdgeClickIsLeftAlone) {
   };
   const int32_t len = t.Engine.RegionLen();
   const TEdge edges[] = {
-      {30000, 30009, 30019, false},                   // RS - L < CO
-      {30000, 30010, 30020, true},                    // RS - L = CO
-      {30000, 30000 + len - 19, 30000 + len - 9, false},   // RE + L - CO = RegionLen + 1
-      {30000, 30000 + len - 20, 30000 + len - 10, true},   // RE + L - CO = RegionLen
+      {30000, 30009, 30019, false},                       // RS - L < CO
+      {30000, 30010, 30020, true},                        // RS - L = CO
+      {30000, 30000 + len - 19, 30000 + len - 9, false},  // RE + L - CO = RegionLen + 1
+      {30000, 30000 + len - 20, 30000 + len - 10, true},  // RE + L - CO = RegionLen
   };
   for (const TEdge& e : edges) {
     SCOPED_TRACE(e.RepairStart);
@@ -548,11 +573,21 @@ TEST(EndToEnd, IsolatedClicksAreFoundAndRepaired) {
   // prediction cannot know the noise or a transient of the music: those residuals are larger.
   const std::vector<int> shapes = {0, 1, 2};
   std::vector<TEndToEnd> cases;
-  cases.push_back({"tone mono 16", test::MakeTone(2.0, 44100, 1, 440.0, 3000.0), 2, false, {3, 6, 12}, {0, 1, 0}, 0.001});
-  cases.push_back({"tone+noise stereo 24", test::MixToneAndNoise(2.0, 48000, 2, 3), 3, false, {3, 10, 24}, shapes, 0.1});
-  cases.push_back({"tone+noise mono float", test::MixToneAndNoise(2.0, 44100, 1, 4), 4, true, {3, 10, 24}, shapes, 0.2});
-  cases.push_back({"noise stereo 16", test::MakeNoise(2.0, 44100, 2, 400.0, 800.0, 5), 2, false, {3, 10, 40}, shapes, 0.2});
-  cases.push_back({"tone+noise 96k 24", test::MixToneAndNoise(2.0, 96000, 1, 6), 3, false, {6, 12, 40}, shapes, 0.1});
+  cases.push_back(
+      {"tone mono 16", test::MakeTone(2.0, 44100, 1, 440.0, 3000.0), 2, false, {3, 6, 12}, {0, 1, 0}, 0.001});
+  cases.push_back(
+      {"tone+noise stereo 24", test::MixToneAndNoise(2.0, 48000, 2, 3), 3, false, {3, 10, 24}, shapes, 0.1});
+  cases.push_back(
+      {"tone+noise mono float", test::MixToneAndNoise(2.0, 44100, 1, 4), 4, true, {3, 10, 24}, shapes, 0.2});
+  cases.push_back({"noise stereo 16",
+                   test::MakeNoise(2.0, 44100, 2, 400.0, 800.0, 5),
+                   2,
+                   false,
+                   {3, 10, 40},
+                   shapes,
+                   0.2});
+  cases.push_back(
+      {"tone+noise 96k 24", test::MixToneAndNoise(2.0, 96000, 1, 6), 3, false, {6, 12, 40}, shapes, 0.1});
   cases.push_back({"music stereo 16", test::MakeMusic(2.0, 44100, 2, 3), 2, false, {3, 10, 24}, shapes, 0.4});
   for (const TEndToEnd& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -572,11 +607,13 @@ TEST(EndToEnd, IsolatedClicksAreFoundAndRepaired) {
       const int ch = click.Channel;
       bool covered = false;
       for (const TRepair& r : run.Repairs) {
-        covered = covered || ((r.IsLeft == (ch == 0)) && r.RepairStart < click.Frame && r.RepairEnd > click.Frame);
+        covered =
+            covered || ((r.IsLeft == (ch == 0)) && r.RepairStart < click.Frame && r.RepairEnd > click.Frame);
       }
       EXPECT_TRUE(covered);
       const int64_t first = click.Frame - 64, last = click.Frame + click.Width + 64;
-      const double clickEnergy = Energy(dirty.Channels[static_cast<size_t>(ch)], c.Clean.Channels[static_cast<size_t>(ch)], first, last);
+      const double clickEnergy = Energy(dirty.Channels[static_cast<size_t>(ch)],
+                                        c.Clean.Channels[static_cast<size_t>(ch)], first, last);
       const double residual = Energy(run.Out[ch], c.Clean.Channels[static_cast<size_t>(ch)], first, last);
       EXPECT_LT(residual, c.MaxResidual * clickEnergy);
     }
@@ -601,7 +638,8 @@ TEST(EndToEnd, OnlyRepairedSamplesChange) {
       std::vector<char> mayChange[2] = {std::vector<char>(bytes.size() / (2 * width), 0),
                                         std::vector<char>(bytes.size() / (2 * width), 0)};
       for (const TRepair& r : run.Repairs) {
-        for (int32_t s = r.RepairStart + 1; s < r.RepairEnd; ++s) mayChange[r.IsLeft ? 0 : 1][static_cast<size_t>(s)] = 1;
+        for (int32_t s = r.RepairStart + 1; s < r.RepairEnd; ++s)
+          mayChange[r.IsLeft ? 0 : 1][static_cast<size_t>(s)] = 1;
       }
       for (size_t b = 0; b < bytes.size(); ++b) {
         const size_t frame = b / (2u * width);
@@ -637,16 +675,24 @@ TEST(EndToEnd, InvariantsHoldOnEveryInput) {
     double Seconds;
     int Kind;
   };
-  const TCase cases[] = {{8000, 2.0, 0},  {11025, 1.0, 1}, {22050, 2.0, 0}, {44100, 0.1, 0},
+  const TCase cases[] = {{8000, 2.0, 0},  {11025, 1.0, 1}, {22050, 2.0, 0},  {44100, 0.1, 0},
                          {44100, 2.0, 2}, {88200, 1.0, 0}, {192000, 2.0, 0}, {32000, 2.0, 3}};
   for (const TCase& c : cases) {
     SCOPED_TRACE(testing::Message() << c.Rate << " Hz, kind " << c.Kind);
     test::TSignal signal;
     switch (c.Kind) {
-      case 0: signal = test::MakeMusic(c.Seconds, c.Rate, 2, 70); break;
-      case 1: signal = test::MakeNoise(c.Seconds, c.Rate, 2, 8000.0, c.Rate / 4.0, 71); break;
-      case 2: signal = test::MakeNoise(c.Seconds, c.Rate, 1, 12000.0, 20000.0, 72); break;  // clips
-      default: signal = test::MixToneAndNoise(c.Seconds, c.Rate, 2, 73); break;
+      case 0:
+        signal = test::MakeMusic(c.Seconds, c.Rate, 2, 70);
+        break;
+      case 1:
+        signal = test::MakeNoise(c.Seconds, c.Rate, 2, 8000.0, c.Rate / 4.0, 71);
+        break;
+      case 2:
+        signal = test::MakeNoise(c.Seconds, c.Rate, 1, 12000.0, 20000.0, 72);
+        break;  // clips
+      default:
+        signal = test::MixToneAndNoise(c.Seconds, c.Rate, 2, 73);
+        break;
     }
     test::AddClicks(signal, 20, 2, 60, 200, 74);
     const int64_t n = signal.Frames();
@@ -711,16 +757,21 @@ TEST(EndToEnd, SameResultOnEveryThreadAndAfterACancelledBlock) {
   ASSERT_TRUE(engine.InitEngine(format, -120, error));
   engine.LoadBlock(format, bytes.data());
   struct TCancel {};
-  EXPECT_THROW(engine.AnalyseBlock(true, [](int32_t frame, bool, const float*) {
-                 if (frame == 500) throw TCancel{};
-               }, 0.0f),
+  EXPECT_THROW(engine.AnalyseBlock(
+                   true,
+                   [](int32_t frame, bool, const float*) {
+                     if (frame == 500) throw TCancel{};
+                   },
+                   0.0f),
                TCancel);
   engine.AnalyseBlock(true, {}, 0.0f);
   int32_t passes = 0;
   int32_t repairs = 0;
-  EXPECT_THROW(engine.ProcessBlock(format, 13, passes, true, {}, [&] {
-                 if (++repairs == 3) throw TCancel{};
-               }, {}, {}, {}),
+  EXPECT_THROW(engine.ProcessBlock(format, 13, passes, true, {},
+                                   [&] {
+                                     if (++repairs == 3) throw TCancel{};
+                                   },
+                                   {}, {}, {}),
                TCancel);
   const TBlockRun after = RunBlock(engine, format, bytes);
   EXPECT_EQ(after.Bytes, expected.Bytes);
@@ -748,9 +799,11 @@ TEST(EndToEnd, FloatingPointFaultsEndTheBlockWithTheirName) {
   engine.LoadBlock(format, bytes.data());
   volatile double zero = 0.0;
   volatile double sink = 0.0;
-  EXPECT_NO_THROW(engine.AnalyseBlock(false, [&](int32_t, bool, const float*) { sink = 1.0 / zero; }, 0.0f));
+  EXPECT_NO_THROW(engine.AnalyseBlock(
+      false, [&](int32_t, bool, const float*) { sink = 1.0 / zero; }, 0.0f));
   int32_t passes = 0;
-  EXPECT_NO_THROW(engine.ProcessBlock(format, 13, passes, true, {}, {}, {}, {}, [&](int32_t) { sink = 1.0 / zero; }));
+  EXPECT_NO_THROW(
+      engine.ProcessBlock(format, 13, passes, true, {}, {}, {}, {}, [&](int32_t) { sink = 1.0 / zero; }));
 }
 
 TEST(BlockIo, ReadAndWriteThroughFiles) {
@@ -790,7 +843,7 @@ TEST(BlockIo, ReadAndWriteThroughFiles) {
   ASSERT_TRUE(ReadWavData(check, got.data(), 0, static_cast<uint32_t>(got.size()), error)) << error;
   std::vector<uint8_t> want(static_cast<size_t>(check.NumFrames) * 4);
   ASSERT_TRUE(ReadWavData(in, want.data(), 0, static_cast<uint32_t>(want.size()), error)) << error;
-  const size_t gapFirst = static_cast<size_t>(44100) * 4;                  // not written by either block
+  const size_t gapFirst = static_cast<size_t>(44100) * 4;  // not written by either block
   const size_t gapLast = static_cast<size_t>(position + 40000) * 4;
   for (size_t b = 0; b < got.size(); ++b) {
     if (b >= gapFirst && b < gapLast) continue;
