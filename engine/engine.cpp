@@ -19,7 +19,7 @@ namespace klarwell {
 
 namespace {
 
-enum TEngineText { OutOfMemory, LockFailed, UnsupportedRate, EngineTextCount };
+enum TEngineText { OutOfMemory, LockFailed, UnsupportedRate, BadPosition, EngineTextCount };
 
 // The engine's messages. LockFailed belongs to allocators with a separate locking step; ours has
 // none, but the pair stays so that the table is the same in every build.
@@ -27,6 +27,7 @@ constexpr TTextPair EngineTexts[EngineTextCount] = {
     {"Kein Speicher", "Out of Memory"},
     {"Kann Speicher nicht locken", "Failed to Lock Mem"},
     {"Nicht unterstützte Abtastrate", "Unsupported sample rate"},
+    {"Ungültige Blockposition", "Invalid block position"},
 };
 
 // Grid offsets of the passes after the first: each re-analysis looks at the block through frames
@@ -204,7 +205,12 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
 
 bool TClickEngine::ReadBlock(const TWavRecord& in, int32_t position, std::string& errorText) {
   errorText.clear();
-  if (position < 0) position = 0;
+  // A negative frame would turn into an offset far beyond the file; reading block 0 instead
+  // would hand the wrong samples on as if they were right.
+  if (position < 0) {
+    errorText = Text(EngineTexts[BadPosition]);
+    return false;
+  }
   const uint64_t byteOffset = static_cast<uint64_t>(BlockAlign_) * static_cast<uint64_t>(position);
   const auto byteCount = static_cast<uint32_t>(BlockBytes_.size());
   if (!ReadWavData(in, BlockBytes_.data(), byteOffset, byteCount, errorText)) return false;
@@ -222,7 +228,10 @@ bool TClickEngine::WriteBlock(const TWavRecord& out, int32_t position, int32_t s
   // A skip outside the block would make the byte count wrap around; nothing of the block lies
   // beyond its end, so it is limited to the block.
   skip = std::clamp(skip, 0, BlockFrames_);
-  if (position < 0) position = 0;
+  if (position < 0) {
+    errorText = Text(EngineTexts[BadPosition]);
+    return false;
+  }
   const uint32_t count = static_cast<uint32_t>(BlockFrames_ - skip) * BlockAlign_;
   if (count == 0) return true;
   const uint64_t byteOffset =

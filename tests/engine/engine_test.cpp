@@ -807,6 +807,7 @@ TEST(EndToEnd, FloatingPointFaultsEndTheBlockWithTheirName) {
 }
 
 TEST(BlockIo, ReadAndWriteThroughFiles) {
+  SetLanguage(TLanguage::English);
   // WriteBlock writes from frame Skip on, to the block's place in the output; the rest of the
   // output stays as the previous block left it.
   const std::string dir = test::MakeTempDirForEngine();
@@ -849,6 +850,11 @@ TEST(BlockIo, ReadAndWriteThroughFiles) {
     if (b >= gapFirst && b < gapLast) continue;
     ASSERT_EQ(got[b], want[b]) << b;
   }
+  // A negative position is refused instead of being read or written somewhere else.
+  EXPECT_FALSE(engine.ReadBlock(in, -1, error));
+  EXPECT_EQ(error, "Invalid block position");
+  EXPECT_FALSE(engine.WriteBlock(check, -1, 0, error));
+  EXPECT_EQ(error, "Invalid block position");
   // Reading past the end fails with the reader's message and leaves the buffers as they were.
   const float before = engine.LeftBuf()[7];
   EXPECT_FALSE(engine.ReadBlock(in, position + 10, error));
