@@ -147,7 +147,6 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
     CepRe_.assign(frameLen / 4 + 1, 0.0f);
     CepIm_.assign(frameLen / 4 + 1, 0.0f);
     CepMag_.assign(frameLen / 4 + 1, 0.0f);
-    CepSmooth_.assign(frameLen / 4 + 1, 0.0f);
     WindowSpectrum_.assign(static_cast<size_t>(ShortLen_) / 2 + 1, 0.0f);
 
     // A candidate stretch spans at most 35 frame steps, a region RegionLen samples; both lie

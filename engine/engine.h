@@ -237,14 +237,14 @@ class TClickEngine {
   std::vector<float> SmoothLevel_[2];
 
   // Transform work buffers.
-  TFftBuffer FrameWork_;         // one frame's samples, then its transform
-  TFftBuffer ShortWork_;         // ShortLen + 2
-  TFftBuffer TinyWork_;          // HalfShortLen + 2
-  TFftBuffer HalfWork_;          // the lifter's copy of the spectrum (FrameLen / 2 + 2)
-  TFftBuffer Flat_;              // the detrended spectrum and its inverse (FrameLen + 2)
-  std::vector<float> Spectrum_;  // a frame's dB spectrum (FrameLen / 2)
-  std::vector<float> CepRe_, CepIm_, CepMag_, CepSmooth_;  // the lifter's spectrum (FrameLen / 4)
-  std::vector<float> WindowSpectrum_;                      // a trace window's dB spectrum (ShortLen / 2)
+  TFftBuffer FrameWork_;                       // one frame's samples, then its transform
+  TFftBuffer ShortWork_;                       // ShortLen + 2
+  TFftBuffer TinyWork_;                        // HalfShortLen + 2
+  TFftBuffer HalfWork_;                        // the lifter's copy of the spectrum (FrameLen / 2 + 2)
+  TFftBuffer Flat_;                            // the detrended spectrum and its inverse (FrameLen + 2)
+  std::vector<float> Spectrum_;                // a frame's dB spectrum (FrameLen / 2)
+  std::vector<float> CepRe_, CepIm_, CepMag_;  // the lifter's spectrum (FrameLen / 4)
+  std::vector<float> WindowSpectrum_;          // a trace window's dB spectrum (ShortLen / 2)
 
   // Scratch for the shape tests, sized for the longest stretch a block can hold.
   std::vector<float> Scratch_, Scratch2_;
