@@ -1,0 +1,127 @@
+// The bodies of the fuzz targets, also linked into the ordinary tests that replay old crashers.
+
+#include "fuzz/FuzzEntries.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/BatchDriver.h"
+#include "audio/WavFile.h"
+
+namespace klarwell::fuzz {
+namespace {
+
+// A private scratch directory per process, made once (fuzzers run one input after another).
+const std::string& ScratchDir() {
+  static const std::string dir = [] {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string t = std::string(tmp && *tmp ? tmp : "/tmp") + "/klarwell-fuzz-XXXXXX";
+    std::vector<char> buf(t.begin(), t.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) std::abort();
+    return std::string(buf.data());
+  }();
+  return dir;
+}
+
+bool WriteAll(const std::string& path, const uint8_t* data, size_t size) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd, data + done, size - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  return done == size;
+}
+
+uint64_t FileSize(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+}
+
+void Check(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+  }
+}
+
+}  // namespace
+
+int OpenAndReadAll(const uint8_t* data, size_t size) {
+  const std::string path = ScratchDir() + "/open.wav";
+  if (!WriteAll(path, data, size)) std::abort();
+  TWavRecord rec;
+  if (OpenWav(path, rec)) {
+    const uint32_t align = rec.Format.nBlockAlign;
+    Check(align > 0 && rec.BytesPerSample > 0, "accepted file without a frame size");
+    Check(rec.Format.nChannels == 1 || rec.Format.nChannels == 2, "accepted channel count");
+    Check(rec.DataOffset + rec.DataSize <= size, "data beyond the end of the file");
+    Check(static_cast<uint64_t>(rec.NumFrames) * align <= rec.DataSize, "frames beyond the data");
+    (void)WavFormatText(rec);
+    (void)WavDurationText(rec);
+    // Blocks of a few frames, the last one short, as the engine and the player read them.
+    const uint32_t blockBytes = align * 37;
+    std::vector<uint8_t> buffer(blockBytes);
+    const uint64_t total = static_cast<uint64_t>(rec.NumFrames) * align;
+    std::string msg;
+    for (uint64_t pos = 0; pos < total; pos += blockBytes) {
+      const auto count = static_cast<uint32_t>(std::min<uint64_t>(blockBytes, total - pos));
+      Check(ReadWavData(rec, buffer.data(), pos, count, msg), "a frame inside the data cannot be read");
+    }
+    // Reading past the frames must fail cleanly, never fill the buffer from elsewhere.
+    if (rec.DataOffset + total + blockBytes > size) {
+      (void)ReadWavData(rec, buffer.data(), total, blockBytes, msg);
+    }
+    CloseWav(rec);
+  }
+  ::unlink(path.c_str());
+  return 0;
+}
+
+int ProcessWholeRoad(const uint8_t* data, size_t size) {
+  if (size > 256 * 1024) return 0;
+  const std::string dir = ScratchDir();
+  const std::string input = dir + "/road.wav";
+  if (!WriteAll(input, data, size)) std::abort();
+  TOutputSettings settings;
+  settings.Suffix = "-out";
+  const std::string output = OutputFileName(input, settings);
+  TDriverObserver observer;
+  std::atomic<bool> cancel{false};
+  const TFileResult result = ProcessFile(input, settings, observer, cancel);
+  struct stat st {};
+  const bool outputExists = ::stat(output.c_str(), &st) == 0;
+  if (result.Outcome == TFileOutcome::Done) {
+    Check(outputExists && result.OutputPath == output, "a finished road without its output");
+    TWavRecord in, out;
+    Check(OpenWav(input, in), "the input no longer opens");
+    Check(OpenWav(output, out), "the finished output does not open");
+    Check(out.Format.nChannels == in.Format.nChannels && out.Format.nBlockAlign == in.Format.nBlockAlign &&
+              out.Format.nSamplesPerSec == in.Format.nSamplesPerSec &&
+              out.Format.wFormatTag == in.Format.wFormatTag,
+          "the output's format differs from the input's");
+    Check(out.NumFrames == in.NumFrames, "the output's length differs from the input's");
+    Check(FileSize(input) == size, "the input changed");
+    CloseWav(in);
+    CloseWav(out);
+  } else {
+    Check(!outputExists, "a failed road left its output behind");
+  }
+  ::unlink(output.c_str());
+  ::unlink(input.c_str());
+  return 0;
+}
+
+}  // namespace klarwell::fuzz

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace klarwell::fuzz {
+
+// One input of the opening target: the bytes become a file that OpenWav opens; what it accepts is
+// read block by block to the end and its texts are formed. Aborts when an accepted record breaks an
+// invariant (the data lies outside the file, frames beyond the data). Any thread, one call at a time.
+int OpenAndReadAll(const uint8_t* data, size_t size);
+
+// One input of the whole-road target: the bytes become an input file that ProcessFile takes along
+// its road. Aborts when a finished output is missing, does not reopen with the input's format and
+// length, or when a failed road leaves an output behind. Inputs beyond 256 KiB are skipped.
+int ProcessWholeRoad(const uint8_t* data, size_t size);
+
+}  // namespace klarwell::fuzz
