@@ -30,6 +30,18 @@ const TTextPair kStatusTexts[] = {
 const TTextPair kMissingOutput = {"Es muß ein Dateisuffix oder ein Ausgabeverzeichnis angegeben werden.",
                                   "File suffix or output directory must be given."};
 
+// The finished output no longer has its name (its directory or the file was removed during the run).
+const TTextPair kOutputVanished = {"Ausgabedatei ist verschwunden", "Output file has vanished"};
+
+// Identity of a file by name; false when it has none.
+bool FileIdentity(const std::string& path, dev_t& dev, ino_t& ino) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  dev = st.st_dev;
+  ino = st.st_ino;
+  return true;
+}
+
 // The spectrum floor handed to the engine, in decibels.
 constexpr int32_t kFloorDb = -120;
 
@@ -144,6 +156,10 @@ TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& set
     CloseWav(input);
     return result;
   }
+  // Remembered so that the finish can tell whether the data went into a file the user can still reach.
+  dev_t outputDev = 0;
+  ino_t outputIno = 0;
+  const bool outputKnown = FileIdentity(outputPath, outputDev, outputIno);
   observer.OutputCreated(outputPath);
 
   const uint32_t numFrames = input.NumFrames;
@@ -259,6 +275,14 @@ TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& set
     fileFailed = true;
   } else {
     CloseWav(input);
+    dev_t dev = 0;
+    ino_t ino = 0;
+    if (!outputKnown || !FileIdentity(outputPath, dev, ino) || dev != outputDev || ino != outputIno) {
+      // Writes into a file without a name all succeed, yet leave nothing behind; whatever now
+      // carries the name is not ours and stays.
+      setStatus(Text(kOutputVanished));
+      runFailed = true;
+    }
   }
   result.Clicks = clickTotal;
   result.Seconds = SecondsSince(start);

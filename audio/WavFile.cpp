@@ -1,5 +1,7 @@
 #include "audio/WavFile.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -339,11 +341,18 @@ bool CreateWav(const std::string& fileName, TWavRecord& rec) {
   rec.Handle = TChunkFile::OpenForWriting(fileName);
   if (!rec.Handle) return Fail(rec, MsgCreateError);
   TChunkFile& file = *rec.Handle;
+  // From here on the file exists: a header that cannot be written whole leaves no file behind,
+  // since a stub of a few bytes would look like an output.
+  auto failCreated = [&](TWavMsg message) {
+    Fail(rec, message);
+    ::unlink(fileName.c_str());
+    return false;
+  };
 
   rec.RiffChunk = TChunkInfo{};
   rec.RiffChunk.CkId = IdRiff;
   rec.RiffChunk.FccType = IdWave;
-  if (!file.CreateChunk(rec.RiffChunk)) return Fail(rec, MsgCreateWave);
+  if (!file.CreateChunk(rec.RiffChunk)) return failCreated(MsgCreateWave);
 
   uint32_t formatSize = 18;
   if (rec.Format.wFormatTag == WaveFormatExtensible)
@@ -353,15 +362,15 @@ bool CreateWav(const std::string& fileName, TWavRecord& rec) {
   TChunkInfo fmt;
   fmt.CkId = IdFmt;
   fmt.CkSize = formatSize;
-  if (!file.CreateChunk(fmt)) return Fail(rec, MsgCreateFmt);
+  if (!file.CreateChunk(fmt)) return failCreated(MsgCreateFmt);
   uint8_t block[40];
   Serialise(rec.Format, block);
-  if (file.Write(block, formatSize) != static_cast<int64_t>(formatSize)) return Fail(rec, MsgWriteFmt);
-  if (!file.Ascend(fmt)) return Fail(rec, MsgAscendFmt);
+  if (file.Write(block, formatSize) != static_cast<int64_t>(formatSize)) return failCreated(MsgWriteFmt);
+  if (!file.Ascend(fmt)) return failCreated(MsgAscendFmt);
 
   rec.DataChunk = TChunkInfo{};
   rec.DataChunk.CkId = IdData;
-  if (!file.CreateChunk(rec.DataChunk)) return Fail(rec, MsgCreateData);
+  if (!file.CreateChunk(rec.DataChunk)) return failCreated(MsgCreateData);
   rec.DataOffset = rec.DataChunk.DataOffset;
 
   // The output describes itself as an opened input would, so that the codec can work on it directly.
