@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run test clean asan tsan fuzz soak
 
 all: build
 
@@ -27,3 +27,20 @@ test: build
 
 clean:
 	rm -rf $(BUILD)
+
+# The suite under AddressSanitizer + UndefinedBehaviorSanitizer (build-asan), and the threaded
+# tests under ThreadSanitizer (build-tsan).
+asan: deps
+	JOBS=$(JOBS) scripts/sanitize asan
+
+tsan: deps
+	JOBS=$(JOBS) scripts/sanitize tsan
+
+# Each fuzz target for FUZZ_SECONDS (build-fuzz); failing inputs are kept under tests/.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	JOBS=$(JOBS) scripts/fuzz $(FUZZ_SECONDS)
+
+# Hours-long and > 2 GiB files through klarwell-cli: flat memory, changes only inside repairs.
+soak: build
+	scripts/soak $(BUILD)
