@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/BatchDriver.h"
+#include "app/ParallelDriver.h"
 #include "app/Version.h"
 #include "audio/LangText.h"
 #include "audio/WavFile.h"
@@ -187,16 +188,17 @@ void DrawProgress(TProgress& progress, bool final) {
 
 int main(int argc, char** argv) {
   TOutputSettings settings;
-  unsigned hw = std::thread::hardware_concurrency();
-  long jobs = hw ? hw : 1;
-  bool json = false, quiet = false;
+  const int cores = UsableProcessors();
+  long jobs = cores;
+  bool json = false, quiet = false, reference = false;
 
-  enum { kOptJson = 1000 };
+  enum { kOptJson = 1000, kOptReference };
   static const option longOptions[] = {
       {"suffix", required_argument, nullptr, 's'}, {"outdir", required_argument, nullptr, 'o'},
       {"jobs", required_argument, nullptr, 'j'},   {"json", no_argument, nullptr, kOptJson},
       {"quiet", no_argument, nullptr, 'q'},        {"help", no_argument, nullptr, 'h'},
-      {"version", no_argument, nullptr, 'V'},      {nullptr, 0, nullptr, 0},
+      {"version", no_argument, nullptr, 'V'},      {"reference", no_argument, nullptr, kOptReference},
+      {nullptr, 0, nullptr, 0},
   };
   opterr = 0;
   int opt;
@@ -215,6 +217,7 @@ int main(int argc, char** argv) {
         break;
       }
       case kOptJson: json = true; break;
+      case kOptReference: reference = true; break;
       case 'q': quiet = true; break;
       case 'h':
         std::printf("%s\n%s", CliText(kUsage), CliText(kHelp));
@@ -273,6 +276,11 @@ int main(int argc, char** argv) {
     }
   };
 
+  // The cores are shared: files at once times blocks at once per file stays within the cores the
+  // process may use (at least one block worker per file).
+  const size_t threadCount = std::min<size_t>(static_cast<size_t>(jobs), files.size());
+  const int blockWorkers = std::max(1, cores / static_cast<int>(threadCount));
+
   auto runJobs = [&] {
     for (;;) {
       size_t index;
@@ -287,7 +295,10 @@ int main(int argc, char** argv) {
         progress.Entries[index].Active = true;
       }
       TFileObserver observer(showProgress ? &progress : nullptr, index, json);
-      TFileResult result = ProcessFile(files[index], settings, observer, gCancel, decimalPoint);
+      // The reference road takes one block at a time; both give the same bytes and clicks.
+      TFileResult result = reference ? ProcessFile(files[index], settings, observer, gCancel, decimalPoint)
+                                     : ProcessFileParallel(files[index], settings, observer, gCancel, blockWorkers,
+                                                           decimalPoint);
       {
         std::lock_guard lock(progress.Mutex);
         progress.Entries[index].Active = false;
@@ -304,7 +315,6 @@ int main(int argc, char** argv) {
     }
   };
 
-  const size_t threadCount = std::min<size_t>(static_cast<size_t>(jobs), files.size());
   std::vector<std::thread> threads;
   for (size_t i = 0; i < threadCount; ++i) threads.emplace_back(runJobs);
 

@@ -1,0 +1,398 @@
+#include "app/ParallelDriver.h"
+
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cfenv>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/ProcThread.h"
+#include "audio/LangText.h"
+#include "audio/WavFile.h"
+#include "engine/engine.h"
+
+namespace klarwell {
+
+namespace {
+
+const TTextPair kOutputVanished = {"Ausgabedatei ist verschwunden", "Output file has vanished"};
+
+constexpr int32_t kFloorDb = -120;
+constexpr int32_t kMaxPasses = 13;
+
+bool FileIdentity(const std::string& path, dev_t& dev, ino_t& ino) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  dev = st.st_dev;
+  ino = st.st_ino;
+  return true;
+}
+
+using TClock = std::chrono::steady_clock;
+
+// Millisecond ticks rounded to a 32-bit float, as the sequential road shows its times.
+double SecondsSince(TClock::time_point start) {
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
+  return static_cast<float>(ms / 1000.0);
+}
+
+int32_t RoundToInt(double v) { return static_cast<int32_t>(std::nearbyint(v)); }
+
+// A repair as the worker saw it; whether it counts is decided once the block's WriteSkip is known.
+struct TPendingRepair {
+  TRepairRecord Record;
+  int32_t ClickPosition = 0;  // candidate position, block frame
+};
+
+// One block in flight: its engine, its own thread, and what the block left behind.
+class TBlockSlot {
+ public:
+  TClickEngine Engine;
+
+  // Filled by the driver before Start.
+  int64_t Position = 0;
+  std::string ReadError;  // the block could not be read: it is not processed
+
+  // Filled by the worker.
+  std::vector<TPendingRepair> Repairs;
+  std::string ErrorText;
+
+  TBlockSlot(const TWavRecord& format, const std::atomic<bool>& cancel) : format_(format), cancel_(cancel) {}
+  TBlockSlot(const TBlockSlot&) = delete;
+  TBlockSlot& operator=(const TBlockSlot&) = delete;
+  ~TBlockSlot() {
+    {
+      std::lock_guard lock(mutex_);
+      quit_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  // Hands the loaded block to the slot's thread (started on first use).
+  void Start() {
+    {
+      std::lock_guard lock(mutex_);
+      busy_ = true;
+    }
+    if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
+    wake_.notify_all();
+  }
+
+  // Waits up to ms milliseconds for the block; true when it has ended.
+  bool WaitFor(int ms) {
+    std::unique_lock lock(mutex_);
+    return wake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !busy_; });
+  }
+
+ private:
+  void Loop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return busy_ || quit_; });
+      if (quit_) return;
+      lock.unlock();
+      Execute();
+      lock.lock();
+      busy_ = false;
+      wake_.notify_all();
+    }
+  }
+
+  void Execute() {
+    Repairs.clear();
+    ErrorText.clear();
+    if (!ReadError.empty()) return;
+    // The flags of the previous block on this thread must not reach this one.
+    std::feclearexcept(FE_ALL_EXCEPT);
+    auto checkCancel = [this] {
+      if (cancel_.load(std::memory_order_relaxed)) throw TCancelled{};
+    };
+    TOnFrame onFrame = [&](int32_t, bool, const float*) { checkCancel(); };
+    TOnClickRegion onRegion = [&](bool, int32_t, int32_t) { checkCancel(); };
+    TOnClickRepaired onRepaired = [&] {
+      TPendingRepair p;
+      p.Record.Channel = Engine.CurrentIsLeft() ? 0 : 1;
+      p.Record.Pass = Engine.CurrentPass();
+      p.Record.First = Position + Engine.RepairStart() + 1;
+      p.Record.Last = Position + Engine.RepairEnd() - 1;
+      p.Record.Changed = Engine.LastRepairChanged();
+      p.ClickPosition = Engine.LastClickPosition();
+      Repairs.push_back(p);
+      checkCancel();
+    };
+    try {
+      const bool stereo = format_.Format.nChannels == 2;
+      // WriteSkip is not known yet; the clicks are counted by their positions afterwards.
+      Engine.SetWriteSkip(0);
+      Engine.AnalyseBlock(stereo, onFrame, 0.0f);
+      int32_t passes = 0;
+      Engine.ProcessBlock(format_, kMaxPasses, passes, true, onFrame, onRepaired, TOnClickFound(), onRegion,
+                          TOnCandidate());
+    } catch (const TCancelled&) {
+      // The driver sees the flag.
+    } catch (const std::exception& e) {
+      SetError(e.what());
+    } catch (...) {
+      SetError("Unknown error");
+    }
+  }
+
+  // "<message> FilePos: <position>", appended piecewise (g++ 12 warns falsely on the chained form).
+  void SetError(const char* message) {
+    ErrorText.assign(message);
+    ErrorText.append(" FilePos: ");
+    ErrorText.append(std::to_string(Position));
+  }
+
+  const TWavRecord& format_;
+  const std::atomic<bool>& cancel_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool busy_ = false;
+  bool quit_ = false;
+  std::thread thread_;
+};
+
+}  // namespace
+
+int UsableProcessors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int n = CPU_COUNT(&set);
+    if (n > 0) return n;
+  }
+  const unsigned hw = std::thread::hardware_concurrency();
+  return hw ? static_cast<int>(hw) : 1;
+}
+
+TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSettings& settings,
+                                TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
+                                char decimalPoint) {
+  TFileResult result;
+  auto setStatus = [&](const std::string& text) {
+    result.Status = text;
+    observer.Status(text);
+  };
+
+  setStatus(DriverStatusText(TDriverStatus::Open));
+  observer.Cell(5, "");
+  observer.Cell(4, "");
+  observer.Cell(6, "");
+
+  TWavRecord input;
+  if (!OpenWav(inputPath, input)) {
+    setStatus(input.ErrorMsg);
+    return result;
+  }
+  result.FormatText = WavFormatText(input);
+  result.LengthText = WavDurationText(input);
+  result.SampleRate = input.Format.nSamplesPerSec;
+  result.Channels = input.Format.nChannels;
+  result.Frames = input.NumFrames;
+
+  setStatus(DriverStatusText(TDriverStatus::CreateFile));
+  const std::string outputPath = OutputFileName(inputPath, settings);
+  TWavRecord output;
+  output.Format = input.Format;
+  if (!CreateWav(outputPath, output)) {
+    setStatus(output.ErrorMsg);
+    CloseWav(input);
+    return result;
+  }
+  dev_t outputDev = 0;
+  ino_t outputIno = 0;
+  const bool outputKnown = FileIdentity(outputPath, outputDev, outputIno);
+  observer.OutputCreated(outputPath);
+
+  const uint32_t numFrames = input.NumFrames;
+  const double sampleRate = input.Format.nSamplesPerSec;
+  observer.ProgressMax(numFrames);
+  const TClock::time_point start = TClock::now();
+  int64_t clickTotal = 0;
+  observer.DensityReset();
+
+  setStatus(DriverStatusText(TDriverStatus::Initialize));
+  std::string errorText;
+  // Slots are destroyed (their threads joined) before the files are closed.
+  std::vector<std::unique_ptr<TBlockSlot>> slots;
+  bool initialized = true;
+  for (int i = 0; i < std::max(workers, 1); ++i) {
+    slots.push_back(std::make_unique<TBlockSlot>(input, cancel));
+    if (!slots.back()->Engine.InitEngine(input, kFloorDb, errorText)) {
+      initialized = false;
+      break;
+    }
+    slots.back()->Repairs.reserve(256);
+  }
+  auto discardOutput = [&] {
+    slots.clear();
+    CloseWav(output);
+    CloseWav(input);
+    ::unlink(outputPath.c_str());
+  };
+  if (!initialized) {
+    setStatus(errorText);
+    discardOutput();
+    return result;
+  }
+
+  setStatus(DriverStatusText(TDriverStatus::Running));
+  bool fileFailed = false, runFailed = false;
+
+  // Block positions depend only on the sizes: each block starts one step after the previous one,
+  // the last is moved back so that it ends at the last frame. `moveBack` is what the move adds to
+  // that block's WriteSkip.
+  const int32_t blockFrames = slots[0]->Engine.BlockFrames();
+  const int64_t step = blockFrames - slots[0]->Engine.OverlapFrames();
+  int64_t nextPosition = 0;
+  int64_t nextMoveBack = 0;
+  bool allDispatched = false;
+  auto advance = [&] {
+    if (nextPosition + blockFrames >= static_cast<int64_t>(numFrames)) {
+      allDispatched = true;
+      return;
+    }
+    nextPosition += step;
+    nextMoveBack = 0;
+    if (nextPosition + blockFrames > static_cast<int64_t>(numFrames)) {
+      nextMoveBack = nextPosition - (static_cast<int64_t>(numFrames) - blockFrames);
+      nextPosition -= nextMoveBack;
+    }
+  };
+
+  struct TInFlight {
+    TBlockSlot* Slot;
+    int64_t MoveBack;
+  };
+  std::vector<TInFlight> ring;  // blocks in flight, oldest first; at most slots.size()
+  ring.reserve(slots.size());
+  size_t nextSlot = 0;
+  auto dispatch = [&] {
+    while (!allDispatched && ring.size() < slots.size() && !cancel.load()) {
+      TBlockSlot& slot = *slots[nextSlot];
+      nextSlot = (nextSlot + 1) % slots.size();
+      slot.Position = nextPosition;
+      // A read failure is reported when the block's turn comes, after the blocks before it.
+      if (!slot.Engine.ReadBlock(input, static_cast<int32_t>(nextPosition), slot.ReadError)) {
+        if (slot.ReadError.empty()) slot.ReadError.assign("Read error");
+      } else {
+        slot.ReadError.clear();
+      }
+      ring.push_back({&slot, nextMoveBack});
+      slot.Start();
+      if (!slot.ReadError.empty()) {
+        allDispatched = true;  // nothing after an unreadable block is needed
+        break;
+      }
+      advance();
+    }
+  };
+
+  int64_t writeSkip = 0;
+  dispatch();
+  while (!ring.empty()) {
+    TBlockSlot& slot = *ring.front().Slot;
+    writeSkip += ring.front().MoveBack;
+    const int64_t position = slot.Position;
+    observer.Progress(static_cast<uint32_t>(position));
+    while (!slot.WaitFor(10)) observer.Idle();
+    ring.erase(ring.begin());
+
+    if (!slot.ReadError.empty()) {
+      setStatus(slot.ReadError);
+      fileFailed = true;
+      break;
+    }
+    if (!slot.ErrorText.empty()) {
+      setStatus(slot.ErrorText);
+      runFailed = fileFailed = true;
+      break;
+    }
+    if (cancel.load()) {
+      fileFailed = true;
+      break;
+    }
+    int32_t blockClicks = 0;
+    for (TPendingRepair& p : slot.Repairs) {
+      p.Record.Counted = p.ClickPosition > writeSkip;
+      if (p.Record.Counted) ++blockClicks;
+      observer.Repair(p.Record);
+    }
+    observer.DensityPoint(static_cast<float>(position / sampleRate / 60.0), static_cast<float>(blockClicks / 2.0));
+    clickTotal += blockClicks;
+    observer.Cell(4, std::to_string(clickTotal));
+    observer.BlockDone(position, blockClicks);
+
+    if (!slot.Engine.WriteBlock(output, static_cast<int32_t>(position), static_cast<int32_t>(writeSkip),
+                                errorText)) {
+      setStatus(errorText);
+      fileFailed = runFailed = true;
+      break;
+    }
+    const int32_t lastRepaired = slot.Engine.LastRepaired();
+    writeSkip = step <= lastRepaired ? lastRepaired - step : 0;
+    // The slot is free again: the next block goes into it while the others still run.
+    dispatch();
+    if (ring.empty()) break;
+    const int64_t nextStart = ring.front().Slot->Position;
+    const double elapsed = SecondsSince(start);
+    observer.Cell(6, SecondsToHMS(RoundToInt((static_cast<double>(numFrames) / nextStart - 1.0) * elapsed)));
+    observer.Cell(5, FormatClicksPerSec(clickTotal / (nextStart / sampleRate), decimalPoint));
+  }
+  // Blocks still in flight after a failure end before their engines go.
+  for (const auto& s : slots)
+    while (!s->WaitFor(10)) observer.Idle();
+  if (!fileFailed) observer.Progress(numFrames);
+
+  const bool cancelled = cancel.load();
+  if (cancelled || fileFailed || runFailed) {
+    discardOutput();
+  } else if (!CloseWavWithTail(output, input)) {
+    setStatus(output.ErrorMsg);
+    discardOutput();
+    fileFailed = true;
+  } else {
+    slots.clear();
+    CloseWav(input);
+    dev_t dev = 0;
+    ino_t ino = 0;
+    if (!outputKnown || !FileIdentity(outputPath, dev, ino) || dev != outputDev || ino != outputIno) {
+      setStatus(Text(kOutputVanished));
+      runFailed = true;
+    }
+  }
+  result.Clicks = clickTotal;
+  result.Seconds = SecondsSince(start);
+
+  if (cancelled) {
+    setStatus(DriverStatusText(TDriverStatus::Cancelled));
+    result.Outcome = TFileOutcome::Cancelled;
+    return result;
+  }
+  if (runFailed) {
+    result.Outcome = TFileOutcome::RunFailed;
+    return result;
+  }
+  if (fileFailed) {
+    result.Outcome = TFileOutcome::Failed;
+    return result;
+  }
+  result.OutputPath = outputPath;
+  result.Outcome = TFileOutcome::Done;
+  setStatus(DriverStatusText(TDriverStatus::Done));
+  observer.Cell(5, FormatClicksPerSec(clickTotal / (numFrames / sampleRate), decimalPoint));
+  observer.Cell(6, SecondsToHMS(RoundToInt(result.Seconds)));
+  return result;
+}
+
+}  // namespace klarwell
