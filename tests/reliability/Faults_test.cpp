@@ -232,9 +232,10 @@ TEST_F(FaultTest, InterruptAtRandomMomentsLeavesACompleteOutputOrNone) {
   for (int run = 0; run < 40; ++run) {
     const int delayUs = random.Int(0, 1500000);
     SCOPED_TRACE(delayUs);
+    const int sig = random.Int(0, 1) ? SIGINT : SIGTERM;
     TRunResult r = RunCli({"-q", f}, {}, [&](pid_t pid) {
       std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
-      kill(pid, random.Int(0, 1) ? SIGINT : SIGTERM);
+      kill(pid, sig);
     });
     if (r.Exit == 0) {
       ++finished;
@@ -242,7 +243,9 @@ TEST_F(FaultTest, InterruptAtRandomMomentsLeavesACompleteOutputOrNone) {
       fs::remove(output);
     } else {
       ++cancelled;
-      EXPECT_EQ(r.Exit, 130) << r.Out << r.Err;
+      // A signal that arrives before the program has set up its handlers ends it at once, before
+      // it has touched any file.
+      EXPECT_TRUE(r.Exit == 130 || r.Exit == 128 + sig) << r.Exit << r.Out << r.Err;
       EXPECT_FALSE(FileExists(output));
     }
     EXPECT_EQ(Leftovers(dir_, {"in.wav", "ref"}), std::vector<std::string>{});
