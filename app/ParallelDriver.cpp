@@ -44,7 +44,9 @@ double SecondsSince(TClock::time_point start) {
   return static_cast<float>(ms / 1000.0);
 }
 
-int32_t RoundToInt(double v) { return static_cast<int32_t>(std::nearbyint(v)); }
+int32_t RoundToInt(double v) {
+  return static_cast<int32_t>(std::nearbyint(v));
+}
 
 // A repair as the worker saw it; whether it counts is decided once the block's WriteSkip is known.
 struct TPendingRepair {
@@ -328,7 +330,8 @@ TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSetti
       if (p.Record.Counted) ++blockClicks;
       observer.Repair(p.Record);
     }
-    observer.DensityPoint(static_cast<float>(position / sampleRate / 60.0), static_cast<float>(blockClicks / 2.0));
+    observer.DensityPoint(static_cast<float>(position / sampleRate / 60.0),
+                          static_cast<float>(blockClicks / 2.0));
     clickTotal += blockClicks;
     observer.Cell(4, std::to_string(clickTotal));
     observer.BlockDone(position, blockClicks);

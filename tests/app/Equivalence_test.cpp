@@ -2,8 +2,6 @@
 // the output bytes, the click list, the block list and the driver's cells must be the same; a
 // cancelled parallel run leaves no output; every report comes on the calling thread.
 
-#include "app/ParallelDriver.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,6 +9,7 @@
 #include <tuple>
 
 #include "app/BatchDriver.h"
+#include "app/ParallelDriver.h"
 #include "tests/support/SignalGen.h"
 #include "tests/support/SignalWav.h"
 #include "tests/support/TestPaths.h"
@@ -38,7 +37,9 @@ class TRecorder : public TDriverObserver {
     if (column == 4) ClickCells.push_back(text);
   }
   void Progress(uint32_t frames) override { Note(), Progresses.push_back(frames); }
-  void DensityPoint(float minutes, float perSecond) override { Note(), Density.emplace_back(minutes, perSecond); }
+  void DensityPoint(float minutes, float perSecond) override {
+    Note(), Density.emplace_back(minutes, perSecond);
+  }
   void Idle() override { Note(); }
   void BlockDone(int64_t position, int32_t clicks) override {
     Note();
@@ -79,17 +80,15 @@ struct TCase {
 // chain decides whether they count; lengths that end in a moved-back last block and one file that
 // is shorter than a block.
 const TCase kCases[] = {
-    {"stereo-44k-16", 5.5, 44100, 2, 2, false, 12},
-    {"stereo-96k-24", 3.0, 96000, 2, 3, false, 10},
-    {"mono-44k-16", 4.5, 44100, 1, 2, false, 12},
-    {"stereo-48k-float", 3.5, 48000, 2, 4, true, 10},
-    {"mono-22k-8", 3.0, 22050, 1, 1, false, 8},
-    {"short-44k-16", 1.2, 44100, 2, 2, false, 10},
+    {"stereo-44k-16", 5.5, 44100, 2, 2, false, 12}, {"stereo-96k-24", 3.0, 96000, 2, 3, false, 10},
+    {"mono-44k-16", 4.5, 44100, 1, 2, false, 12},   {"stereo-48k-float", 3.5, 48000, 2, 4, true, 10},
+    {"mono-22k-8", 3.0, 22050, 1, 1, false, 8},     {"short-44k-16", 1.2, 44100, 2, 2, false, 10},
 };
 
 std::string MakeInput(const TempDir& dir, const TCase& c, uint64_t seed) {
   test::TSignal s = test::MakeMusic(c.Seconds, c.Rate, c.Channels, seed);
-  test::AddClicks(s, static_cast<int>(c.Seconds * c.ClicksPerSecond), 3, 60 * c.Rate / 44100, c.Rate / 40, seed + 1);
+  test::AddClicks(s, static_cast<int>(c.Seconds * c.ClicksPerSecond), 3, 60 * c.Rate / 44100, c.Rate / 40,
+                  seed + 1);
   const std::string path = dir / (std::string(c.Name) + ".wav");
   std::string error;
   EXPECT_TRUE(test::WriteSignalWav(path, s, c.Bytes, c.Float, &error)) << error;
