@@ -85,7 +85,18 @@ class TBlockSlot {
       std::lock_guard lock(mutex_);
       busy_ = true;
     }
-    if (!thread_.joinable()) thread_ = std::thread([this] { Loop(); });
+    if (!thread_.joinable()) {
+      try {
+        thread_ = std::thread([this] { Loop(); });
+      } catch (const std::exception& e) {
+        // No thread to be had (memory or the thread limit): the block fails like a worker error,
+        // so that the output is discarded instead of the program ending mid-file.
+        std::lock_guard lock(mutex_);
+        SetError(e.what());
+        busy_ = false;
+        return;
+      }
+    }
     wake_.notify_all();
   }
 

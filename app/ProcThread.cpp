@@ -44,7 +44,15 @@ void TProcThread::Run(const std::function<void()>& idle, int idleMs) {
     finished_ = false;
     callPending_ = false;
   }
-  std::thread worker([this] { Execute(); });
+  std::thread worker;
+  try {
+    worker = std::thread([this] { Execute(); });
+  } catch (const std::exception& e) {
+    // No thread to be had (memory or the process's thread limit): the block fails like a worker
+    // error, so that the driver discards the output instead of the program ending mid-file.
+    ErrorText = std::string(e.what()) + " FilePos: " + std::to_string(position_);
+    return;
+  }
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait_for(lock, std::chrono::milliseconds(idleMs), [this] { return finished_ || callPending_; });

@@ -316,19 +316,28 @@ int main(int argc, char** argv) {
   };
 
   std::vector<std::thread> threads;
-  for (size_t i = 0; i < threadCount; ++i) threads.emplace_back(runJobs);
+  try {
+    for (size_t i = 0; i < threadCount; ++i) threads.emplace_back(runJobs);
+  } catch (const std::exception&) {
+    // Fewer threads than asked for (memory or the thread limit): the ones started share the files.
+  }
 
   std::atomic<bool> workersDone{false};
   std::thread painter;
   if (showProgress) {
-    painter = std::thread([&] {
-      while (!workersDone.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-        std::lock_guard lock(outMutex);  // never between a result line and its line break
-        DrawProgress(progress, false);
-      }
-    });
+    try {
+      painter = std::thread([&] {
+        while (!workersDone.load()) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(250));
+          std::lock_guard lock(outMutex);  // never between a result line and its line break
+          DrawProgress(progress, false);
+        }
+      });
+    } catch (const std::exception&) {
+      // Without its thread the progress line is only drawn at the end.
+    }
   }
+  if (threads.empty()) runJobs();
   for (std::thread& t : threads) t.join();
   workersDone = true;
   if (painter.joinable()) painter.join();

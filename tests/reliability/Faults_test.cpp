@@ -254,6 +254,41 @@ TEST_F(FaultTest, InterruptAtRandomMomentsLeavesACompleteOutputOrNone) {
   EXPECT_GT(cancelled, 0);
 }
 
+// The address space limited at every size from "nothing fits" to "just enough": each run gives the
+// memory message or a clean failure of its block (no thread to be had), never an abort with a
+// half-written output.
+TEST_F(FaultTest, AddressSpaceLimitGivesAMessageAtEveryStageAndNeverAPartialOutput) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers reserve more address space than any limit here";
+#else
+  test::TSignal s = test::MakeMusic(1.0, 192000, 2, 12);
+  const std::string f = Path("in.wav");
+  ASSERT_TRUE(test::WriteSignalWav(f, s, 3, false));
+  const std::string before = ReadFileBytes(f);
+  int outOfMemory = 0, done = 0;
+  for (rlim_t kib = 6000; kib <= 48000; kib += 3000) {
+    SCOPED_TRACE(kib);
+    TRunResult r = RunCli({"-q", f}, [&] {
+      rlimit lim{kib * 1024, kib * 1024};
+      setrlimit(RLIMIT_AS, &lim);
+    });
+    if (r.Exit == 127) continue;  // the program itself could not be loaded
+    ASSERT_TRUE(r.Exit == 0 || r.Exit == 1) << r.Exit << r.Out << r.Err;
+    if (r.Exit == 0) {
+      ++done;
+      fs::remove(Path("in #kw2.wav"));
+    } else {
+      if (r.Out.find("Out of Memory") != std::string::npos) ++outOfMemory;
+      else EXPECT_NE(r.Out.find("FilePos"), std::string::npos) << r.Out << r.Err;
+    }
+    EXPECT_EQ(Leftovers(dir_, {"in.wav"}), std::vector<std::string>{});
+    EXPECT_EQ(ReadFileBytes(f), before);
+  }
+  EXPECT_GT(outOfMemory, 0);
+  EXPECT_GT(done, 0);
+#endif
+}
+
 // ---- ProcessFile with memory refused while the engine sets up.
 class TSeamObserver : public TDriverObserver {
  public:
