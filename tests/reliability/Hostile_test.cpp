@@ -13,6 +13,7 @@
 #include <set>
 
 #include "app/BatchDriver.h"
+#include "app/ParallelDriver.h"
 #include "audio/WavFile.h"
 #include "tests/support/SignalGen.h"
 #include "tests/support/TestPaths.h"
@@ -142,7 +143,11 @@ std::vector<THostile> HostileFiles() {
   return files;
 }
 
-TEST(HostileInput, EveryHostileFileFailsCleanlyOrChangesOnlyReportedRepairs) {
+// The sequential road and the parallel one (with three workers) alike.
+class HostileInput : public ::testing::TestWithParam<int> {};
+
+TEST_P(HostileInput, EveryHostileFileFailsCleanlyOrChangesOnlyReportedRepairs) {
+  const int workers = GetParam();
   const std::string dir = test::MakeTempDir();
   int index = 0;
   for (const THostile& h : HostileFiles()) {
@@ -154,7 +159,8 @@ TEST(HostileInput, EveryHostileFileFailsCleanlyOrChangesOnlyReportedRepairs) {
     TOutputSettings settings;
     settings.Suffix = "-out";
     const std::string output = OutputFileName(input, settings);
-    const TFileResult result = ProcessFile(input, settings, observer, cancel);
+    const TFileResult result = workers == 0 ? ProcessFile(input, settings, observer, cancel)
+                                            : ProcessFileParallel(input, settings, observer, cancel, workers);
     EXPECT_EQ(test::ReadBytes(input), h.Bytes) << "the input was changed";
     if (result.Outcome != TFileOutcome::Done) {
       EXPECT_FALSE(h.MustOpen) << result.Status;
@@ -183,6 +189,9 @@ TEST(HostileInput, EveryHostileFileFailsCleanlyOrChangesOnlyReportedRepairs) {
   }
   fs::remove_all(dir);
 }
+
+INSTANTIATE_TEST_SUITE_P(Roads, HostileInput, ::testing::Values(0, 3),
+                         [](const auto& info) { return info.param == 0 ? "Sequential" : "Parallel"; });
 
 }  // namespace
 }  // namespace klarwell
