@@ -201,6 +201,60 @@ TEST(Regress, SlidingWindowFitEqualsFreshFit) {
   EXPECT_GT(wideWindows, 500);
 }
 
+// Catches a sliding window that loses, reorders or resurrects points, or whose running sums drift
+// from the adds and drops made: a long run of adds and drops, many times the capacity, against a
+// plain model whose sums are formed by the same operations in the same order.
+TEST(Regress, LongSlidingRunKeepsPointsSumsAndResidualOfAPlainModel) {
+  for (int capacity : {1, 2, 7, 121}) {
+    SCOPED_TRACE(capacity);
+    TRegress r(capacity);
+    std::deque<std::pair<float, float>> model;
+    long double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    auto dropModel = [&] {
+      const long double x = model.front().first, y = model.front().second;
+      sx -= x;
+      sxx -= static_cast<float>(x * x);
+      sxy -= static_cast<float>(x * y);
+      sy -= y;
+      model.pop_front();
+    };
+    test::TRandom rnd(static_cast<uint64_t>(capacity));
+    for (int step = 0; step < 40 * capacity + 600; ++step) {
+      const int op = rnd.Int(0, 9);
+      if (op < 7) {
+        const float x = static_cast<float>(rnd.Range(-50, 50)), y = static_cast<float>(rnd.Range(-90, 10));
+        r.Add(x, y);
+        if (static_cast<int>(model.size()) == capacity) dropModel();
+        model.emplace_back(x, y);
+        sx += static_cast<long double>(x);
+        sy += static_cast<long double>(y);
+        sxx += static_cast<long double>(x) * x;
+        sxy += static_cast<long double>(x) * y;
+      } else if (op == 7) {
+        const int n = rnd.Int(0, 3);
+        r.DropOldestN(n);
+        for (int i = 0; i < n && !model.empty(); ++i) dropModel();
+      } else if (op == 8) {
+        const int k = rnd.Int(0, capacity);
+        r.KeepNewest(k);
+        while (static_cast<int>(model.size()) > k) dropModel();
+      } else {
+        r.DropOldest();
+        if (!model.empty()) dropModel();
+      }
+      ASSERT_EQ(r.Count(), static_cast<int>(model.size())) << "step " << step;
+      for (int i = 0; i < r.Count(); ++i) {
+        ASSERT_EQ(r.X(i), model[i].first) << "step " << step << " point " << i;
+        ASSERT_EQ(r.Y(i), model[i].second) << "step " << step << " point " << i;
+      }
+      ASSERT_EQ(r.SumX(), sx);
+      ASSERT_EQ(r.SumY(), sy);
+      ASSERT_EQ(r.SumXX(), sxx);
+      ASSERT_EQ(r.SumXY(), sxy);
+    }
+  }
+}
+
 TEST(Regress, QuadFitWorkedExample) {
   const float v[] = {1, 2, 5, 10};
   float c0 = 0, c1 = 0, c2 = 0;
