@@ -187,6 +187,12 @@ void DrawProgress(TProgress& progress, bool final) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // First of all, so that an interrupt at any moment cancels cooperatively instead of killing us.
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
   TOutputSettings settings;
   const int cores = UsableProcessors();
   long jobs = cores;
@@ -241,12 +247,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "klarwell-cli: %s\n", MissingOutputText().c_str());
     return 2;
   }
-
-  struct sigaction sa {};
-  sa.sa_handler = OnSignal;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
 
   const char decimalPoint = LocaleDecimalPoint();
   const bool showProgress = !quiet && isatty(STDERR_FILENO);
