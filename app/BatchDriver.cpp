@@ -1,14 +1,13 @@
 #include "app/BatchDriver.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "app/FileRun.h"
 #include "app/ProcThread.h"
 #include "audio/LangText.h"
 #include "audio/WavFile.h"
@@ -30,37 +29,12 @@ const TTextPair kStatusTexts[] = {
 const TTextPair kMissingOutput = {"Es muß ein Dateisuffix oder ein Ausgabeverzeichnis angegeben werden.",
                                   "File suffix or output directory must be given."};
 
-// The finished output no longer has its name (its directory or the file was removed during the run).
-const TTextPair kOutputVanished = {"Ausgabedatei ist verschwunden", "Output file has vanished"};
-
-// Identity of a file by name; false when it has none.
-bool FileIdentity(const std::string& path, dev_t& dev, ino_t& ino) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return false;
-  dev = st.st_dev;
-  ino = st.st_ino;
-  return true;
-}
-
-// The spectrum floor handed to the engine, in decibels.
-constexpr int32_t kFloorDb = -120;
-
 std::string Trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t");
   if (b == std::string::npos) return {};
   size_t e = s.find_last_not_of(" \t");
   return s.substr(b, e - b + 1);
 }
-
-using TClock = std::chrono::steady_clock;
-
-double SecondsSince(TClock::time_point start) {
-  // The tick counter has millisecond resolution; the seconds are a 32-bit float.
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
-  return static_cast<float>(ms / 1000.0);
-}
-
-int32_t RoundToInt(double v) { return static_cast<int32_t>(std::nearbyint(v)); }
 
 }  // namespace
 
@@ -124,70 +98,19 @@ std::string FormatClicksPerSec(double value, char decimalPoint) {
 
 TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& settings,
                         TDriverObserver& observer, const std::atomic<bool>& cancel, char decimalPoint) {
-  TFileResult result;
-  auto setStatus = [&](const std::string& text) {
-    result.Status = text;
-    observer.Status(text);
-  };
-
-  setStatus(DriverStatusText(TDriverStatus::Open));
-  observer.Cell(5, "");
-  observer.Cell(4, "");
-  observer.Cell(6, "");
-
-  TWavRecord input;
-  if (!OpenWav(inputPath, input)) {
-    setStatus(input.ErrorMsg);
-    return result;
-  }
-  result.FormatText = WavFormatText(input);
-  result.LengthText = WavDurationText(input);
-  result.SampleRate = input.Format.nSamplesPerSec;
-  result.Channels = input.Format.nChannels;
-  result.Frames = input.NumFrames;
-
-  setStatus(DriverStatusText(TDriverStatus::CreateFile));
-  const std::string outputPath = OutputFileName(inputPath, settings);
-  TWavRecord output;
-  output.Format = input.Format;
-  if (!CreateWav(outputPath, output)) {
-    // Also the case when the output would be the input itself: the open input refuses it.
-    setStatus(output.ErrorMsg);
-    CloseWav(input);
-    return result;
-  }
-  // Remembered so that the finish can tell whether the data went into a file the user can still reach.
-  dev_t outputDev = 0;
-  ino_t outputIno = 0;
-  const bool outputKnown = FileIdentity(outputPath, outputDev, outputIno);
-  observer.OutputCreated(outputPath);
-
-  const uint32_t numFrames = input.NumFrames;
-  const double sampleRate = input.Format.nSamplesPerSec;
-  observer.ProgressMax(numFrames);
-  const TClock::time_point start = TClock::now();
-  int64_t clickTotal = 0;
+  TFileRun run(inputPath, settings, observer, cancel, decimalPoint);
+  if (!run.Open()) return run.Result();
+  TWavRecord& input = run.Input();
+  const uint32_t numFrames = run.NumFrames();
   int64_t position = 0;
   int64_t writeSkip = 0;
-  observer.DensityReset();
 
-  auto discardOutput = [&] {
-    CloseWav(output);
-    CloseWav(input);
-    ::unlink(outputPath.c_str());
-  };
-
-  setStatus(DriverStatusText(TDriverStatus::Initialize));
   TClickEngine engine;
-  std::string errorText;
-  if (!engine.InitEngine(input, kFloorDb, errorText)) {
-    setStatus(errorText);
-    discardOutput();
-    return result;
-  }
+  if (!run.InitEngine(engine)) return run.FailSetUp();
 
-  setStatus(DriverStatusText(TDriverStatus::Running));
+  run.StartBlocks();
   bool fileFailed = false, runFailed = false;
+  std::string errorText;
 
   // The cancellation check shared by every callback the worker reaches.
   auto checkCancel = [&cancel] {
@@ -197,7 +120,7 @@ TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& set
   for (;;) {
     observer.Progress(static_cast<uint32_t>(position));
     if (!engine.ReadBlock(input, static_cast<int32_t>(position), errorText)) {
-      setStatus(errorText);
+      run.SetStatus(errorText);
       fileFailed = true;
       break;
     }
@@ -227,7 +150,7 @@ TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& set
     worker.Run([&] { observer.Idle(); });
 
     if (!worker.ErrorText.empty()) {
-      setStatus(worker.ErrorText);
+      run.SetStatus(worker.ErrorText);
       runFailed = fileFailed = true;
       break;
     }
@@ -235,14 +158,10 @@ TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& set
       fileFailed = true;
       break;
     }
-    const int32_t blockClicks = worker.ClickCount;
-    observer.DensityPoint(static_cast<float>(position / sampleRate / 60.0), static_cast<float>(blockClicks / 2.0));
-    clickTotal += blockClicks;
-    observer.Cell(4, std::to_string(clickTotal));
-    observer.BlockDone(position, blockClicks);
+    run.BlockCounted(position, worker.ClickCount);
 
-    if (!engine.WriteBlock(output, static_cast<int32_t>(position), static_cast<int32_t>(writeSkip), errorText)) {
-      setStatus(errorText);
+    if (!engine.WriteBlock(run.Output(), static_cast<int32_t>(position), static_cast<int32_t>(writeSkip), errorText)) {
+      run.SetStatus(errorText);
       fileFailed = runFailed = true;
       break;
     }
@@ -259,53 +178,9 @@ TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& set
       writeSkip += d;
     }
     if (last) break;
-    const double elapsed = SecondsSince(start);
-    observer.Cell(6, SecondsToHMS(RoundToInt((static_cast<double>(numFrames) / position - 1.0) * elapsed)));
-    observer.Cell(5, FormatClicksPerSec(clickTotal / (position / sampleRate), decimalPoint));
+    run.ShowEstimate(position);
   }
-  if (!fileFailed) observer.Progress(numFrames);
-
-  const bool cancelled = cancel.load();
-  if (cancelled || fileFailed || runFailed) {
-    discardOutput();
-  } else if (!CloseWavWithTail(output, input)) {
-    // The output could not be finished (its sizes not patched): it is not a complete file.
-    setStatus(output.ErrorMsg);
-    discardOutput();
-    fileFailed = true;
-  } else {
-    CloseWav(input);
-    dev_t dev = 0;
-    ino_t ino = 0;
-    if (!outputKnown || !FileIdentity(outputPath, dev, ino) || dev != outputDev || ino != outputIno) {
-      // Writes into a file without a name all succeed, yet leave nothing behind; whatever now
-      // carries the name is not ours and stays.
-      setStatus(Text(kOutputVanished));
-      runFailed = true;
-    }
-  }
-  result.Clicks = clickTotal;
-  result.Seconds = SecondsSince(start);
-
-  if (cancelled) {
-    setStatus(DriverStatusText(TDriverStatus::Cancelled));
-    result.Outcome = TFileOutcome::Cancelled;
-    return result;
-  }
-  if (runFailed) {
-    result.Outcome = TFileOutcome::RunFailed;
-    return result;
-  }
-  if (fileFailed) {
-    result.Outcome = TFileOutcome::Failed;
-    return result;
-  }
-  result.OutputPath = outputPath;
-  result.Outcome = TFileOutcome::Done;
-  setStatus(DriverStatusText(TDriverStatus::Done));
-  observer.Cell(5, FormatClicksPerSec(clickTotal / (numFrames / sampleRate), decimalPoint));
-  observer.Cell(6, SecondsToHMS(RoundToInt(result.Seconds)));
-  return result;
+  return run.Finish(fileFailed, runFailed);
 }
 
 }  // namespace klarwell

@@ -1,21 +1,18 @@
 #include "app/ParallelDriver.h"
 
 #include <sched.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cfenv>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "app/FileRun.h"
 #include "app/ProcThread.h"
-#include "audio/LangText.h"
 #include "audio/WavFile.h"
 #include "engine/engine.h"
 
@@ -23,30 +20,7 @@ namespace klarwell {
 
 namespace {
 
-const TTextPair kOutputVanished = {"Ausgabedatei ist verschwunden", "Output file has vanished"};
-
-constexpr int32_t kFloorDb = -120;
 constexpr int32_t kMaxPasses = 13;
-
-bool FileIdentity(const std::string& path, dev_t& dev, ino_t& ino) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return false;
-  dev = st.st_dev;
-  ino = st.st_ino;
-  return true;
-}
-
-using TClock = std::chrono::steady_clock;
-
-// Millisecond ticks rounded to a 32-bit float, as the sequential road shows its times.
-double SecondsSince(TClock::time_point start) {
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start).count();
-  return static_cast<float>(ms / 1000.0);
-}
-
-int32_t RoundToInt(double v) {
-  return static_cast<int32_t>(std::nearbyint(v));
-}
 
 // A repair as the worker saw it; whether it counts is decided once the block's WriteSkip is known.
 struct TPendingRepair {
@@ -191,75 +165,29 @@ int UsableProcessors() {
 TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSettings& settings,
                                 TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
                                 char decimalPoint) {
-  TFileResult result;
-  auto setStatus = [&](const std::string& text) {
-    result.Status = text;
-    observer.Status(text);
-  };
+  TFileRun run(inputPath, settings, observer, cancel, decimalPoint);
+  if (!run.Open()) return run.Result();
+  TWavRecord& input = run.Input();
+  const uint32_t numFrames = run.NumFrames();
 
-  setStatus(DriverStatusText(TDriverStatus::Open));
-  observer.Cell(5, "");
-  observer.Cell(4, "");
-  observer.Cell(6, "");
-
-  TWavRecord input;
-  if (!OpenWav(inputPath, input)) {
-    setStatus(input.ErrorMsg);
-    return result;
-  }
-  result.FormatText = WavFormatText(input);
-  result.LengthText = WavDurationText(input);
-  result.SampleRate = input.Format.nSamplesPerSec;
-  result.Channels = input.Format.nChannels;
-  result.Frames = input.NumFrames;
-
-  setStatus(DriverStatusText(TDriverStatus::CreateFile));
-  const std::string outputPath = OutputFileName(inputPath, settings);
-  TWavRecord output;
-  output.Format = input.Format;
-  if (!CreateWav(outputPath, output)) {
-    setStatus(output.ErrorMsg);
-    CloseWav(input);
-    return result;
-  }
-  dev_t outputDev = 0;
-  ino_t outputIno = 0;
-  const bool outputKnown = FileIdentity(outputPath, outputDev, outputIno);
-  observer.OutputCreated(outputPath);
-
-  const uint32_t numFrames = input.NumFrames;
-  const double sampleRate = input.Format.nSamplesPerSec;
-  observer.ProgressMax(numFrames);
-  const TClock::time_point start = TClock::now();
-  int64_t clickTotal = 0;
-  observer.DensityReset();
-
-  setStatus(DriverStatusText(TDriverStatus::Initialize));
   std::string errorText;
   // Slots are destroyed (their threads joined) before the files are closed.
   std::vector<std::unique_ptr<TBlockSlot>> slots;
   bool initialized = true;
   for (int i = 0; i < std::max(workers, 1); ++i) {
     slots.push_back(std::make_unique<TBlockSlot>(input, cancel));
-    if (!slots.back()->Engine.InitEngine(input, kFloorDb, errorText)) {
+    if (!run.InitEngine(slots.back()->Engine)) {
       initialized = false;
       break;
     }
     slots.back()->Repairs.reserve(256);
   }
-  auto discardOutput = [&] {
-    slots.clear();
-    CloseWav(output);
-    CloseWav(input);
-    ::unlink(outputPath.c_str());
-  };
   if (!initialized) {
-    setStatus(errorText);
-    discardOutput();
-    return result;
+    slots.clear();
+    return run.FailSetUp();
   }
 
-  setStatus(DriverStatusText(TDriverStatus::Running));
+  run.StartBlocks();
   bool fileFailed = false, runFailed = false;
 
   // Block positions depend only on the sizes: each block starts one step after the previous one,
@@ -322,12 +250,12 @@ TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSetti
     ring.erase(ring.begin());
 
     if (!slot.ReadError.empty()) {
-      setStatus(slot.ReadError);
+      run.SetStatus(slot.ReadError);
       fileFailed = true;
       break;
     }
     if (!slot.ErrorText.empty()) {
-      setStatus(slot.ErrorText);
+      run.SetStatus(slot.ErrorText);
       runFailed = fileFailed = true;
       break;
     }
@@ -341,15 +269,11 @@ TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSetti
       if (p.Record.Counted) ++blockClicks;
       observer.Repair(p.Record);
     }
-    observer.DensityPoint(static_cast<float>(position / sampleRate / 60.0),
-                          static_cast<float>(blockClicks / 2.0));
-    clickTotal += blockClicks;
-    observer.Cell(4, std::to_string(clickTotal));
-    observer.BlockDone(position, blockClicks);
+    run.BlockCounted(position, blockClicks);
 
-    if (!slot.Engine.WriteBlock(output, static_cast<int32_t>(position), static_cast<int32_t>(writeSkip),
+    if (!slot.Engine.WriteBlock(run.Output(), static_cast<int32_t>(position), static_cast<int32_t>(writeSkip),
                                 errorText)) {
-      setStatus(errorText);
+      run.SetStatus(errorText);
       fileFailed = runFailed = true;
       break;
     }
@@ -358,55 +282,13 @@ TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSetti
     // The slot is free again: the next block goes into it while the others still run.
     dispatch();
     if (ring.empty()) break;
-    const int64_t nextStart = ring.front().Slot->Position;
-    const double elapsed = SecondsSince(start);
-    observer.Cell(6, SecondsToHMS(RoundToInt((static_cast<double>(numFrames) / nextStart - 1.0) * elapsed)));
-    observer.Cell(5, FormatClicksPerSec(clickTotal / (nextStart / sampleRate), decimalPoint));
+    run.ShowEstimate(ring.front().Slot->Position);
   }
   // Blocks still in flight after a failure end before their engines go.
   for (const auto& s : slots)
     while (!s->WaitFor(10)) observer.Idle();
-  if (!fileFailed) observer.Progress(numFrames);
-
-  const bool cancelled = cancel.load();
-  if (cancelled || fileFailed || runFailed) {
-    discardOutput();
-  } else if (!CloseWavWithTail(output, input)) {
-    setStatus(output.ErrorMsg);
-    discardOutput();
-    fileFailed = true;
-  } else {
-    slots.clear();
-    CloseWav(input);
-    dev_t dev = 0;
-    ino_t ino = 0;
-    if (!outputKnown || !FileIdentity(outputPath, dev, ino) || dev != outputDev || ino != outputIno) {
-      setStatus(Text(kOutputVanished));
-      runFailed = true;
-    }
-  }
-  result.Clicks = clickTotal;
-  result.Seconds = SecondsSince(start);
-
-  if (cancelled) {
-    setStatus(DriverStatusText(TDriverStatus::Cancelled));
-    result.Outcome = TFileOutcome::Cancelled;
-    return result;
-  }
-  if (runFailed) {
-    result.Outcome = TFileOutcome::RunFailed;
-    return result;
-  }
-  if (fileFailed) {
-    result.Outcome = TFileOutcome::Failed;
-    return result;
-  }
-  result.OutputPath = outputPath;
-  result.Outcome = TFileOutcome::Done;
-  setStatus(DriverStatusText(TDriverStatus::Done));
-  observer.Cell(5, FormatClicksPerSec(clickTotal / (numFrames / sampleRate), decimalPoint));
-  observer.Cell(6, SecondsToHMS(RoundToInt(result.Seconds)));
-  return result;
+  slots.clear();
+  return run.Finish(fileFailed, runFailed);
 }
 
 }  // namespace klarwell

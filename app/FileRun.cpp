@@ -1,0 +1,167 @@
+#include "app/FileRun.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+
+#include "audio/LangText.h"
+#include "engine/engine.h"
+
+namespace klarwell {
+
+namespace {
+
+// The finished output no longer has its name (its directory or the file was removed during the run).
+const TTextPair kOutputVanished = {"Ausgabedatei ist verschwunden", "Output file has vanished"};
+
+// The spectrum floor handed to the engine, in decibels.
+constexpr int32_t kFloorDb = -120;
+
+// Identity of a file by name; false when it has none.
+bool FileIdentity(const std::string& path, dev_t& dev, ino_t& ino) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  dev = st.st_dev;
+  ino = st.st_ino;
+  return true;
+}
+
+int32_t RoundToInt(double v) { return static_cast<int32_t>(std::nearbyint(v)); }
+
+}  // namespace
+
+TFileRun::TFileRun(const std::string& inputPath, const TOutputSettings& settings, TDriverObserver& observer,
+                   const std::atomic<bool>& cancel, char decimalPoint)
+    : inputPath_(inputPath), settings_(settings), observer_(observer), cancel_(cancel), decimalPoint_(decimalPoint) {}
+
+void TFileRun::SetStatus(const std::string& text) {
+  result_.Status = text;
+  observer_.Status(text);
+}
+
+double TFileRun::SecondsSinceStart() const {
+  // The tick counter has millisecond resolution; the seconds are a 32-bit float.
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(TClock::now() - start_).count();
+  return static_cast<float>(ms / 1000.0);
+}
+
+bool TFileRun::Open() {
+  SetStatus(DriverStatusText(TDriverStatus::Open));
+  observer_.Cell(5, "");
+  observer_.Cell(4, "");
+  observer_.Cell(6, "");
+
+  if (!OpenWav(inputPath_, input_)) {
+    SetStatus(input_.ErrorMsg);
+    return false;
+  }
+  result_.FormatText = WavFormatText(input_);
+  result_.LengthText = WavDurationText(input_);
+  result_.SampleRate = input_.Format.nSamplesPerSec;
+  result_.Channels = input_.Format.nChannels;
+  result_.Frames = input_.NumFrames;
+
+  SetStatus(DriverStatusText(TDriverStatus::CreateFile));
+  outputPath_ = OutputFileName(inputPath_, settings_);
+  output_.Format = input_.Format;
+  if (!CreateWav(outputPath_, output_)) {
+    // Also the case when the output would be the input itself: the open input refuses it.
+    SetStatus(output_.ErrorMsg);
+    CloseWav(input_);
+    return false;
+  }
+  outputKnown_ = FileIdentity(outputPath_, outputDev_, outputIno_);
+  observer_.OutputCreated(outputPath_);
+
+  sampleRate_ = input_.Format.nSamplesPerSec;
+  observer_.ProgressMax(input_.NumFrames);
+  start_ = TClock::now();
+  clickTotal_ = 0;
+  observer_.DensityReset();
+
+  SetStatus(DriverStatusText(TDriverStatus::Initialize));
+  return true;
+}
+
+bool TFileRun::InitEngine(TClickEngine& engine) {
+  if (engine.InitEngine(input_, kFloorDb, errorText_)) return true;
+  SetStatus(errorText_);
+  return false;
+}
+
+void TFileRun::DiscardOutput() {
+  CloseWav(output_);
+  CloseWav(input_);
+  ::unlink(outputPath_.c_str());
+}
+
+TFileResult TFileRun::FailSetUp() {
+  DiscardOutput();
+  return result_;
+}
+
+void TFileRun::StartBlocks() { SetStatus(DriverStatusText(TDriverStatus::Running)); }
+
+void TFileRun::BlockCounted(int64_t position, int32_t clicks) {
+  observer_.DensityPoint(static_cast<float>(position / sampleRate_ / 60.0), static_cast<float>(clicks / 2.0));
+  clickTotal_ += clicks;
+  observer_.Cell(4, std::to_string(clickTotal_));
+  observer_.BlockDone(position, clicks);
+}
+
+void TFileRun::ShowEstimate(int64_t nextPosition) {
+  const double elapsed = SecondsSinceStart();
+  const double numFrames = input_.NumFrames;
+  observer_.Cell(6, SecondsToHMS(RoundToInt((numFrames / nextPosition - 1.0) * elapsed)));
+  observer_.Cell(5, FormatClicksPerSec(clickTotal_ / (nextPosition / sampleRate_), decimalPoint_));
+}
+
+TFileResult TFileRun::Finish(bool fileFailed, bool runFailed) {
+  const uint32_t numFrames = input_.NumFrames;
+  if (!fileFailed) observer_.Progress(numFrames);
+
+  const bool cancelled = cancel_.load();
+  if (cancelled || fileFailed || runFailed) {
+    DiscardOutput();
+  } else if (!CloseWavWithTail(output_, input_)) {
+    // The output could not be finished (its sizes not patched): it is not a complete file.
+    SetStatus(output_.ErrorMsg);
+    DiscardOutput();
+    fileFailed = true;
+  } else {
+    CloseWav(input_);
+    dev_t dev = 0;
+    ino_t ino = 0;
+    if (!outputKnown_ || !FileIdentity(outputPath_, dev, ino) || dev != outputDev_ || ino != outputIno_) {
+      // Writes into a file without a name all succeed, yet leave nothing behind; whatever now
+      // carries the name is not ours and stays.
+      SetStatus(Text(kOutputVanished));
+      runFailed = true;
+    }
+  }
+  result_.Clicks = clickTotal_;
+  result_.Seconds = SecondsSinceStart();
+
+  if (cancelled) {
+    SetStatus(DriverStatusText(TDriverStatus::Cancelled));
+    result_.Outcome = TFileOutcome::Cancelled;
+    return result_;
+  }
+  if (runFailed) {
+    result_.Outcome = TFileOutcome::RunFailed;
+    return result_;
+  }
+  if (fileFailed) {
+    result_.Outcome = TFileOutcome::Failed;
+    return result_;
+  }
+  result_.OutputPath = outputPath_;
+  result_.Outcome = TFileOutcome::Done;
+  SetStatus(DriverStatusText(TDriverStatus::Done));
+  observer_.Cell(5, FormatClicksPerSec(clickTotal_ / (numFrames / sampleRate_), decimalPoint_));
+  observer_.Cell(6, SecondsToHMS(RoundToInt(result_.Seconds)));
+  return result_;
+}
+
+}  // namespace klarwell
