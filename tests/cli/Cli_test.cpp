@@ -1,11 +1,8 @@
 // klarwell-cli as a user runs it: exit codes, the table and the JSON lines, the language, jobs that
 // never change a result, and a cancel that leaves nothing behind.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -15,6 +12,7 @@
 #include <thread>
 
 #include "cli/Json.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/SignalGen.h"
 #include "tests/support/SignalWav.h"
 #include "tests/support/TestPaths.h"
@@ -26,52 +24,13 @@ namespace fs = std::filesystem;
 using test::FileExists;
 using test::ReadFileBytes;
 
-struct TRunResult {
-  int Exit = -1;
-  std::string Out, Err;
-};
+using test::TRunResult;
 
 // Starts klarwell-cli with the arguments and extra environment variables; when `whileRunning` is
 // given it is called with the child's pid once the child has started.
 TRunResult RunCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                   const std::function<void(pid_t)>& whileRunning = {}) {
-  int outPipe[2], errPipe[2];
-  EXPECT_EQ(pipe(outPipe), 0);
-  EXPECT_EQ(pipe(errPipe), 0);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(outPipe[1], 1);
-    dup2(errPipe[1], 2);
-    close(outPipe[0]);
-    close(errPipe[0]);
-    for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
-    std::vector<char*> argv{const_cast<char*>(KLARWELL_CLI)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(KLARWELL_CLI, argv.data());
-    _exit(127);
-  }
-  close(outPipe[1]);
-  close(errPipe[1]);
-  TRunResult r;
-  std::thread errReader([&] {
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(errPipe[0], buf, sizeof buf)) > 0) r.Err.append(buf, n);
-  });
-  std::thread signaller;
-  if (whileRunning) signaller = std::thread([&] { whileRunning(pid); });
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(outPipe[0], buf, sizeof buf)) > 0) r.Out.append(buf, n);
-  errReader.join();
-  if (signaller.joinable()) signaller.join();
-  close(outPipe[0]);
-  close(errPipe[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  r.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return r;
+  return test::RunChild(KLARWELL_CLI, args, {env, {}, whileRunning});
 }
 
 std::vector<std::string> Lines(const std::string& text) {

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +17,7 @@
 
 #include "app/BatchDriver.h"
 #include "audio/LangText.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/SignalGen.h"
 #include "tests/support/SignalWav.h"
 #include "tests/support/TestPaths.h"
@@ -51,53 +51,13 @@ namespace fs = std::filesystem;
 using test::FileExists;
 using test::ReadFileBytes;
 
-struct TRunResult {
-  int Exit = -1;
-  std::string Out, Err;
-};
+using test::TRunResult;
 
 // Starts klarwell-cli (LC_ALL=C) with the arguments; `beforeExec` runs in the child (limits,
 // signal dispositions); `whileRunning` runs on a thread of the parent with the child's pid.
 TRunResult RunCli(const std::vector<std::string>& args, const std::function<void()>& beforeExec = {},
                   const std::function<void(pid_t)>& whileRunning = {}) {
-  int outPipe[2], errPipe[2];
-  EXPECT_EQ(pipe(outPipe), 0);
-  EXPECT_EQ(pipe(errPipe), 0);
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(outPipe[1], 1);
-    dup2(errPipe[1], 2);
-    close(outPipe[0]);
-    close(errPipe[0]);
-    setenv("LC_ALL", "C", 1);
-    if (beforeExec) beforeExec();
-    std::vector<char*> argv{const_cast<char*>(KLARWELL_CLI)};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(KLARWELL_CLI, argv.data());
-    _exit(127);
-  }
-  close(outPipe[1]);
-  close(errPipe[1]);
-  TRunResult r;
-  std::thread errReader([&] {
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(errPipe[0], buf, sizeof buf)) > 0) r.Err.append(buf, n);
-  });
-  std::thread signaller;
-  if (whileRunning) signaller = std::thread([&] { whileRunning(pid); });
-  char buf[4096];
-  ssize_t n;
-  while ((n = read(outPipe[0], buf, sizeof buf)) > 0) r.Out.append(buf, n);
-  errReader.join();
-  if (signaller.joinable()) signaller.join();
-  close(outPipe[0]);
-  close(errPipe[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  r.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return r;
+  return test::RunChild(KLARWELL_CLI, args, {{"LC_ALL=C"}, beforeExec, whileRunning});
 }
 
 bool WaitFor(const std::function<bool()>& condition, int ms = 20000) {
