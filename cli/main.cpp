@@ -25,6 +25,7 @@
 #include "audio/WavFile.h"
 #include "cli/CliTexts.h"
 #include "cli/Json.h"
+#include "numeric/RoutineSet.h"
 
 using namespace klarwell;
 using namespace klarwell::cli;
@@ -223,7 +224,11 @@ int main(int argc, char** argv) {
         break;
       }
       case kOptJson: json = true; break;
-      case kOptReference: reference = true; break;
+      case kOptReference:
+        // The straightforward road: one block at a time, and the reference numeric routines.
+        reference = true;
+        SelectRoutineSet(TRoutineSet::Reference);
+        break;
       case 'q': quiet = true; break;
       case 'h':
         std::printf("%s\n%s", CliText(kUsage), CliText(kHelp));

@@ -13,8 +13,41 @@
 #include "engine/engine.h"
 #include "numeric/fftunit.h"
 #include "numeric/regress.h"
+#include "numeric/slidingfit.h"
 
 namespace klarwell {
+
+namespace {
+
+// Roughness: the mean residual of line fits over a 60-bin window sliding in steps of 10 bins
+// along w (n bins). TFit is TRegress or its exact fast counterpart TSlidingFit.
+template <class TFit>
+double WindowRoughness(TFit& window60, const float* w, int32_t n, int32_t lowCut, int32_t highCut) {
+  window60.Clear();
+  double total = 0.0;
+  int32_t count = 0;
+  int32_t next = 0;
+  for (int32_t b = lowCut; b < n - 1 - highCut; b += 10) {
+    const int32_t e = b < 60 ? 2 * b : b + 60;
+    if (e <= n - 2) {
+      window60.DropOldestN(e - next);
+      for (int32_t k = next + 1; k <= e; ++k) window60.Add(k, w[k]);
+      next = e;
+    } else {
+      // Near the top of the band the window narrows symmetrically around b.
+      window60.DropOldestN((n - 1) - next);
+      for (int32_t k = next + 1; k <= n - 1; ++k) window60.Add(k, w[k]);
+      window60.KeepNewest(2 * (n - 1 - b) + 1);
+      next = e;
+    }
+    total += window60.MeanAbsResidual();
+    ++count;
+  }
+  if (count == 0) return 0.0;
+  return total / count * 460.0;
+}
+
+}  // namespace
 
 void TClickEngine::AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float gridOffset) {
   const int32_t span = (Decimate_ ? 2 : 1) * FrameLen_;
@@ -81,11 +114,15 @@ double TClickEngine::FrameRoughness(const float* x, int32_t start) {
   const int32_t hi = len / 2 - HighCutBins_;
   if (hi - lo < 1) return 0.0;  // no band left between the cuts
 
-  TRegress& fit = *Fit_;
-  fit.Clear();
-  for (int32_t k = lo; k <= hi; ++k) fit.Add(static_cast<float>(k), w[k]);
   float slope = 0.0f, intercept = 0.0f;
-  fit.LineFit(slope, intercept);
+  if (Sliding_) {
+    LineFitRange(w, lo, hi, slope, intercept);
+  } else {
+    TRegress& fit = *Fit_;
+    fit.Clear();
+    for (int32_t k = lo; k <= hi; ++k) fit.Add(static_cast<float>(k), w[k]);
+    fit.LineFit(slope, intercept);
+  }
   for (int32_t k = lo; k <= hi; ++k) {
     w[k] = static_cast<float>(w[k] - (static_cast<double>(slope) * k + intercept));
   }
@@ -124,30 +161,8 @@ double TClickEngine::FrameRoughness(const float* x, int32_t start) {
     Fft_->InverseSpectrum(n, re, im, w);
   }
 
-  // Roughness: the mean residual of line fits over a 60-bin window sliding in steps of 10 bins.
-  TRegress& window60 = *Roughness_;
-  window60.Clear();
-  double total = 0.0;
-  int32_t count = 0;
-  int32_t next = 0;
-  for (int32_t b = LowCutBins_; b < n - 1 - HighCutBins_; b += 10) {
-    const int32_t e = b < 60 ? 2 * b : b + 60;
-    if (e <= n - 2) {
-      window60.DropOldestN(e - next);
-      for (int32_t k = next + 1; k <= e; ++k) window60.Add(static_cast<float>(k), w[k]);
-      next = e;
-    } else {
-      // Near the top of the band the window narrows symmetrically around b.
-      window60.DropOldestN((n - 1) - next);
-      for (int32_t k = next + 1; k <= n - 1; ++k) window60.Add(static_cast<float>(k), w[k]);
-      window60.KeepNewest(2 * (n - 1 - b) + 1);
-      next = e;
-    }
-    total += window60.MeanAbsResidual();
-    ++count;
-  }
-  if (count == 0) return 0.0;
-  return total / count * 460.0;
+  return Sliding_ ? WindowRoughness(*Sliding_, w, n, LowCutBins_, HighCutBins_)
+                  : WindowRoughness(*Roughness_, w, n, LowCutBins_, HighCutBins_);
 }
 
 }  // namespace klarwell

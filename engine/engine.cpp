@@ -14,6 +14,8 @@
 #include "numeric/fftunit.h"
 #include "numeric/peak.h"
 #include "numeric/regress.h"
+#include "numeric/RoutineSet.h"
+#include "numeric/slidingfit.h"
 
 namespace klarwell {
 
@@ -73,7 +75,8 @@ TClickEngine::~TClickEngine() = default;
 
 bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::string& errorText) {
   errorText.clear();
-  Fft_ = &BindFftRoutines();
+  const TRoutineSet routines = SelectedRoutineSet();
+  Fft_ = &BindFftRoutines(routines);
 
   // The previous file's block is released before anything else, so that a failure below never
   // leaves a block of the old size behind.
@@ -171,6 +174,8 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
     Blend_.assign(maxGap, 0.0f);
 
     Roughness_ = std::make_unique<TRegress>(121);
+    Sliding_.reset();
+    if (routines == TRoutineSet::Fast) Sliding_ = std::make_unique<TSlidingFit>(121);
     Fit_ = std::make_unique<TRegress>(std::max(FrameLen_, RegionLen_ + 2) + 2);
   } catch (const std::bad_alloc&) {
     BlockBytes_.clear();

@@ -27,6 +27,7 @@
 namespace klarwell {
 
 class TRegress;
+class TSlidingFit;
 
 // Called after each analysed frame and channel: the frame's index, whether it is the left channel,
 // and its dB spectrum (FrameLen() / 2 values, valid during the call only).
@@ -258,6 +259,9 @@ class TClickEngine {
 
   std::unique_ptr<TRegress> Roughness_;  // sliding 60-bin window, capacity 121
   std::unique_ptr<TRegress> Fit_;        // single line fits
+  // The exact fast counterpart of Roughness_, set up when the fast routines are selected; the
+  // frame's tilt fit then also takes the fast road.
+  std::unique_ptr<TSlidingFit> Sliding_;
 
   // Scan and click state.
   int32_t ScanIndex_ = 0;

@@ -11,6 +11,8 @@
 
 #include <memory>
 
+#include "numeric/RoutineSet.h"
+
 namespace klarwell {
 
 // ln(10) rounded to a 32-bit float (2.3025851249694824). Every dB conversion divides by this
@@ -69,8 +71,8 @@ struct TFftRoutines {
   void (*InverseSpectrum)(int n, const float* re, const float* im, float* out) = nullptr;
 };
 
-// Fills the ten slots and returns the table. Binding again gives the same values; the table is
-// filled once per process, so concurrent calls from several threads are safe.
-const TFftRoutines& BindFftRoutines();
+// The table of the given routine set (both sets give identical results). Each table is filled
+// once per process, so concurrent calls from several threads are safe.
+const TFftRoutines& BindFftRoutines(TRoutineSet set = SelectedRoutineSet());
 
 }  // namespace klarwell

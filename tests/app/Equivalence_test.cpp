@@ -1,5 +1,6 @@
-// The parallel block road against the one-block-at-a-time road: for every format and worker count
-// the output bytes, the click list, the block list and the driver's cells must be the same; a
+// The fast roads against the reference: the one-block-at-a-time road with the plain numeric routines
+// on one side, the parallel block road with the fast routines on the other (and the one-block road
+// with the fast routines, as the window runs it). For every format and worker count the output bytes, the click list, the block list and the driver's cells must be the same; a
 // cancelled parallel run leaves no output; every report comes on the calling thread.
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 
 #include "app/BatchDriver.h"
 #include "app/ParallelDriver.h"
+#include "numeric/RoutineSet.h"
 #include "tests/support/SignalGen.h"
 #include "tests/support/SignalWav.h"
 #include "tests/support/TestPaths.h"
@@ -106,19 +108,23 @@ TEST(Equivalence, ParallelRoadGivesTheReferenceBytesAndClicksForEveryFormatAndWo
     refSettings.Suffix = " ref";
     std::atomic<bool> cancel{false};
     TRecorder ref;
+    SelectRoutineSet(TRoutineSet::Reference);
     const TFileResult refResult = ProcessFile(input, refSettings, ref, cancel);
+    SelectRoutineSet(TRoutineSet::Fast);
     ASSERT_EQ(refResult.Outcome, TFileOutcome::Done) << refResult.Status;
     const std::string refBytes = test::ReadFileBytes(refResult.OutputPath);
     ASSERT_FALSE(refBytes.empty());
     for (const auto& r : ref.Repairs)
       if (!std::get<5>(r)) someClickInAnOverlap = true;
 
-    for (int workers : {1, 2, 3}) {
+    // Workers 0: the one-block road with the fast routines.
+    for (int workers : {0, 1, 2, 3}) {
       SCOPED_TRACE("workers " + std::to_string(workers));
       TOutputSettings settings;
       settings.Suffix = " par" + std::to_string(workers);
       TRecorder par;
-      const TFileResult result = ProcessFileParallel(input, settings, par, cancel, workers);
+      const TFileResult result = workers == 0 ? ProcessFile(input, settings, par, cancel)
+                                              : ProcessFileParallel(input, settings, par, cancel, workers);
       ASSERT_EQ(result.Outcome, TFileOutcome::Done) << result.Status;
       EXPECT_TRUE(test::ReadFileBytes(result.OutputPath) == refBytes) << "output bytes differ";
       EXPECT_EQ(result.Clicks, refResult.Clicks);

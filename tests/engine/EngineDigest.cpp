@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "numeric/RoutineSet.h"
 #include "tests/engine/EngineTestSignals.h"
 
 namespace {
@@ -27,8 +28,10 @@ struct TDigest {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   using namespace klarwell;
+  // "reference": the plain numeric routines instead of the fast ones.
+  if (argc > 1 && std::string(argv[1]) == "reference") SelectRoutineSet(TRoutineSet::Reference);
   struct TCase {
     test::TSignal Signal;
     uint8_t Bytes;

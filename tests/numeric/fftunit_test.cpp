@@ -218,7 +218,7 @@ TEST(FftUnit, AllocFftBufferReplacesTheHeldBuffer) {
 }
 
 TEST(FftUnit, RoutineTableHoldsTheTenRoutines) {
-  const TFftRoutines& t = BindFftRoutines();
+  const TFftRoutines& t = BindFftRoutines(TRoutineSet::Reference);
   using Alloc = bool (*)(int, TFftBuffer&);
   using AllocDoubling = bool (*)(int, TFftBuffer&, int);
   EXPECT_EQ(t.AllocLongBuffer, static_cast<AllocDoubling>(&AllocFftBuffer));
@@ -229,7 +229,16 @@ TEST(FftUnit, RoutineTableHoldsTheTenRoutines) {
   EXPECT_EQ(t.TinySpectrumDb, &PowerSpectrumDb);
   EXPECT_EQ(t.ForwardSpectrum, &RealSpectrum);
   EXPECT_EQ(t.InverseSpectrum, &InverseRealSpectrum);
-  EXPECT_EQ(&BindFftRoutines(), &t);
+  EXPECT_EQ(&BindFftRoutines(TRoutineSet::Reference), &t);
+  // The fast set fills every slot too, and is what a new engine binds unless told otherwise.
+  const TFftRoutines& fast = BindFftRoutines(TRoutineSet::Fast);
+  for (Alloc slot : {fast.AllocBuffer2, fast.AllocBuffer3, fast.AllocBuffer7, fast.AllocBuffer8})
+    EXPECT_NE(slot, nullptr);
+  EXPECT_NE(fast.AllocLongBuffer, nullptr);
+  for (auto slot : {fast.LongSpectrumDb, fast.ShortSpectrumDb, fast.TinySpectrumDb}) EXPECT_NE(slot, nullptr);
+  EXPECT_NE(fast.ForwardSpectrum, nullptr);
+  EXPECT_NE(fast.InverseSpectrum, nullptr);
+  EXPECT_EQ(&BindFftRoutines(), &fast);
 }
 
 // A length that is not a power of two would make the butterflies write past the buffer.

@@ -1,0 +1,225 @@
+#include "numeric/slidingfit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "numeric/Contract.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KLARWELL_HAVE_X86 1
+#endif
+
+namespace klarwell {
+
+void LineFitRange(const float* y, int32_t lo, int32_t hi, float& slope, float& intercept) {
+  double sx = 0;
+  double sy = 0;
+  double sxx = 0;
+  double sxy = 0;
+  for (int32_t k = lo; k <= hi; ++k) {
+    const double x = static_cast<float>(k);
+    const double v = y[k];
+    sx += x;
+    sy += v;
+    sxx += x * x;
+    sxy += x * v;
+  }
+  const double n = hi - lo + 1;
+  const double det = n * sxx - sx * sx;
+  if (det == 0.0) {
+    slope = 0.0f;
+    intercept = hi >= lo ? static_cast<float>(sy / n) : 0.0f;
+    return;
+  }
+  slope = static_cast<float>((n * sxy - sx * sy) / det);
+  intercept = static_cast<float>((sy * sxx - sx * sxy) / det);
+}
+
+namespace {
+
+// The residual of one point exactly as TRegress computes it.
+inline float FittedReference(long double a, long double b, long double det, float x) {
+  return static_cast<float>((a * x + b) / det);
+}
+
+// The parameters stay far inside the double range (no overflow, no subnormals), and det is an
+// integer that a double holds exactly: then a double estimate of the fitted value, with a bound of
+// its distance from the extended-precision value, decides the rounded float in all but rare cases.
+bool DoubleEstimateUsable(long double a, long double b, long double det) {
+  const auto moderate = [](long double v) {
+    if (!std::isfinite(v)) return false;
+    const long double m = std::fabs(v);
+    return m == 0.0L || (m > 0x1p-900L && m < 0x1p900L);
+  };
+  return moderate(a) && moderate(b) && det >= 1.0L && det < 0x1p53L;
+}
+
+double ResidualReference(const float* x, const float* y, int count, long double a, long double b,
+                         long double det, int from, double e) {
+  for (int i = from; i < count; ++i) {
+    const float f = FittedReference(a, b, det, x[i]);
+    e += std::fabs(static_cast<double>(f) - static_cast<double>(y[i]));
+  }
+  return e;
+}
+
+#ifdef KLARWELL_HAVE_X86
+// Four points per step. With u = 2^-53, the double estimate q and the extended value Q of
+// (a·x + b) / det differ by less than 4.2·u·(|a·x| + |b|) / det + 1.01·u·|q|. The bound below is
+// four times that; when both ends of [q - bound, q + bound] round to the same float, so does Q
+// (rounding is monotone), and that float is TRegress's. Otherwise the point is computed as there.
+__attribute__((target("avx2"))) double ResidualAvx2(const float* x, const float* y, int count, long double a,
+                                                    long double b, long double det) {
+  const double ad = static_cast<double>(a);
+  const double bd = static_cast<double>(b);
+  const double dd = static_cast<double>(det);
+  const __m256d va = _mm256_set1_pd(ad);
+  const __m256d vb = _mm256_set1_pd(bd);
+  const __m256d vd = _mm256_set1_pd(dd);
+  const __m256d vinv = _mm256_set1_pd(1.0 / dd);
+  const __m256d vabsb = _mm256_set1_pd(std::fabs(bd));
+  const __m256d scale = _mm256_set1_pd(0x1p-49);
+  const __m256d limit = _mm256_set1_pd(0x1p100);
+  const __m256d absMask = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
+  double e = 0.0;
+  int i = 0;
+  alignas(32) double terms[4];
+  alignas(16) float fitted[4];
+  for (; i + 4 <= count; i += 4) {
+    const __m256d vx = _mm256_cvtps_pd(_mm_loadu_ps(x + i));
+    const __m256d s1 = _mm256_mul_pd(va, vx);
+    const __m256d q = _mm256_div_pd(_mm256_add_pd(s1, vb), vd);
+    const __m256d absQ = _mm256_and_pd(q, absMask);
+    // A fitted value near the float range's end would raise an overflow that TRegress need not.
+    if (_mm256_movemask_pd(_mm256_cmp_pd(absQ, limit, _CMP_LT_OQ)) != 0xF) {
+      for (int k = i; k < i + 4; ++k) {
+        const float f = FittedReference(a, b, det, x[k]);
+        e += std::fabs(static_cast<double>(f) - static_cast<double>(y[k]));
+      }
+      continue;
+    }
+    const __m256d m = _mm256_add_pd(_mm256_and_pd(s1, absMask), vabsb);
+    const __m256d bound = _mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(m, vinv), absQ), scale);
+    const __m128 lo = _mm256_cvtpd_ps(_mm256_sub_pd(q, bound));
+    const __m128 hi = _mm256_cvtpd_ps(_mm256_add_pd(q, bound));
+    const int same = _mm_movemask_ps(_mm_cmp_ps(lo, hi, _CMP_EQ_OQ));
+    _mm_store_ps(fitted, lo);
+    if (same != 0xF) {
+      for (int k = 0; k < 4; ++k) {
+        if (!(same & (1 << k))) fitted[k] = FittedReference(a, b, det, x[i + k]);
+      }
+    }
+    const __m256d vf = _mm256_cvtps_pd(_mm_load_ps(fitted));
+    const __m256d vy = _mm256_cvtps_pd(_mm_loadu_ps(y + i));
+    _mm256_store_pd(terms, _mm256_and_pd(_mm256_sub_pd(vf, vy), absMask));
+    // The sum keeps the points' order.
+    e += terms[0];
+    e += terms[1];
+    e += terms[2];
+    e += terms[3];
+  }
+  return ResidualReference(x, y, count, a, b, det, i, e);
+}
+
+bool HaveAvx2() {
+  static const bool have = __builtin_cpu_supports("avx2");
+  return have;
+}
+#endif
+
+}  // namespace
+
+TSlidingFit::TSlidingFit(int capacity) {
+  KLARWELL_REQUIRE("TSlidingFit", capacity >= 1);
+  Capacity_ = capacity;
+  Room_ = 4 * capacity;
+  X_ = std::make_unique<float[]>(static_cast<size_t>(Room_));
+  Y_ = std::make_unique<float[]>(static_cast<size_t>(Room_));
+  XY_ = std::make_unique<float[]>(static_cast<size_t>(Room_));
+}
+
+TSlidingFit::~TSlidingFit() = default;
+
+void TSlidingFit::Clear() {
+  Start_ = 0;
+  Count_ = 0;
+  SumX_ = 0;
+  SumXX_ = 0;
+  SumXY_ = 0;
+  SumY_ = 0;
+}
+
+void TSlidingFit::Add(int32_t x, float y) {
+  if (Count_ == Capacity_) DropFirst(1);
+  if (Start_ + Count_ == Room_) {
+    std::memmove(X_.get(), X_.get() + Start_, sizeof(float) * static_cast<size_t>(Count_));
+    std::memmove(Y_.get(), Y_.get() + Start_, sizeof(float) * static_cast<size_t>(Count_));
+    std::memmove(XY_.get(), XY_.get() + Start_, sizeof(float) * static_cast<size_t>(Count_));
+    Start_ = 0;
+  }
+  const long double lx = x;
+  const long double ly = y;
+  const int at = Start_ + Count_;
+  X_[at] = static_cast<float>(x);
+  Y_[at] = y;
+  XY_[at] = static_cast<float>(lx * ly);
+  SumX_ += x;
+  SumXX_ += static_cast<int64_t>(x) * x;
+  SumY_ += ly;
+  SumXY_ += lx * ly;
+  ++Count_;
+}
+
+void TSlidingFit::DropFirst(int m) {
+  for (int i = Start_; i < Start_ + m; ++i) {
+    const auto x = static_cast<int64_t>(X_[i]);
+    SumX_ -= x;
+    SumXX_ -= x * x;
+    SumXY_ -= XY_[i];
+    SumY_ -= Y_[i];
+  }
+  Start_ += m;
+  Count_ -= m;
+}
+
+void TSlidingFit::DropOldestN(int n) {
+  if (n <= 0) return;
+  DropFirst(std::min(n, Count_));
+}
+
+void TSlidingFit::KeepNewest(int k) {
+  if (k < 0) k = 0;
+  if (Count_ > k) DropFirst(Count_ - k);
+}
+
+double TSlidingFit::MeanAbsResidual() const {
+  if (Count_ == 0) return 0.0;
+  const float* x = X_.get() + Start_;
+  const float* y = Y_.get() + Start_;
+  const long double n = Count_;
+  const long double sumX = static_cast<long double>(SumX_);
+  const long double sumXX = static_cast<long double>(SumXX_);
+  const long double det = n * sumXX - sumX * sumX;
+  const long double a = n * SumXY_ - sumX * SumY_;
+  const long double b = SumY_ * sumXX - sumX * SumXY_;
+  const bool degenerate = det == 0.0L;
+  const float mean = static_cast<float>(SumY_ / n);
+  double e = 0.0;
+  if (degenerate) {
+    for (int i = 0; i < Count_; ++i) e += std::fabs(static_cast<double>(mean) - static_cast<double>(y[i]));
+  } else {
+#ifdef KLARWELL_HAVE_X86
+    if (HaveAvx2() && DoubleEstimateUsable(a, b, det)) {
+      e = ResidualAvx2(x, y, Count_, a, b, det);
+    } else
+#endif
+    {
+      e = ResidualReference(x, y, Count_, a, b, det, 0, 0.0);
+    }
+  }
+  return e / static_cast<double>(Count_);
+}
+
+}  // namespace klarwell
