@@ -19,6 +19,14 @@ namespace klarwell {
 
 namespace {
 
+void AddRun(TRegress& fit, int32_t first, const float* y, int count) {
+  for (int i = 0; i < count; ++i) fit.Add(static_cast<float>(first + i), y[i]);
+}
+
+void AddRun(TSlidingFit& fit, int32_t first, const float* y, int count) {
+  fit.AddRun(first, y, count);
+}
+
 // Roughness: the mean residual of line fits over a 60-bin window sliding in steps of 10 bins
 // along w (n bins). TFit is TRegress or its exact fast counterpart TSlidingFit.
 template <class TFit>
@@ -31,12 +39,12 @@ double WindowRoughness(TFit& window60, const float* w, int32_t n, int32_t lowCut
     const int32_t e = b < 60 ? 2 * b : b + 60;
     if (e <= n - 2) {
       window60.DropOldestN(e - next);
-      for (int32_t k = next + 1; k <= e; ++k) window60.Add(k, w[k]);
+      AddRun(window60, next + 1, w + next + 1, e - next);
       next = e;
     } else {
       // Near the top of the band the window narrows symmetrically around b.
       window60.DropOldestN((n - 1) - next);
-      for (int32_t k = next + 1; k <= n - 1; ++k) window60.Add(k, w[k]);
+      AddRun(window60, next + 1, w + next + 1, (n - 1) - next);
       window60.KeepNewest(2 * (n - 1 - b) + 1);
       next = e;
     }

@@ -104,27 +104,42 @@ void RealFftWith(float* data, int nn, int isign) {
   }
 }
 
-template <TComplexFft Complex>
-void PowerSpectrumDbWith(int n, float* data, float* out, double reference, double floor) {
-  // Guards against arguments the engine never passes; with a positive reference and a floor
-  // that survives rounding to a float they change nothing.
-  if (!(reference > 0.0)) reference = 1.0;
-  double floorD = floor;
-  float floorF = static_cast<float>(floor);
-  if (!(floorF > 0.0f)) {
-    floorD = FLT_TRUE_MIN;
-    floorF = FLT_TRUE_MIN;
+// The reference power and the floor of a dB spectrum, made safe: guards against arguments the
+// engine never passes; with a positive reference and a floor that survives rounding to a float
+// they change nothing.
+struct TDbScale {
+  double Reference;
+  double FloorD;
+  float FloorF;
+};
+
+inline TDbScale DbScale(double reference, double floor) {
+  TDbScale s{reference, floor, static_cast<float>(floor)};
+  if (!(s.Reference > 0.0)) s.Reference = 1.0;
+  if (!(s.FloorF > 0.0f)) {
+    s.FloorD = FLT_TRUE_MIN;
+    s.FloorF = FLT_TRUE_MIN;
   }
-  RealFftWith<Complex>(data, n / 2, 1);
-  const int bins = n / 2;
-  for (int k = 0; k < bins; ++k) {
+  return s;
+}
+
+// dB values of the packed spectrum's bins from..bins − 1 (data as RealFft leaves it).
+inline void DbFromPacked(const float* data, float* out, int from, int bins, const TDbScale& s) {
+  for (int k = from; k < bins; ++k) {
     const double re = data[2 * k];
     const double im = data[2 * k + 1];
     float p = static_cast<float>(re * re + im * im);
-    p = static_cast<float>(p / reference);
-    if (p < floorD) p = floorF;
+    p = static_cast<float>(p / s.Reference);
+    if (p < s.FloorD) p = s.FloorF;
     out[k] = static_cast<float>(10.0 * std::log(static_cast<double>(p)) / static_cast<double>(LN10));
   }
+}
+
+template <TComplexFft Complex>
+void PowerSpectrumDbWith(int n, float* data, float* out, double reference, double floor) {
+  const TDbScale scale = DbScale(reference, floor);
+  RealFftWith<Complex>(data, n / 2, 1);
+  DbFromPacked(data, out, 0, n / 2, scale);
 }
 
 template <TComplexFft Complex>

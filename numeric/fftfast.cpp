@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <cmath>
 #include <mutex>
 #include <new>
@@ -31,6 +32,9 @@ struct TStageTable {
 // Index: isign (0 for -1, 1 for +1), log2(mmax). Published once, never changed or freed: the
 // tables live for the process, a few hundred kilobytes at most.
 std::array<std::array<std::atomic<double*>, kMaxLog + 2>, 2> gStages{};
+// Bit reversal per log2(nn): the swapped pairs of complex points, as the reference loop finds them
+// (entry 0 holds the pair count). Published once, never freed.
+std::array<std::atomic<uint32_t*>, kMaxLog + 1> gReversals{};
 std::mutex gPrepare;
 
 int SignIndex(int isign) {
@@ -58,6 +62,50 @@ double* MakeStage(int mmax, int isign) {
     wi = wi * wpr + wprev * wpi + wi;
   }
   return table;
+}
+
+uint32_t* MakeReversal(int nn) {
+  // nn / 2 pairs at most: each swap moves two points.
+  auto* table = new (std::nothrow) uint32_t[static_cast<size_t>(nn) + 1];
+  if (table == nullptr) return nullptr;
+  uint32_t count = 0;
+  const int n = nn << 1;
+  int j = 1;
+  for (int i = 1; i < n; i += 2) {
+    if (j > i) {
+      table[1 + 2 * count] = static_cast<uint32_t>(i - 1);
+      table[2 + 2 * count] = static_cast<uint32_t>(j - 1);
+      ++count;
+    }
+    int m = nn;
+    while (m >= 2 && j > m) {
+      j -= m;
+      m >>= 1;
+    }
+    j += m;
+  }
+  table[0] = count;
+  return table;
+}
+
+int Log2(int nn) {
+  int s = 0;
+  while ((1 << s) < nn) ++s;
+  return s;
+}
+
+// The reference's swaps from the table: the same exchanges, without the index search.
+void BitReverseTabled(float* data, const uint32_t* table) {
+  const uint32_t count = table[0];
+  for (uint32_t p = 0; p < count; ++p) {
+    float* a = data + table[1 + 2 * p];
+    float* b = data + table[2 + 2 * p];
+    const float re = a[0], im = a[1];
+    a[0] = b[0];
+    a[1] = b[1];
+    b[0] = re;
+    b[1] = im;
+  }
 }
 
 bool StagesReady(int n, int isign, TStageTable* stages) {
@@ -129,6 +177,75 @@ __attribute__((target("avx2"))) void PassAvx2(float* data, int n, int mmax, cons
   }
 }
 
+// The first pass two butterflies at a time: each group of four floats holds a (the sum's place) and b
+// (the difference's); the lanes are regrouped so that the butterfly's arithmetic is PassAvx2's.
+__attribute__((target("avx2"))) void FirstPassAvx2(float* data, int n) {
+  const __m256d wr = _mm256_set1_pd(1.0);
+  const __m256d wi = _mm256_set1_pd(0.0);
+  int i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m256d g0 = _mm256_cvtps_pd(_mm_loadu_ps(data + i));
+    const __m256d g1 = _mm256_cvtps_pd(_mm_loadu_ps(data + i + 4));
+    const __m256d xa = _mm256_permute2f128_pd(g0, g1, 0x20);
+    const __m256d xb = _mm256_permute2f128_pd(g0, g1, 0x31);
+    const __m256d swapped = _mm256_permute_pd(xb, 0x5);
+    const __m256d temp = _mm256_addsub_pd(_mm256_mul_pd(wr, xb), _mm256_mul_pd(wi, swapped));
+    const __m256d sum = _mm256_add_pd(xa, temp);
+    const __m256d diff = _mm256_sub_pd(xa, temp);
+    _mm_storeu_ps(data + i, _mm256_cvtpd_ps(_mm256_permute2f128_pd(sum, diff, 0x20)));
+    _mm_storeu_ps(data + i + 4, _mm256_cvtpd_ps(_mm256_permute2f128_pd(sum, diff, 0x31)));
+  }
+  if (i < n) FirstPass(data + i, n - i);
+}
+
+// The dB spectrum's per-bin arithmetic four bins at a time; only the logarithm stays scalar. Every
+// product, sum, quotient and rounding is the scalar loop's, in its order.
+__attribute__((target("avx2"))) void DbFromPackedAvx2(const float* data, float* out, int bins,
+                                                      const detail::TDbScale& s) {
+  constexpr int kChunk = 16;
+  alignas(32) float power[kChunk];
+  alignas(32) double logs[kChunk];
+  const __m256d reference = _mm256_set1_pd(s.Reference);
+  const __m256d floorD = _mm256_set1_pd(s.FloorD);
+  const __m128 floorF = _mm_set1_ps(s.FloorF);
+  const __m256d ten = _mm256_set1_pd(10.0);
+  const __m256d ln10 = _mm256_set1_pd(static_cast<double>(LN10));
+  const __m256i pickLow = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+  int k0 = 0;
+  for (; k0 + kChunk <= bins; k0 += kChunk) {
+    for (int j = 0; j < kChunk; j += 4) {
+      const float* bin = data + 2 * (k0 + j);
+      __m256d lo = _mm256_cvtps_pd(_mm_loadu_ps(bin));      // re0 im0 re1 im1
+      __m256d hi = _mm256_cvtps_pd(_mm_loadu_ps(bin + 4));  // re2 im2 re3 im3
+      lo = _mm256_mul_pd(lo, lo);
+      hi = _mm256_mul_pd(hi, hi);
+      // re² + im² per bin, back in bin order.
+      const __m256d sums = _mm256_permute4x64_pd(_mm256_hadd_pd(lo, hi), 0xD8);
+      const __m128 p = _mm256_cvtpd_ps(sums);
+      const __m128 scaled = _mm256_cvtpd_ps(_mm256_div_pd(_mm256_cvtps_pd(p), reference));
+      // An ordered, signalling comparison, as the scalar p < floor.
+      const __m256d below = _mm256_cmp_pd(_mm256_cvtps_pd(scaled), floorD, _CMP_LT_OS);
+      // The low halves of the four 64-bit masks, as a mask of four floats.
+      const __m256i halves = _mm256_permutevar8x32_epi32(_mm256_castpd_si256(below), pickLow);
+      const __m128 mask = _mm_castsi128_ps(_mm256_castsi256_si128(halves));
+      _mm_store_ps(power + j, _mm_blendv_ps(scaled, floorF, mask));
+    }
+    for (int j = 0; j < kChunk; ++j) logs[j] = std::log(static_cast<double>(power[j]));
+    for (int j = 0; j < kChunk; j += 4) {
+      const __m256d db = _mm256_div_pd(_mm256_mul_pd(ten, _mm256_load_pd(logs + j)), ln10);
+      _mm_storeu_ps(out + k0 + j, _mm256_cvtpd_ps(db));
+    }
+  }
+  detail::DbFromPacked(data, out, k0, bins, s);
+}
+
+template <detail::TComplexFft Complex>
+void PowerSpectrumDbAvx2(int n, float* data, float* out, double reference, double floor) {
+  const detail::TDbScale scale = detail::DbScale(reference, floor);
+  detail::RealFftWith<Complex>(data, n / 2, 1);
+  DbFromPackedAvx2(data, out, n / 2, scale);
+}
+
 bool HaveAvx2() {
   static const bool have = __builtin_cpu_supports("avx2");
   return have;
@@ -140,22 +257,24 @@ void ComplexFftTables(float* data, int nn, int isign) {
   KLARWELL_REQUIRE("ComplexFft", detail::IsPowerOfTwo(nn));
   const int n = nn << 1;
   TStageTable stages[kMaxLog + 2];
-  if (!StagesReady(n, isign, stages)) {
+  const int log = Log2(nn);
+  const uint32_t* reversal = log <= kMaxLog ? gReversals[log].load(std::memory_order_acquire) : nullptr;
+  if (reversal == nullptr || !StagesReady(n, isign, stages)) {
     ComplexFft(data, nn, isign);
     return;
   }
-  detail::BitReverse(data, nn);
+  BitReverseTabled(data, reversal);
+  if constexpr (Avx2) {
+#ifdef KLARWELL_HAVE_X86
+    if (n > 2) FirstPassAvx2(data, n);
+    int s = 2;
+    for (int mmax = 4; mmax < n; mmax <<= 1, ++s) PassAvx2(data, n, mmax, stages[s]);
+    return;
+#endif
+  }
   if (n > 2) FirstPass(data, n);
   int s = 2;
-  for (int mmax = 4; mmax < n; mmax <<= 1, ++s) {
-#ifdef KLARWELL_HAVE_X86
-    if constexpr (Avx2) {
-      PassAvx2(data, n, mmax, stages[s]);
-      continue;
-    }
-#endif
-    PassPortable(data, n, mmax, stages[s]);
-  }
+  for (int mmax = 4; mmax < n; mmax <<= 1, ++s) PassPortable(data, n, mmax, stages[s]);
 }
 
 #ifdef KLARWELL_HAVE_X86
@@ -175,13 +294,16 @@ bool AllocWithTables(int n, TFftBuffer& buffer) {
   return AllocWithTables(n, buffer, 0);
 }
 
-template <detail::TComplexFft Complex>
+template <detail::TComplexFft Complex, bool Avx2>
 TFftRoutines MakeTable() {
   TFftRoutines t;
   t.AllocLongBuffer = static_cast<bool (*)(int, TFftBuffer&, int)>(&AllocWithTables);
   t.AllocBuffer2 = static_cast<bool (*)(int, TFftBuffer&)>(&AllocWithTables);
   t.AllocBuffer3 = t.AllocBuffer2;
   t.LongSpectrumDb = &detail::PowerSpectrumDbWith<Complex>;
+#ifdef KLARWELL_HAVE_X86
+  if constexpr (Avx2) t.LongSpectrumDb = &PowerSpectrumDbAvx2<Complex>;
+#endif
   t.ShortSpectrumDb = t.LongSpectrumDb;
   t.TinySpectrumDb = t.LongSpectrumDb;
   t.AllocBuffer7 = t.AllocBuffer2;
@@ -202,6 +324,12 @@ bool PrepareFftTables(int nn) {
   const int n = 2 * std::min(nn, 1 << kMaxLog);
   std::lock_guard<std::mutex> lock(gPrepare);
   bool ok = true;
+  for (int m = 1, log = 0; m <= n / 2; m <<= 1, ++log) {
+    if (gReversals[log].load(std::memory_order_relaxed) != nullptr) continue;
+    uint32_t* table = MakeReversal(m);
+    if (table == nullptr) return false;
+    gReversals[log].store(table, std::memory_order_release);
+  }
   for (int sign = 0; sign < 2; ++sign) {
     int s = 2;
     for (int mmax = 4; mmax < n; mmax <<= 1, ++s) {
@@ -231,9 +359,9 @@ void ComplexFftFast(float* data, int nn, int isign) {
 const TFftRoutines& FastFftRoutines() {
   static const TFftRoutines table = [] {
 #ifdef KLARWELL_HAVE_X86
-    if (HaveAvx2()) return MakeTable<&ComplexFftAvx2>();
+    if (HaveAvx2()) return MakeTable<&ComplexFftAvx2, true>();
 #endif
-    return MakeTable<&detail::ComplexFftPortable>();
+    return MakeTable<&detail::ComplexFftPortable, false>();
   }();
   return table;
 }

@@ -66,9 +66,9 @@ double ResidualReference(const float* x, const float* y, int count, long double 
 }
 
 #ifdef KLARWELL_HAVE_X86
-// Four points per step. With u = 2^-53, the double estimate q and the extended value Q of
-// (a·x + b) / det differ by less than 4.2·u·(|a·x| + |b|) / det + 1.01·u·|q|. The bound below is
-// four times that; when both ends of [q - bound, q + bound] round to the same float, so does Q
+// Four points per step. With u = 2^-53, the double estimate q = (a·x + b)·(1/det) and the extended
+// value Q of (a·x + b) / det differ by less than 4.2·u·(|a·x| + |b|) / det + 2.1·u·|q|. The bound
+// below is over three times that; when both ends of [q - bound, q + bound] round to the same float, so does Q
 // (rounding is monotone), and that float is TRegress's. Otherwise the point is computed as there.
 __attribute__((target("avx2"))) double ResidualAvx2(const float* x, const float* y, int count, long double a,
                                                     long double b, long double det) {
@@ -77,7 +77,6 @@ __attribute__((target("avx2"))) double ResidualAvx2(const float* x, const float*
   const double dd = static_cast<double>(det);
   const __m256d va = _mm256_set1_pd(ad);
   const __m256d vb = _mm256_set1_pd(bd);
-  const __m256d vd = _mm256_set1_pd(dd);
   const __m256d vinv = _mm256_set1_pd(1.0 / dd);
   const __m256d vabsb = _mm256_set1_pd(std::fabs(bd));
   const __m256d scale = _mm256_set1_pd(0x1p-49);
@@ -90,7 +89,7 @@ __attribute__((target("avx2"))) double ResidualAvx2(const float* x, const float*
   for (; i + 4 <= count; i += 4) {
     const __m256d vx = _mm256_cvtps_pd(_mm_loadu_ps(x + i));
     const __m256d s1 = _mm256_mul_pd(va, vx);
-    const __m256d q = _mm256_div_pd(_mm256_add_pd(s1, vb), vd);
+    const __m256d q = _mm256_mul_pd(_mm256_add_pd(s1, vb), vinv);
     const __m256d absQ = _mm256_and_pd(q, absMask);
     // A fitted value near the float range's end would raise an overflow that TRegress need not.
     if (_mm256_movemask_pd(_mm256_cmp_pd(absQ, limit, _CMP_LT_OQ)) != 0xF) {
@@ -152,24 +151,43 @@ void TSlidingFit::Clear() {
 }
 
 void TSlidingFit::Add(int32_t x, float y) {
-  if (Count_ == Capacity_) DropFirst(1);
-  if (Start_ + Count_ == Room_) {
-    std::memmove(X_.get(), X_.get() + Start_, sizeof(float) * static_cast<size_t>(Count_));
-    std::memmove(Y_.get(), Y_.get() + Start_, sizeof(float) * static_cast<size_t>(Count_));
-    std::memmove(XY_.get(), XY_.get() + Start_, sizeof(float) * static_cast<size_t>(Count_));
-    Start_ = 0;
+  AddRun(x, &y, 1);
+}
+
+void TSlidingFit::Compact() {
+  std::memmove(X_.get(), X_.get() + Start_, sizeof(float) * static_cast<size_t>(Count_));
+  std::memmove(Y_.get(), Y_.get() + Start_, sizeof(float) * static_cast<size_t>(Count_));
+  std::memmove(XY_.get(), XY_.get() + Start_, sizeof(float) * static_cast<size_t>(Count_));
+  Start_ = 0;
+}
+
+void TSlidingFit::AddRun(int32_t first, const float* y, int count) {
+  // The sums stay in registers over the run; a full window or room puts them back for the drop.
+  long double sumY = SumY_;
+  long double sumXY = SumXY_;
+  int64_t sumX = SumX_;
+  int64_t sumXX = SumXX_;
+  for (int i = 0; i < count; ++i) {
+    if (Count_ == Capacity_ || Start_ + Count_ == Room_) {
+      SumY_ = sumY, SumXY_ = sumXY, SumX_ = sumX, SumXX_ = sumXX;
+      if (Count_ == Capacity_) DropFirst(1);
+      if (Start_ + Count_ == Room_) Compact();
+      sumY = SumY_, sumXY = SumXY_, sumX = SumX_, sumXX = SumXX_;
+    }
+    const int32_t x = first + i;
+    // x·y is exact in a double (12 + 24 significant bits), so it is the extended product too.
+    const double xy = static_cast<double>(x) * static_cast<double>(y[i]);
+    const int at = Start_ + Count_;
+    X_[at] = static_cast<float>(x);
+    Y_[at] = y[i];
+    XY_[at] = static_cast<float>(xy);
+    sumX += x;
+    sumXX += static_cast<int64_t>(x) * x;
+    sumY += static_cast<long double>(y[i]);
+    sumXY += static_cast<long double>(xy);
+    ++Count_;
   }
-  const long double lx = x;
-  const long double ly = y;
-  const int at = Start_ + Count_;
-  X_[at] = static_cast<float>(x);
-  Y_[at] = y;
-  XY_[at] = static_cast<float>(lx * ly);
-  SumX_ += x;
-  SumXX_ += static_cast<int64_t>(x) * x;
-  SumY_ += ly;
-  SumXY_ += lx * ly;
-  ++Count_;
+  SumY_ = sumY, SumXY_ = sumXY, SumX_ = sumX, SumXX_ = sumXX;
 }
 
 void TSlidingFit::DropFirst(int m) {

@@ -27,6 +27,8 @@ class TSlidingFit {
   void Clear();
   // Appends (x, y), |x| ≤ 4095; on a full window the oldest point is dropped first.
   void Add(int32_t x, float y);
+  // Add(first + i, y[i]) for i = 0 … count − 1, with first + count − 1 ≤ 4095.
+  void AddRun(int32_t first, const float* y, int count);
   // Removes the min(n, Count) oldest points; nothing when n ≤ 0.
   void DropOldestN(int n);
   // When Count > k, removes the oldest points so that k remain (none when k ≤ 0).
@@ -38,6 +40,7 @@ class TSlidingFit {
 
  private:
   void DropFirst(int m);
+  void Compact();
 
   // Points live in a room four times the capacity and the window moves along it; the rare
   // compaction keeps the held points contiguous for the residual's vector loop.
