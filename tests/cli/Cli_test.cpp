@@ -13,9 +13,8 @@
 
 #include "cli/Json.h"
 #include "tests/support/ChildProcess.h"
-#include "tests/support/SignalGen.h"
+#include "tests/support/ScratchDirTest.h"
 #include "tests/support/SignalWav.h"
-#include "tests/support/TestPaths.h"
 
 namespace klarwell {
 namespace {
@@ -55,20 +54,7 @@ std::vector<std::string> Split(const std::string& line, char sep) {
   return parts;
 }
 
-class CliTest : public ::testing::Test {
- protected:
-  void SetUp() override { dir_ = test::MakeTempDir(); }
-  void TearDown() override { fs::remove_all(dir_); }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  std::string MakeFile(const std::string& name, double seconds, int clicks, uint64_t seed, int channels = 2) {
-    test::TSignal s = test::MakeMusic(seconds, 44100, channels, seed);
-    if (clicks) test::AddClicks(s, clicks, 4, 50, 4410, seed + 1);
-    std::string p = Path(name);
-    EXPECT_TRUE(test::WriteSignalWav(p, s, 2, false));
-    return p;
-  }
-  std::string dir_;
-};
+class CliTest : public test::TScratchDirTest {};
 
 TEST_F(CliTest, WrongCallsExitWithTwo) {
   const std::string f = MakeFile("a.wav", 0.5, 0, 1);
