@@ -27,13 +27,19 @@ bool FileIdentity(const std::string& path, dev_t& dev, ino_t& ino) {
   return true;
 }
 
-int32_t RoundToInt(double v) { return static_cast<int32_t>(std::nearbyint(v)); }
+int32_t RoundToInt(double v) {
+  return static_cast<int32_t>(std::nearbyint(v));
+}
 
 }  // namespace
 
 TFileRun::TFileRun(const std::string& inputPath, const TOutputSettings& settings, TDriverObserver& observer,
                    const std::atomic<bool>& cancel, char decimalPoint)
-    : inputPath_(inputPath), settings_(settings), observer_(observer), cancel_(cancel), decimalPoint_(decimalPoint) {}
+    : inputPath_(inputPath),
+      settings_(settings),
+      observer_(observer),
+      cancel_(cancel),
+      decimalPoint_(decimalPoint) {}
 
 void TFileRun::SetStatus(const std::string& text) {
   result_.Status = text;
@@ -101,7 +107,9 @@ TFileResult TFileRun::FailSetUp() {
   return result_;
 }
 
-void TFileRun::StartBlocks() { SetStatus(DriverStatusText(TDriverStatus::Running)); }
+void TFileRun::StartBlocks() {
+  SetStatus(DriverStatusText(TDriverStatus::Running));
+}
 
 void TFileRun::BlockCounted(int64_t position, int32_t clicks) {
   observer_.DensityPoint(static_cast<float>(position / sampleRate_ / 60.0), static_cast<float>(clicks / 2.0));

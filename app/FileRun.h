@@ -1,10 +1,11 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 
 #include "app/BatchDriver.h"
 #include "audio/WavFile.h"

@@ -19,7 +19,8 @@ void ReadAll(int fd, std::string& into) {
 
 }  // namespace
 
-TRunResult RunChild(const std::string& program, const std::vector<std::string>& args, const TChildSetup& setup) {
+TRunResult RunChild(const std::string& program, const std::vector<std::string>& args,
+                    const TChildSetup& setup) {
   TRunResult r;
   int outPipe[2], errPipe[2];
   if (pipe(outPipe) != 0) return r;
