@@ -11,6 +11,7 @@
 
 #include "engine/EngineDetail.h"
 #include "engine/engine.h"
+#include "numeric/fastsum.h"
 #include "numeric/fftunit.h"
 #include "numeric/regress.h"
 #include "numeric/slidingfit.h"
@@ -100,10 +101,18 @@ double TClickEngine::FrameRoughness(const float* x, int32_t start) {
   // At 88.2 kHz and above every second sample is analysed, without filtering: what lies above
   // the halved Nyquist frequency folds down, which a click's flat spectrum does not mind.
   const int32_t stride = Decimate_ ? 2 : 1;
-  for (int32_t k = 0; k < len; ++k) buf[k] = x[start + stride * k];
-
   double sum = 0.0;
-  for (int32_t k = 0; k < len; ++k) sum += buf[k];
+  if (Sliding_) {
+    if (stride == 1) {
+      std::copy_n(x + start, len, buf);
+    } else {
+      for (int32_t k = 0; k < len; ++k) buf[k] = x[start + stride * k];
+    }
+    sum = SumInOrder(buf, len);
+  } else {
+    for (int32_t k = 0; k < len; ++k) buf[k] = x[start + stride * k];
+    for (int32_t k = 0; k < len; ++k) sum += buf[k];
+  }
   const double mean = sum / len;
   const float* window = WindowLong_.data();
   for (int32_t k = 0; k < len; ++k) {

@@ -1,7 +1,7 @@
 #pragma once
 
 // The parts of the transforms that sit on top of the complex FFT (the real FFT's split, the dB,
-// magnitude and inverse spectra), written once over the complex transform they call, so that the
+// magnitude and inverse spectra), written once over the transforms they call, so that the
 // reference and the fast routine sets share them operation for operation. Internal to numeric/.
 
 #include <cfloat>
@@ -13,6 +13,7 @@
 namespace klarwell::detail {
 
 using TComplexFft = void (*)(float* data, int nn, int isign);
+using TRealFft = void (*)(float* data, int nn, int isign);
 
 // 2π to extended precision; as a double this is the nearest double to 2π.
 inline constexpr double kTwoPi = 6.283185307179586477;
@@ -51,13 +52,37 @@ inline void BitReverse(float* data, int nn) {
   }
 }
 
-template <TComplexFft Complex>
-void RealFftWith(float* data, int nn, int isign) {
-  // θ = π/nn; nn = 0 would make it infinite.
-  KLARWELL_REQUIRE("RealFft", IsPowerOfTwo(nn));
+// The twiddles of the real FFT's split, advanced by the recurrence as the loop goes.
+class TRecurrenceTwiddles {
+ public:
+  // n: real points; isign as RealFft's.
+  TRecurrenceTwiddles(int n, int isign) {
+    double theta = kTwoPi / static_cast<double>(n);
+    if (isign != 1) theta = -theta;
+    const double wtemp = std::sin(0.5 * theta);
+    wpr_ = -2.0 * wtemp * wtemp;
+    wpi_ = std::sin(theta);
+    wr_ = 1.0 + wpr_;
+    wi_ = wpi_;
+  }
+  double Wr() const { return wr_; }
+  double Wi() const { return wi_; }
+  void Advance() {
+    const double wprev = wr_;
+    wr_ = wr_ * wpr_ - wi_ * wpi_ + wr_;
+    wi_ = wi_ * wpr_ + wprev * wpi_ + wi_;
+  }
+
+ private:
+  double wr_, wi_, wpr_, wpi_;
+};
+
+// The real FFT over the complex transform Complex, its split's twiddles from TTwiddles (the
+// recurrence, or a table of the recurrence's values).
+template <TComplexFft Complex, class TTwiddles>
+void RealFftWith(float* data, int nn, int isign, TTwiddles w) {
   auto d = OneBased{data};
   const int n = nn << 1;
-  double theta = kTwoPi / static_cast<double>(n);
   const double c1 = 0.5;
   double c2;
   if (isign == 1) {
@@ -65,13 +90,7 @@ void RealFftWith(float* data, int nn, int isign) {
     Complex(data, nn, 1);
   } else {
     c2 = 0.5;
-    theta = -theta;
   }
-  const double wtemp = std::sin(0.5 * theta);
-  const double wpr = -2.0 * wtemp * wtemp;
-  const double wpi = std::sin(theta);
-  double wr = 1.0 + wpr;
-  double wi = wpi;
   const int np3 = n + 3;
   // Separates the two half-length transforms packed into the complex one: bins i − 1 and
   // nn − i + 1 are computed together.
@@ -80,6 +99,8 @@ void RealFftWith(float* data, int nn, int isign) {
     const int i2 = 1 + i1;
     const int i3 = np3 - i2;
     const int i4 = 1 + i3;
+    const double wr = w.Wr();
+    const double wi = w.Wi();
     const double h1r = c1 * (d[i1] + static_cast<double>(d[i3]));
     const double h1i = c1 * (d[i2] - static_cast<double>(d[i4]));
     const double h2r = -c2 * (d[i2] + static_cast<double>(d[i4]));
@@ -88,9 +109,7 @@ void RealFftWith(float* data, int nn, int isign) {
     d[i2] = static_cast<float>(h1i + wr * h2i + wi * h2r);
     d[i3] = static_cast<float>(h1r - wr * h2r + wi * h2i);
     d[i4] = static_cast<float>(-h1i + wr * h2i + wi * h2r);
-    const double wprev = wr;
-    wr = wr * wpr - wi * wpi + wr;
-    wi = wi * wpr + wprev * wpi + wi;
+    w.Advance();
   }
   if (isign == 1) {
     const double h1r = d[1];
@@ -102,6 +121,13 @@ void RealFftWith(float* data, int nn, int isign) {
     d[2] = static_cast<float>(c1 * (h1r - d[2]));
     Complex(data, nn, -1);
   }
+}
+
+template <TComplexFft Complex>
+void RealFftWith(float* data, int nn, int isign) {
+  // θ = π/nn; nn = 0 would make it infinite.
+  KLARWELL_REQUIRE("RealFft", IsPowerOfTwo(nn));
+  RealFftWith<Complex>(data, nn, isign, TRecurrenceTwiddles(nn << 1, isign));
 }
 
 // The reference power and the floor of a dB spectrum, made safe: guards against arguments the
@@ -135,16 +161,16 @@ inline void DbFromPacked(const float* data, float* out, int from, int bins, cons
   }
 }
 
-template <TComplexFft Complex>
+template <TRealFft Real>
 void PowerSpectrumDbWith(int n, float* data, float* out, double reference, double floor) {
   const TDbScale scale = DbScale(reference, floor);
-  RealFftWith<Complex>(data, n / 2, 1);
+  Real(data, n / 2, 1);
   DbFromPacked(data, out, 0, n / 2, scale);
 }
 
-template <TComplexFft Complex>
+template <TRealFft Real>
 void RealSpectrumWith(int n, float* data, float* re, float* im, float* mag) {
-  RealFftWith<Complex>(data, n / 2, 1);
+  Real(data, n / 2, 1);
   data[1] = 0.0f;  // the packed Nyquist term is not kept
   const int bins = n / 2;
   for (int k = 0; k < bins; ++k) {
@@ -157,7 +183,7 @@ void RealSpectrumWith(int n, float* data, float* re, float* im, float* mag) {
   }
 }
 
-template <TComplexFft Complex>
+template <TRealFft Real>
 void InverseRealSpectrumWith(int n, const float* re, const float* im, float* out) {
   const int bins = n / 2;
   for (int k = 0; k < bins; ++k) {
@@ -165,7 +191,7 @@ void InverseRealSpectrumWith(int n, const float* re, const float* im, float* out
     out[2 * k + 1] = im[k];
   }
   out[n] = 0.0f;
-  RealFftWith<Complex>(out, bins, -1);
+  Real(out, bins, -1);
   const double dn = n;
   for (int i = 0; i < n; ++i) out[i] = static_cast<float>(2.0 * out[i] / dn);
 }

@@ -35,6 +35,9 @@ std::array<std::array<std::atomic<double*>, kMaxLog + 2>, 2> gStages{};
 // Bit reversal per log2(nn): the swapped pairs of complex points, as the reference loop finds them
 // (entry 0 holds the pair count). Published once, never freed.
 std::array<std::atomic<uint32_t*>, kMaxLog + 1> gReversals{};
+// The real FFT's split twiddles per log2(n) (n real points) and sign: the recurrence's values for
+// i = 2 … n/4, re then im.
+std::array<std::array<std::atomic<double*>, kMaxLog + 2>, 2> gSplits{};
 std::mutex gPrepare;
 
 int SignIndex(int isign) {
@@ -63,6 +66,34 @@ double* MakeStage(int mmax, int isign) {
   }
   return table;
 }
+
+double* MakeSplit(int n, int isign) {
+  const int count = std::max(0, n / 4 - 1);
+  auto* table = new (std::nothrow) double[2 * static_cast<size_t>(count) + 2];
+  if (table == nullptr) return nullptr;
+  detail::TRecurrenceTwiddles w(n, isign);
+  for (int k = 0; k < count; ++k) {
+    table[k] = w.Wr();
+    table[count + k] = w.Wi();
+    w.Advance();
+  }
+  return table;
+}
+
+class TTableTwiddles {
+ public:
+  TTableTwiddles(const double* table, int n) : re_(table), im_(table + std::max(0, n / 4 - 1)) {}
+  double Wr() const { return *re_; }
+  double Wi() const { return *im_; }
+  void Advance() {
+    ++re_;
+    ++im_;
+  }
+
+ private:
+  const double* re_;
+  const double* im_;
+};
 
 uint32_t* MakeReversal(int nn) {
   // nn / 2 pairs at most: each swap moves two points.
@@ -239,10 +270,10 @@ __attribute__((target("avx2"))) void DbFromPackedAvx2(const float* data, float* 
   detail::DbFromPacked(data, out, k0, bins, s);
 }
 
-template <detail::TComplexFft Complex>
+template <detail::TRealFft Real>
 void PowerSpectrumDbAvx2(int n, float* data, float* out, double reference, double floor) {
   const detail::TDbScale scale = detail::DbScale(reference, floor);
-  detail::RealFftWith<Complex>(data, n / 2, 1);
+  Real(data, n / 2, 1);
   DbFromPackedAvx2(data, out, n / 2, scale);
 }
 
@@ -283,6 +314,21 @@ void ComplexFftAvx2(float* data, int nn, int isign) {
 }
 #endif
 
+// The real FFT with its split twiddles from the table (the recurrence's values), falling back to the
+// recurrence for lengths without one.
+template <detail::TComplexFft Complex>
+void RealFftTabled(float* data, int nn, int isign) {
+  KLARWELL_REQUIRE("RealFft", detail::IsPowerOfTwo(nn));
+  const int n = nn << 1;
+  const int log = Log2(n);
+  const double* table = log <= kMaxLog + 1 ? gSplits[SignIndex(isign)][log].load(std::memory_order_acquire) : nullptr;
+  if (table == nullptr) {
+    detail::RealFftWith<Complex>(data, nn, isign);
+    return;
+  }
+  detail::RealFftWith<Complex>(data, nn, isign, TTableTwiddles(table, n));
+}
+
 bool AllocWithTables(int n, TFftBuffer& buffer, int doubling) {
   if (!AllocFftBuffer(n, buffer, doubling)) return false;
   // A refused table only costs speed: the transform then takes the reference road.
@@ -296,20 +342,21 @@ bool AllocWithTables(int n, TFftBuffer& buffer) {
 
 template <detail::TComplexFft Complex, bool Avx2>
 TFftRoutines MakeTable() {
+  constexpr detail::TRealFft Real = &RealFftTabled<Complex>;
   TFftRoutines t;
   t.AllocLongBuffer = static_cast<bool (*)(int, TFftBuffer&, int)>(&AllocWithTables);
   t.AllocBuffer2 = static_cast<bool (*)(int, TFftBuffer&)>(&AllocWithTables);
   t.AllocBuffer3 = t.AllocBuffer2;
-  t.LongSpectrumDb = &detail::PowerSpectrumDbWith<Complex>;
+  t.LongSpectrumDb = &detail::PowerSpectrumDbWith<Real>;
 #ifdef KLARWELL_HAVE_X86
-  if constexpr (Avx2) t.LongSpectrumDb = &PowerSpectrumDbAvx2<Complex>;
+  if constexpr (Avx2) t.LongSpectrumDb = &PowerSpectrumDbAvx2<Real>;
 #endif
   t.ShortSpectrumDb = t.LongSpectrumDb;
   t.TinySpectrumDb = t.LongSpectrumDb;
   t.AllocBuffer7 = t.AllocBuffer2;
   t.AllocBuffer8 = t.AllocBuffer2;
-  t.ForwardSpectrum = &detail::RealSpectrumWith<Complex>;
-  t.InverseSpectrum = &detail::InverseRealSpectrumWith<Complex>;
+  t.ForwardSpectrum = &detail::RealSpectrumWith<Real>;
+  t.InverseSpectrum = &detail::InverseRealSpectrumWith<Real>;
   return t;
 }
 
@@ -331,6 +378,14 @@ bool PrepareFftTables(int nn) {
     gReversals[log].store(table, std::memory_order_release);
   }
   for (int sign = 0; sign < 2; ++sign) {
+    // Real transforms of up to 2·nn points (their complex halves are nn points).
+    for (int real = 4, log = 2; real <= n && log <= kMaxLog + 1; real <<= 1, ++log) {
+      auto& slot = gSplits[sign][log];
+      if (slot.load(std::memory_order_relaxed) != nullptr) continue;
+      double* table = MakeSplit(real, sign == 1 ? 1 : -1);
+      if (table == nullptr) return false;
+      slot.store(table, std::memory_order_release);
+    }
     int s = 2;
     for (int mmax = 4; mmax < n; mmax <<= 1, ++s) {
       auto& slot = gStages[sign][s];

@@ -69,15 +69,15 @@ bool AllocFftBuffer(int n, TFftBuffer& buffer) {
 }
 
 void PowerSpectrumDb(int n, float* data, float* out, double reference, double floor) {
-  detail::PowerSpectrumDbWith<&ComplexFft>(n, data, out, reference, floor);
+  detail::PowerSpectrumDbWith<&RealFft>(n, data, out, reference, floor);
 }
 
 void RealSpectrum(int n, float* data, float* re, float* im, float* mag) {
-  detail::RealSpectrumWith<&ComplexFft>(n, data, re, im, mag);
+  detail::RealSpectrumWith<&RealFft>(n, data, re, im, mag);
 }
 
 void InverseRealSpectrum(int n, const float* re, const float* im, float* out) {
-  detail::InverseRealSpectrumWith<&ComplexFft>(n, re, im, out);
+  detail::InverseRealSpectrumWith<&RealFft>(n, re, im, out);
 }
 
 const TFftRoutines& BindFftRoutines(TRoutineSet set) {
