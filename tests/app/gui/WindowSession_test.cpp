@@ -103,7 +103,8 @@ bool ParseDensity(const QString& text, double& value) {
 struct TInput {
   QString Path;  // absolute
   bool Valid = true;
-  std::string Output;  // the processed file beside it
+  std::string Output;                // the processed file beside it, as the default settings name it
+  std::vector<std::string> Outputs;  // every name the session's output settings can give it
   uint64_t Sum = 0;    // checksum of the bytes as written
   QString FormatText, LengthText;
   uint32_t Frames = 0, Rate = 0;
@@ -122,8 +123,10 @@ struct TSlot {
 
 class TSession : public QObject {
  public:
-  TSession(uint64_t seed, int actions, bool captureDevice) : Rng(seed), Seed(seed), Actions(actions) {
+  TSession(uint64_t seed, int actions, bool captureDevice, bool changeSettings)
+      : Rng(seed), Seed(seed), Actions(actions), ChangeSettings(changeSettings) {
     Dir = test::MakeTempDir();
+    std::filesystem::create_directory(OutDir());
     MakeInputs();
     TMainSeams seams;
     seams.GetOpenFileNames = [this](QWidget*, const QString&) { return NextFiles; };
@@ -175,6 +178,7 @@ class TSession : public QObject {
   const std::map<std::string, int>& Counts() const { return ActionCounts; }
 
  private:
+  std::string OutDir() const { return Dir + "/out"; }
   TMyGrid* Grid() const { return Window->Grid(); }
   Ui::TMainFrm* Form() const { return Window->Form(); }
   QString Status(int key) const { return MainText(key); }
@@ -235,6 +239,8 @@ class TSession : public QObject {
     in.Sum = Checksum(test::ReadFileBytes(path));
     const QFileInfo info(in.Path);
     in.Output = (info.absolutePath() + "/" + info.completeBaseName() + " #kw2.wav").toStdString();
+    in.Outputs = {in.Output, OutDir() + "/" + info.completeBaseName().toStdString() + " #kw2.wav",
+                  OutDir() + "/" + info.fileName().toStdString()};
     TWavRecord rec;
     EXPECT_TRUE(OpenWav(path, rec)) << rec.ErrorMsg;
     in.FormatText = QString::fromStdString(WavFormatText(rec));
@@ -406,6 +412,8 @@ class TSession : public QObject {
       Window->close();
       if (Window->isVisible()) Fail("closing the idle window left it open");
       Window->show();
+    } else if (roll < 58 && !running && ChangeSettings) {
+      SettingsAction();
     } else if (roll < 72) {
       PlayAction();
     } else {
@@ -596,6 +604,24 @@ class TSession : public QObject {
     CancelAnswer = QMessageBox::No;
   }
 
+  // Between runs the output settings change: the default suffix beside the input, an output folder
+  // without a suffix, or no suffix and the input's own folder, where every create must be refused
+  // and the inputs stay as they are.
+  void SettingsAction() {
+    const int config = Rng.Int(0, 2);
+    Log("settings " + std::to_string(config));
+    if (!Form()->SuffixEdit->isEnabled()) {
+      Fail("the suffix edit is disabled while no run is active");
+      return;
+    }
+    const char* suffixes[] = {" #kw2", "", ""};
+    const std::string dirs[] = {"", OutDir(), Dir};
+    Form()->SuffixEdit->setText(suffixes[config]);
+    Form()->OutDirEdit->setText(QString::fromStdString(dirs[config]));
+    if (config != 0) SettingsChanged = true;
+    if (config == 2) SelfTarget = true;
+  }
+
   void PlayAction() {
     TPlayer* player = Form()->Player1;
     const int roll = Rng.Int(0, 11);
@@ -731,7 +757,7 @@ class TSession : public QObject {
         return Fail(where + "format or length cell is not the file's");
       // A refused create is the only failure a listed file can meet here, and only while the player
       // held its output; the row's figures were emptied when it was opened.
-      const bool refused = status == CreateRefused && in.OutputPlayed;
+      const bool refused = status == CreateRefused && (in.OutputPlayed || SelfTarget);
       if (refused) {
         for (int c = 4; c <= 6; ++c)
           if (!grid->Cell(c, r).isEmpty()) return Fail(where + "a failed file shows figures");
@@ -782,7 +808,7 @@ class TSession : public QObject {
       const double expected = total / (static_cast<double>(in.Frames) / in.Rate);
       if (std::abs(expected - perSecond) > 0.0051 + expected * 1e-4)
         return Fail(where + "clicks/sec " + density.toStdString() + " is not clicks over seconds");
-      if (!test::FileExists(in.Output) && in.TimesAdded == 1)
+      if (!test::FileExists(in.Output) && in.TimesAdded == 1 && !SettingsChanged)
         return Fail(where + "done, but its output is missing");
     } else if (status == Status(txStatusRunning) && r == runningAt && !clicks.isEmpty()) {
       // The density chart holds this file's blocks so far; the running total is their sum.
@@ -800,16 +826,18 @@ class TSession : public QObject {
   bool CheckOutputs(const std::set<int>& inProgress) {
     for (size_t i = 0; i < Inputs.size(); ++i) {
       const TInput& in = Inputs[i];
-      if (!in.Valid || inProgress.count(static_cast<int>(i)) || !test::FileExists(in.Output)) continue;
-      std::string problem;
-      if (!CompleteOutput(in, problem)) return Fail(in.Output + ": " + problem);
+      if (!in.Valid || inProgress.count(static_cast<int>(i))) continue;
+      for (const std::string& output : in.Outputs) {
+        std::string problem;
+        if (test::FileExists(output) && !CompleteOutput(in, output, problem)) return Fail(output + ": " + problem);
+      }
     }
     return true;
   }
 
-  bool CompleteOutput(const TInput& in, std::string& problem) {
+  bool CompleteOutput(const TInput& in, const std::string& output, std::string& problem) {
     TWavRecord out;
-    if (!OpenWav(in.Output, out)) {
+    if (!OpenWav(output, out)) {
       problem = "does not open: " + out.ErrorMsg;
       return false;
     }
@@ -831,23 +859,26 @@ class TSession : public QObject {
         Fail("input " + in.Path.toStdString() + " was changed");
     }
     // Nothing in the folder but the inputs, complete outputs and the settings file.
-    std::set<std::string> allowed = {Dir + "/klarwell.ini"};
+    std::set<std::string> allowed = {Dir + "/klarwell.ini", OutDir()};
     for (const TInput& in : Inputs) {
       allowed.insert(in.Path.toStdString());
-      if (in.Valid) allowed.insert(in.Output);
+      if (in.Valid) allowed.insert(in.Outputs.begin(), in.Outputs.end());
     }
-    for (const auto& e : std::filesystem::directory_iterator(Dir))
+    for (const auto& e : std::filesystem::recursive_directory_iterator(Dir))
       if (!allowed.count(e.path().string())) Fail("a stray file was left: " + e.path().string());
-    for (const TInput& in : Inputs) {
-      std::string problem;
-      if (in.Valid && test::FileExists(in.Output) && !CompleteOutput(in, problem)) Fail(in.Output + ": " + problem);
-    }
+    for (const TInput& in : Inputs)
+      for (const std::string& output : in.Outputs) {
+        std::string problem;
+        if (in.Valid && test::FileExists(output) && !CompleteOutput(in, output, problem)) Fail(output + ": " + problem);
+      }
     if (!CloseRequested && !Failed) Fail("the session ended without the final close");
   }
 
   test::TRandom Rng;
   uint64_t Seed;
   int Actions;
+  bool ChangeSettings;
+  bool SettingsChanged = false, SelfTarget = false;  // settings other than the default were used
   std::string Dir;
   std::vector<TInput> Inputs;
   std::vector<TSlot> Model;
@@ -869,12 +900,12 @@ class TSession : public QObject {
   std::map<std::string, int> ActionCounts;
 };
 
-void RunSession(bool captureDevice, int defaultActions, TLanguage language) {
+void RunSession(bool captureDevice, bool changeSettings, int defaultActions, TLanguage language) {
   test::EnsureGuiApp();
   SetLanguage(language);
   const uint64_t seed = EnvNumber("KLARWELL_SESSION_SEED", DefaultSeed);
   const int actions = static_cast<int>(EnvNumber("KLARWELL_SESSION_ACTIONS", static_cast<uint64_t>(defaultActions)));
-  TSession session(seed, actions, captureDevice);
+  TSession session(seed, actions, captureDevice, changeSettings);
   session.Run();
   std::ostringstream counts;
   for (const auto& [what, n] : session.Counts()) counts << " " << what << "=" << n;
@@ -886,13 +917,19 @@ void RunSession(bool captureDevice, int defaultActions, TLanguage language) {
 
 // The player on a capture device that now and then refuses to open or to take buffers.
 TEST(WindowSession, RandomActionsDuringAndBetweenRuns) {
-  RunSession(true, DefaultActions, TLanguage::English);
+  RunSession(true, false, DefaultActions, TLanguage::English);
+}
+
+// Between runs the output settings change too, to an output folder and to the inputs' own folder
+// with no suffix, where the output would be the input itself.
+TEST(WindowSession, RandomActionsWithChangingOutputSettings) {
+  RunSession(true, true, DefaultActions / 2, TLanguage::English);
 }
 
 // A shorter one with the platform's own audio output, which on a machine without sound fails to
 // open, and with the German texts, so that the rows are found again by "läuft".
 TEST(WindowSession, RandomActionsWithThePlatformAudioOutputInGerman) {
-  RunSession(false, DefaultActions / 4, TLanguage::German);
+  RunSession(false, false, DefaultActions / 4, TLanguage::German);
 }
 
 }  // namespace
