@@ -68,10 +68,25 @@ double ResidualReference(const float* x, const float* y, int count, long double 
 #ifdef KLARWELL_HAVE_X86
 // Four points per step. With u = 2^-53, the double estimate q = (a·x + b)·(1/det) and the extended
 // value Q of (a·x + b) / det differ by less than 4.2·u·(|a·x| + |b|) / det + 2.1·u·|q|. The bound
-// below is over three times that; when both ends of [q - bound, q + bound] round to the same float, so does Q
-// (rounding is monotone), and that float is TRegress's. Otherwise the point is computed as there.
+// below is over three times that; when both ends of [q - bound, q + bound] round to the same float,
+// so does Q (rounding is monotone), and that float is TRegress's. Otherwise the point is computed
+// as there.
+//
+// The sum of the distances is TRegress's in-order sum whenever its order cannot matter: when every
+// fitted value and every y is 0 or between 2^-14 and 2^8 in magnitude, all are multiples of 2^-37,
+// each distance is exact, and up to 128 of them sum exactly in any order. Otherwise the distances
+// are summed again in order. fitted: count floats of scratch.
+// Whether each float lies in the range where distances sum exactly in any order (quiet comparisons:
+// a NaN is simply out of range).
+__attribute__((target("avx2"))) inline __m128 InExactRange(__m128 v) {
+  const __m128 m = _mm_and_ps(v, _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff)));
+  return _mm_and_ps(_mm_cmp_ps(m, _mm_set1_ps(256.0f), _CMP_LT_OQ),
+                    _mm_or_ps(_mm_cmp_ps(m, _mm_set1_ps(0x1p-14f), _CMP_GE_OQ),
+                              _mm_cmp_ps(m, _mm_setzero_ps(), _CMP_EQ_OQ)));
+}
+
 __attribute__((target("avx2"))) double ResidualAvx2(const float* x, const float* y, int count, long double a,
-                                                    long double b, long double det) {
+                                                    long double b, long double det, float* fitted) {
   const double ad = static_cast<double>(a);
   const double bd = static_cast<double>(b);
   const double dd = static_cast<double>(det);
@@ -82,10 +97,9 @@ __attribute__((target("avx2"))) double ResidualAvx2(const float* x, const float*
   const __m256d scale = _mm256_set1_pd(0x1p-49);
   const __m256d limit = _mm256_set1_pd(0x1p100);
   const __m256d absMask = _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fffffffffffffffLL));
-  double e = 0.0;
+  __m128 exact = _mm_castsi128_ps(_mm_set1_epi32(-1));
+  __m256d sum = _mm256_setzero_pd();
   int i = 0;
-  alignas(32) double terms[4];
-  alignas(16) float fitted[4];
   for (; i + 4 <= count; i += 4) {
     const __m256d vx = _mm256_cvtps_pd(_mm_loadu_ps(x + i));
     const __m256d s1 = _mm256_mul_pd(va, vx);
@@ -93,33 +107,42 @@ __attribute__((target("avx2"))) double ResidualAvx2(const float* x, const float*
     const __m256d absQ = _mm256_and_pd(q, absMask);
     // A fitted value near the float range's end would raise an overflow that TRegress need not.
     if (_mm256_movemask_pd(_mm256_cmp_pd(absQ, limit, _CMP_LT_OQ)) != 0xF) {
-      for (int k = i; k < i + 4; ++k) {
-        const float f = FittedReference(a, b, det, x[k]);
-        e += std::fabs(static_cast<double>(f) - static_cast<double>(y[k]));
-      }
-      continue;
-    }
-    const __m256d m = _mm256_add_pd(_mm256_and_pd(s1, absMask), vabsb);
-    const __m256d bound = _mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(m, vinv), absQ), scale);
-    const __m128 lo = _mm256_cvtpd_ps(_mm256_sub_pd(q, bound));
-    const __m128 hi = _mm256_cvtpd_ps(_mm256_add_pd(q, bound));
-    const int same = _mm_movemask_ps(_mm_cmp_ps(lo, hi, _CMP_EQ_OQ));
-    _mm_store_ps(fitted, lo);
-    if (same != 0xF) {
-      for (int k = 0; k < 4; ++k) {
-        if (!(same & (1 << k))) fitted[k] = FittedReference(a, b, det, x[i + k]);
+      for (int k = i; k < i + 4; ++k) fitted[k] = FittedReference(a, b, det, x[k]);
+    } else {
+      const __m256d m = _mm256_add_pd(_mm256_and_pd(s1, absMask), vabsb);
+      const __m256d bound = _mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(m, vinv), absQ), scale);
+      const __m128 lo = _mm256_cvtpd_ps(_mm256_sub_pd(q, bound));
+      const __m128 hi = _mm256_cvtpd_ps(_mm256_add_pd(q, bound));
+      const int same = _mm_movemask_ps(_mm_cmp_ps(lo, hi, _CMP_EQ_OQ));
+      _mm_storeu_ps(fitted + i, lo);
+      if (same != 0xF) {
+        for (int k = 0; k < 4; ++k) {
+          if (!(same & (1 << k))) fitted[i + k] = FittedReference(a, b, det, x[i + k]);
+        }
       }
     }
-    const __m256d vf = _mm256_cvtps_pd(_mm_load_ps(fitted));
-    const __m256d vy = _mm256_cvtps_pd(_mm_loadu_ps(y + i));
-    _mm256_store_pd(terms, _mm256_and_pd(_mm256_sub_pd(vf, vy), absMask));
-    // The sum keeps the points' order.
-    e += terms[0];
-    e += terms[1];
-    e += terms[2];
-    e += terms[3];
+    const __m128 f = _mm_loadu_ps(fitted + i);
+    const __m128 v = _mm_loadu_ps(y + i);
+    exact = _mm_and_ps(exact, _mm_and_ps(InExactRange(f), InExactRange(v)));
+    sum = _mm256_add_pd(sum, _mm256_and_pd(_mm256_sub_pd(_mm256_cvtps_pd(f), _mm256_cvtps_pd(v)), absMask));
   }
-  return ResidualReference(x, y, count, a, b, det, i, e);
+  for (int k = i; k < count; ++k) fitted[k] = FittedReference(a, b, det, x[k]);
+  bool anyOrder = count <= 128 && _mm_movemask_ps(exact) == 0xF;
+  double tail = 0.0;
+  for (int k = i; k < count && anyOrder; ++k) {
+    const float f = fitted[k];
+    const float v = y[k];
+    anyOrder = _mm_movemask_ps(_mm_and_ps(InExactRange(_mm_set1_ps(f)), InExactRange(_mm_set1_ps(v)))) == 0xF;
+    tail += std::fabs(static_cast<double>(f) - static_cast<double>(v));
+  }
+  if (anyOrder) {
+    alignas(32) double lanes[4];
+    _mm256_store_pd(lanes, sum);
+    return tail + lanes[0] + lanes[1] + lanes[2] + lanes[3];
+  }
+  double e = 0.0;
+  for (int k = 0; k < count; ++k) e += std::fabs(static_cast<double>(fitted[k]) - static_cast<double>(y[k]));
+  return e;
 }
 
 bool HaveAvx2() {
@@ -137,6 +160,7 @@ TSlidingFit::TSlidingFit(int capacity) {
   X_ = std::make_unique<float[]>(static_cast<size_t>(Room_));
   Y_ = std::make_unique<float[]>(static_cast<size_t>(Room_));
   XY_ = std::make_unique<float[]>(static_cast<size_t>(Room_));
+  Fitted_ = std::make_unique<float[]>(static_cast<size_t>(capacity));
 }
 
 TSlidingFit::~TSlidingFit() = default;
@@ -230,7 +254,7 @@ double TSlidingFit::MeanAbsResidual() const {
   } else {
 #ifdef KLARWELL_HAVE_X86
     if (HaveAvx2() && DoubleEstimateUsable(a, b, det)) {
-      e = ResidualAvx2(x, y, Count_, a, b, det);
+      e = ResidualAvx2(x, y, Count_, a, b, det, Fitted_.get());
     } else
 #endif
     {

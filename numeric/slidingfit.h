@@ -47,6 +47,7 @@ class TSlidingFit {
   std::unique_ptr<float[]> X_;
   std::unique_ptr<float[]> Y_;
   std::unique_ptr<float[]> XY_;  // x·y rounded to 32 bits, as TRegress subtracts it on a drop
+  std::unique_ptr<float[]> Fitted_;  // the residual's scratch: the fitted values of the held points
   int Capacity_ = 0;
   int Room_ = 0;
   int Start_ = 0;

@@ -42,7 +42,7 @@ float Value(test::TRandom& random, int kind) {
 // fallback) that gives a residual other than TRegress's by a single bit, or a fault that TRegress
 // does not raise, over long random runs of the calls the roughness measure makes.
 TEST(SlidingFit, EveryCallSequenceGivesTRegressResidualsBitForBit) {
-  for (int capacity : {1, 2, 3, 7, 121}) {
+  for (int capacity : {1, 2, 3, 7, 121, 200}) {
     for (int kind = 0; kind < 5; ++kind) {
       TRegress ref(capacity);
       TSlidingFit fast(capacity);
