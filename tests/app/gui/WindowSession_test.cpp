@@ -105,7 +105,7 @@ struct TInput {
   bool Valid = true;
   std::string Output;                // the processed file beside it, as the default settings name it
   std::vector<std::string> Outputs;  // every name the session's output settings can give it
-  uint64_t Sum = 0;    // checksum of the bytes as written
+  uint64_t Sum = 0;                  // checksum of the bytes as written
   QString FormatText, LengthText;
   uint32_t Frames = 0, Rate = 0;
   int Blocks = 0;  // blocks the driver takes through the file
@@ -172,8 +172,9 @@ class TSession : public QObject {
   int RunsStarted() const { return Runs; }
   std::string Coverage() const {
     return std::to_string(DoneRows.size()) + " files seen done, " + std::to_string(CancelledRows.size()) +
-           " cancelled, " + std::to_string(Playbacks) + " playbacks started, " + std::to_string(PlayerErrors) +
-           " player errors, " + std::to_string(Refusals) + " checks of a refused create";
+           " cancelled, " + std::to_string(Playbacks) + " playbacks started, " +
+           std::to_string(PlayerErrors) + " player errors, " + std::to_string(Refusals) +
+           " checks of a refused create";
   }
   const std::map<std::string, int>& Counts() const { return ActionCounts; }
 
@@ -316,7 +317,8 @@ class TSession : public QObject {
       for (int c = 0; c < 7; ++c) out << Grid()->Cell(c, r).toStdString() << " | ";
     }
     out << "\nmodel:";
-    for (const TSlot& s : Model) out << " " << (s.Hole ? std::string("<hole>") : Inputs[s.Input].Path.toStdString());
+    for (const TSlot& s : Model)
+      out << " " << (s.Hole ? std::string("<hole>") : Inputs[s.Input].Path.toStdString());
     return out.str();
   }
 
@@ -362,7 +364,8 @@ class TSession : public QObject {
     if (Failed) return false;
     TPlaybackController* player = Window->PlaybackController();
     const bool playing = player->IsPlaying();
-    if (Form()->CBWavDev->isEnabled() == playing) return Fail("the device selector does not follow the playback");
+    if (Form()->CBWavDev->isEnabled() == playing)
+      return Fail("the device selector does not follow the playback");
     if (!playing && (player->Record().InputFile.IsOpen() || player->Record().ProcessedFile.IsOpen()))
       return Fail("the idle player still holds a file open");
     if (!settled) return true;
@@ -715,7 +718,8 @@ class TSession : public QObject {
     std::set<QString> known;
     for (int key = txStatusWaiting; key <= txStatusDone; ++key) known.insert(Status(key));
 
-    if (grid->RowCount() < static_cast<int>(Model.size()) + 1) return Fail("the list has fewer rows than entries");
+    if (grid->RowCount() < static_cast<int>(Model.size()) + 1)
+      return Fail("the list has fewer rows than entries");
     int runningRows = 0, runningAt = 0;
     std::set<int> inProgress;
     for (int r = 1; r < grid->RowCount(); ++r)
@@ -727,7 +731,8 @@ class TSession : public QObject {
     if (runningRows > 1) return Fail("more than one row shows the running status");
     if (!running && runningRows) return Fail("a row shows the running status while no run is active");
     if (running && runningRows != 1) return Fail("a run is active but no row shows the running status");
-    if (Form()->SuffixEdit->isEnabled() == running) return Fail("the suffix edit's state does not follow the run");
+    if (Form()->SuffixEdit->isEnabled() == running)
+      return Fail("the suffix edit's state does not follow the run");
 
     for (int r = 1; r < grid->RowCount(); ++r) {
       const size_t i = static_cast<size_t>(r - 1);
@@ -738,7 +743,8 @@ class TSession : public QObject {
         if (objects.FullPath) return Fail(where + "a file object below the last entry");
         for (int c = 0; c < 7; ++c)
           if (!grid->Cell(c, r).isEmpty()) return Fail(where + "text in a row below the last entry");
-        if (objects.StatCount || objects.StatX || objects.StatY) return Fail(where + "a curve below the last entry");
+        if (objects.StatCount || objects.StatX || objects.StatY)
+          return Fail(where + "a curve below the last entry");
         continue;
       }
       const TSlot& slot = Model[i];
@@ -751,7 +757,8 @@ class TSession : public QObject {
       const TInput& in = Inputs[static_cast<size_t>(slot.Input)];
       if (!objects.FullPath) return Fail(where + "an entry lost its file object (entries not contiguous)");
       if (*objects.FullPath != in.Path)
-        return Fail(where + "holds " + objects.FullPath->toStdString() + ", the model " + in.Path.toStdString());
+        return Fail(where + "holds " + objects.FullPath->toStdString() + ", the model " +
+                    in.Path.toStdString());
       if (grid->Cell(0, r) != QFileInfo(in.Path).fileName()) return Fail(where + "file name cell is wrong");
       if (grid->Cell(2, r) != in.FormatText || grid->Cell(3, r) != in.LengthText)
         return Fail(where + "format or length cell is not the file's");
@@ -779,7 +786,8 @@ class TSession : public QObject {
 
   bool CheckFigures(int r, const TInput& in, const QString& status, int runningAt) {
     TMyGrid* grid = Grid();
-    const std::string where = "row " + std::to_string(r) + " (" + QFileInfo(in.Path).fileName().toStdString() + "): ";
+    const std::string where =
+        "row " + std::to_string(r) + " (" + QFileInfo(in.Path).fileName().toStdString() + "): ";
     const QString clicks = grid->Cell(4, r), density = grid->Cell(5, r), time = grid->Cell(6, r);
     long long total = 0;
     double perSecond = 0;
@@ -795,11 +803,13 @@ class TSession : public QObject {
     } else if (status == Status(txStatusDone)) {
       if (clicks.isEmpty() || density.isEmpty() || time.isEmpty())
         return Fail(where + "a done row lacks a figure");
-      if (!objects.StatCount || !objects.StatX || !objects.StatY) return Fail(where + "a done row lacks its curve");
+      if (!objects.StatCount || !objects.StatX || !objects.StatY)
+        return Fail(where + "a done row lacks its curve");
       const int n = *objects.StatCount;
-      if (n != in.Blocks || objects.StatX->size() != static_cast<size_t>(n) || objects.StatY->size() != static_cast<size_t>(n))
-        return Fail(where + "its curve has " + std::to_string(n) + " points, the file " + std::to_string(in.Blocks) +
-                    " blocks");
+      if (n != in.Blocks || objects.StatX->size() != static_cast<size_t>(n) ||
+          objects.StatY->size() != static_cast<size_t>(n))
+        return Fail(where + "its curve has " + std::to_string(n) + " points, the file " +
+                    std::to_string(in.Blocks) + " blocks");
       double sum = 0;
       for (float y : *objects.StatY) sum += 2.0 * y;
       if (std::llround(sum) != total)
@@ -816,8 +826,8 @@ class TSession : public QObject {
       double sum = 0;
       for (int k = 0; k < chart->CurvePointCount(0); ++k) sum += 2.0 * chart->CurveYValues(0)[k];
       if (std::llround(sum) != total)
-        return Fail(where + "running total " + std::to_string(total) + " is not the sum of the density chart " +
-                    std::to_string(std::llround(sum)));
+        return Fail(where + "running total " + std::to_string(total) +
+                    " is not the sum of the density chart " + std::to_string(std::llround(sum)));
     }
     return true;
   }
@@ -829,7 +839,8 @@ class TSession : public QObject {
       if (!in.Valid || inProgress.count(static_cast<int>(i))) continue;
       for (const std::string& output : in.Outputs) {
         std::string problem;
-        if (test::FileExists(output) && !CompleteOutput(in, output, problem)) return Fail(output + ": " + problem);
+        if (test::FileExists(output) && !CompleteOutput(in, output, problem))
+          return Fail(output + ": " + problem);
       }
     }
     return true;
@@ -869,7 +880,8 @@ class TSession : public QObject {
     for (const TInput& in : Inputs)
       for (const std::string& output : in.Outputs) {
         std::string problem;
-        if (in.Valid && test::FileExists(output) && !CompleteOutput(in, output, problem)) Fail(output + ": " + problem);
+        if (in.Valid && test::FileExists(output) && !CompleteOutput(in, output, problem))
+          Fail(output + ": " + problem);
       }
     if (!CloseRequested && !Failed) Fail("the session ended without the final close");
   }
@@ -904,7 +916,8 @@ void RunSession(bool captureDevice, bool changeSettings, int defaultActions, TLa
   test::EnsureGuiApp();
   SetLanguage(language);
   const uint64_t seed = EnvNumber("KLARWELL_SESSION_SEED", DefaultSeed);
-  const int actions = static_cast<int>(EnvNumber("KLARWELL_SESSION_ACTIONS", static_cast<uint64_t>(defaultActions)));
+  const int actions =
+      static_cast<int>(EnvNumber("KLARWELL_SESSION_ACTIONS", static_cast<uint64_t>(defaultActions)));
   TSession session(seed, actions, captureDevice, changeSettings);
   session.Run();
   std::ostringstream counts;
