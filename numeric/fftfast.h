@@ -22,6 +22,8 @@ void ComplexFftFast(float* data, int nn, int isign);
 namespace detail {
 // The variant for processors without AVX2 (ComplexFftFast picks it there); for tests.
 void ComplexFftPortable(float* data, int nn, int isign);
+// The fast dB conversion of a packed spectrum (bins bins), as the dB spectrum's last step; for tests.
+void DbFromPackedFast(const float* data, float* out, int bins, double reference, double floor);
 }  // namespace detail
 
 // The routine table with the fast variants, chosen for this processor once per process.

@@ -8,6 +8,7 @@
 #include <limits>
 #include <vector>
 
+#include "numeric/FftDetail.h"
 #include "tests/support/SignalGen.h"
 
 namespace klarwell {
@@ -134,6 +135,43 @@ TEST(FftFast, EveryRoutineOfTheFastTableMatchesTheReferenceTable) {
       ASSERT_TRUE(SameValues(outA, outB)) << n;
     }
     std::feclearexcept(FE_ALL_EXCEPT);
+  }
+}
+
+// Catches a logarithm estimate that is trusted where it decides the rounded dB value differently from
+// the library's logarithm: powers over the whole float range (subnormal, floor, near 1 where the dB
+// value is near 0 and floats are dense, huge, infinite) and reference powers that are not 1.
+TEST(FftFast, DbConversionGivesTheReferenceBitsOverTheWholeFloatRange) {
+  test::TRandom random(11);
+  constexpr int kBins = 4096;
+  std::vector<float> packed(2 * kBins), a(kBins), b(kBins);
+  for (int round = 0; round < 600; ++round) {
+    for (int k = 0; k < kBins; ++k) {
+      double power;
+      switch (round % 4) {
+        case 0: power = std::ldexp(random.Range(1.0, 2.0), random.Int(-160, 126)); break;
+        case 1: power = 1.0 + random.Range(-1e-3, 1e-3); break;
+        case 2: power = std::ldexp(1.0, random.Int(-149, 127)); break;
+        default: power = random.Range(0.0, 3e38);
+      }
+      packed[2 * k] = static_cast<float>(std::sqrt(power) * (random.Int(0, 1) ? 1 : -1));
+      packed[2 * k + 1] = round % 8 == 3 ? static_cast<float>(random.Range(-1e19, 1e19)) : 0.0f;
+    }
+    if (round % 50 == 7) {
+      packed[2] = std::numeric_limits<float>::infinity();
+      packed[5] = std::numeric_limits<float>::quiet_NaN();
+    }
+    const double reference = round % 3 == 0 ? 1.0 : random.Range(0.5, 3e8);
+    const double floor = round % 5 == 0 ? 1e-12 : 1e-40;
+    std::feclearexcept(FE_ALL_EXCEPT);
+    detail::DbFromPacked(packed.data(), a.data(), 0, kBins, detail::DbScale(reference, floor));
+    const int flagsA = std::fetestexcept(kFaults);
+    std::feclearexcept(FE_ALL_EXCEPT);
+    detail::DbFromPackedFast(packed.data(), b.data(), kBins, reference, floor);
+    const int flagsB = std::fetestexcept(kFaults);
+    std::feclearexcept(FE_ALL_EXCEPT);
+    ASSERT_TRUE(SameValues(a, b)) << "round " << round;
+    ASSERT_EQ(flagsA, flagsB) << "round " << round;
   }
 }
 
