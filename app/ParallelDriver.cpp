@@ -28,6 +28,36 @@ struct TPendingRepair {
   int32_t ClickPosition = 0;  // candidate position, block frame
 };
 
+// Lets at most `workers` blocks compute at once, in the order they were handed out: a block may
+// start once fewer than `workers` of the blocks before it are still computing. There is one slot
+// more than workers, so that a worker whose block is done can go on with the next one while the
+// oldest block, which the writer waits for, still runs.
+class TComputeGate {
+ public:
+  explicit TComputeGate(int workers) : workers_(workers) {}
+
+  int64_t NextTicket() { return nextTicket_++; }  // driving thread, in dispatch order
+
+  void Enter(int64_t ticket) {
+    std::unique_lock lock(mutex_);
+    open_.wait(lock, [&] { return ticket < finished_ + workers_; });
+  }
+  void Leave() {
+    {
+      std::lock_guard lock(mutex_);
+      ++finished_;
+    }
+    open_.notify_all();
+  }
+
+ private:
+  const int workers_;
+  int64_t nextTicket_ = 0;
+  std::mutex mutex_;
+  std::condition_variable open_;
+  int64_t finished_ = 0;
+};
+
 // One block in flight: its engine, its own thread, and what the block left behind.
 class TBlockSlot {
  public:
@@ -41,7 +71,8 @@ class TBlockSlot {
   std::vector<TPendingRepair> Repairs;
   std::string ErrorText;
 
-  TBlockSlot(const TWavRecord& format, const std::atomic<bool>& cancel) : format_(format), cancel_(cancel) {}
+  TBlockSlot(const TWavRecord& format, const std::atomic<bool>& cancel, TComputeGate& gate)
+      : format_(format), cancel_(cancel), gate_(gate) {}
   TBlockSlot(const TBlockSlot&) = delete;
   TBlockSlot& operator=(const TBlockSlot&) = delete;
   ~TBlockSlot() {
@@ -53,11 +84,13 @@ class TBlockSlot {
     if (thread_.joinable()) thread_.join();
   }
 
-  // Hands the loaded block to the slot's thread (started on first use).
-  void Start() {
+  // Hands the loaded block to the slot's thread (started on first use); ticket: the block's place
+  // in the gate's order.
+  void Start(int64_t ticket) {
     {
       std::lock_guard lock(mutex_);
       busy_ = true;
+      ticket_ = ticket;
     }
     if (!thread_.joinable()) {
       try {
@@ -68,6 +101,7 @@ class TBlockSlot {
         std::lock_guard lock(mutex_);
         SetError(e.what());
         busy_ = false;
+        gate_.Leave();  // the block's turn is over
         return;
       }
     }
@@ -86,8 +120,11 @@ class TBlockSlot {
     for (;;) {
       wake_.wait(lock, [this] { return busy_ || quit_; });
       if (quit_) return;
+      const int64_t ticket = ticket_;
       lock.unlock();
+      gate_.Enter(ticket);
       Execute();
+      gate_.Leave();
       lock.lock();
       busy_ = false;
       wake_.notify_all();
@@ -142,6 +179,8 @@ class TBlockSlot {
 
   const TWavRecord& format_;
   const std::atomic<bool>& cancel_;
+  TComputeGate& gate_;
+  int64_t ticket_ = 0;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool busy_ = false;
@@ -172,10 +211,13 @@ TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSetti
 
   std::string errorText;
   // Slots are destroyed (their threads joined) before the files are closed.
+  workers = std::max(workers, 1);
+  TComputeGate gate(workers);
   std::vector<std::unique_ptr<TBlockSlot>> slots;
   bool initialized = true;
-  for (int i = 0; i < std::max(workers, 1); ++i) {
-    slots.push_back(std::make_unique<TBlockSlot>(input, cancel));
+  const int slotCount = workers > 1 ? workers + 1 : 1;
+  for (int i = 0; i < slotCount; ++i) {
+    slots.push_back(std::make_unique<TBlockSlot>(input, cancel, gate));
     if (!run.InitEngine(slots.back()->Engine)) {
       initialized = false;
       break;
@@ -230,7 +272,7 @@ TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSetti
         slot.ReadError.clear();
       }
       ring.push_back({&slot, nextMoveBack});
-      slot.Start();
+      slot.Start(gate.NextTicket());
       if (!slot.ReadError.empty()) {
         allDispatched = true;  // nothing after an unreadable block is needed
         break;

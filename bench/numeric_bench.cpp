@@ -1,4 +1,4 @@
-// Baselines for later speed work on the numeric routines, at the sizes the engine uses.
+// The numeric routines at the sizes the engine uses; the fast set against the plain one.
 
 #include <benchmark/benchmark.h>
 
@@ -6,9 +6,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "numeric/fftfast.h"
 #include "numeric/fftunit.h"
 #include "numeric/peak.h"
 #include "numeric/prediction.h"
+#include "numeric/regress.h"
+#include "numeric/slidingfit.h"
 
 namespace {
 
@@ -37,6 +40,60 @@ void BM_PowerSpectrumDb(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_PowerSpectrumDb)->Arg(64)->Arg(128)->Arg(1024);
+
+// The same through the fast routine table (identical results).
+void BM_PowerSpectrumDbFast(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const klarwell::TFftRoutines& fast = klarwell::BindFftRoutines(klarwell::TRoutineSet::Fast);
+  klarwell::PrepareFftTables(n);
+  const std::vector<float> input = Signal(n, 1);
+  std::vector<float> work(n + 2), out(n / 2);
+  const double reference = std::pow(n * 32767.0 / 2.0 / 3.0, 2.0);
+  for (auto _ : state) {
+    std::copy(input.begin(), input.end(), work.begin());
+    fast.LongSpectrumDb(n, work.data(), out.data(), reference, 1e-12);
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+BENCHMARK(BM_PowerSpectrumDbFast)->Arg(64)->Arg(128)->Arg(1024);
+
+// The roughness measure's sliding line fit over one frame's 512 bins: windows of up to 121 points
+// moved by 10 bins, a mean residual per position.
+template <class TFit>
+void SlideOverFrame(TFit& fit, const std::vector<float>& w) {
+  fit.Clear();
+  const int n = static_cast<int>(w.size());
+  int next = 0;
+  double total = 0.0;
+  for (int b = 30; b + 60 <= n - 2; b += 10) {
+    const int e = b < 60 ? 2 * b : b + 60;
+    fit.DropOldestN(e - next);
+    for (int k = next + 1; k <= e; ++k) fit.Add(k, w[k]);
+    next = e;
+    total += fit.MeanAbsResidual();
+  }
+  benchmark::DoNotOptimize(total);
+}
+
+std::vector<float> Bins() {
+  std::vector<float> w = Signal(512, 3);
+  for (float& v : w) v *= 1e-3f;  // about ±20, like a detrended dB spectrum
+  return w;
+}
+
+void BM_SlidingFitReference(benchmark::State& state) {
+  klarwell::TRegress fit(121);
+  const std::vector<float> w = Bins();
+  for (auto _ : state) SlideOverFrame(fit, w);
+}
+BENCHMARK(BM_SlidingFitReference);
+
+void BM_SlidingFitFast(benchmark::State& state) {
+  klarwell::TSlidingFit fit(121);
+  const std::vector<float> w = Bins();
+  for (auto _ : state) SlideOverFrame(fit, w);
+}
+BENCHMARK(BM_SlidingFitFast);
 
 // One candidate scan along a block's level curve of 1000 frames.
 void BM_FindDipSweep(benchmark::State& state) {
