@@ -152,37 +152,25 @@ bool StagesReady(int n, int isign, TStageTable* stages) {
 
 // The first pass (mmax = 2): one twiddle, 1 + 0i, applied with the same multiplications as in the
 // reference so that infinities and NaNs come out the same.
+// The reference's butterfly on the points a and b with the twiddle wr + i·wi.
+inline void Butterfly(float* a, float* b, double wr, double wi) {
+  const double tempr = wr * b[0] - wi * b[1];
+  const double tempi = wr * b[1] + wi * b[0];
+  b[0] = static_cast<float>(a[0] - tempr);
+  b[1] = static_cast<float>(a[1] - tempi);
+  a[0] = static_cast<float>(a[0] + tempr);
+  a[1] = static_cast<float>(a[1] + tempi);
+}
+
 void FirstPass(float* data, int n) {
-  const double wr = 1.0;
-  const double wi = 0.0;
-  for (int i = 0; i < n; i += 4) {
-    float* a = data + i;
-    float* b = data + i + 2;
-    const double tempr = wr * b[0] - wi * b[1];
-    const double tempi = wr * b[1] + wi * b[0];
-    b[0] = static_cast<float>(a[0] - tempr);
-    b[1] = static_cast<float>(a[1] - tempi);
-    a[0] = static_cast<float>(a[0] + tempr);
-    a[1] = static_cast<float>(a[1] + tempi);
-  }
+  for (int i = 0; i < n; i += 4) Butterfly(data + i, data + i + 2, 1.0, 0.0);
 }
 
 // One pass with mmax >= 4, butterflies in memory order.
 void PassPortable(float* data, int n, int mmax, const TStageTable& t) {
   const int istep = mmax << 1;
   for (int g = 0; g < n; g += istep) {
-    for (int j = 0; j < mmax; j += 2) {
-      float* a = data + g + j;
-      float* b = a + mmax;
-      const double wr = t.Re[j];
-      const double wi = t.Im[j];
-      const double tempr = wr * b[0] - wi * b[1];
-      const double tempi = wr * b[1] + wi * b[0];
-      b[0] = static_cast<float>(a[0] - tempr);
-      b[1] = static_cast<float>(a[1] - tempi);
-      a[0] = static_cast<float>(a[0] + tempr);
-      a[1] = static_cast<float>(a[1] + tempi);
-    }
+    for (int j = 0; j < mmax; j += 2) Butterfly(data + g + j, data + g + j + mmax, t.Re[j], t.Im[j]);
   }
 }
 
