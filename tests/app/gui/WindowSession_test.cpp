@@ -449,6 +449,14 @@ class TSession : public QObject {
       return;
     }
     if (CloseRequested) return;  // handled where the run returns
+    if (FinaleTries == 0 && ChangeSettings) {
+      // With the last settings writing each output onto its input, every file of the final run is
+      // refused at once and the run is over before it can be closed; the default settings give it
+      // files to process.
+      Log("finale: default settings");
+      Form()->SuffixEdit->setText(" #kw2");
+      Form()->OutDirEdit->setText(QString());
+    }
     if (++FinaleTries > 40) {
       Fail("the final run could not be started");
       Quit();
