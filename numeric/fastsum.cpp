@@ -2,12 +2,14 @@
 
 #include <cmath>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define KLARWELL_HAVE_X86 1
-#endif
+#include "numeric/Simd.h"
+
 
 namespace klarwell {
+
+#ifdef KLARWELL_HAVE_X86
+using detail::HaveAvx2;
+#endif
 
 namespace {
 
@@ -50,10 +52,6 @@ __attribute__((target("avx2"))) double SumAvx2(const float* v, int n) {
   return s + lanes[0] + lanes[1] + lanes[2] + lanes[3];
 }
 
-bool HaveAvx2() {
-  static const bool have = __builtin_cpu_supports("avx2");
-  return have;
-}
 #endif
 
 }  // namespace

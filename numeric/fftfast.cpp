@@ -10,13 +10,14 @@
 
 #include "numeric/Contract.h"
 #include "numeric/FftDetail.h"
+#include "numeric/Simd.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define KLARWELL_HAVE_X86 1
-#endif
 
 namespace klarwell {
+
+#ifdef KLARWELL_HAVE_X86
+using detail::HaveAvx2;
+#endif
 
 namespace {
 
@@ -335,10 +336,6 @@ void PowerSpectrumDbAvx2(int n, float* data, float* out, double reference, doubl
   DbFromPackedAvx2(data, out, n / 2, scale);
 }
 
-bool HaveAvx2() {
-  static const bool have = __builtin_cpu_supports("avx2");
-  return have;
-}
 #endif
 
 template <bool Avx2>

@@ -5,13 +5,14 @@
 #include <cstring>
 
 #include "numeric/Contract.h"
+#include "numeric/Simd.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define KLARWELL_HAVE_X86 1
-#endif
 
 namespace klarwell {
+
+#ifdef KLARWELL_HAVE_X86
+using detail::HaveAvx2;
+#endif
 
 void LineFitRange(const float* y, int32_t lo, int32_t hi, float& slope, float& intercept) {
   double sx = 0;
@@ -145,10 +146,6 @@ __attribute__((target("avx2"))) double ResidualAvx2(const float* x, const float*
   return e;
 }
 
-bool HaveAvx2() {
-  static const bool have = __builtin_cpu_supports("avx2");
-  return have;
-}
 #endif
 
 }  // namespace
