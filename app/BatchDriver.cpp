@@ -24,7 +24,12 @@ const TTextPair kStatusTexts[] = {
     {"läuft", "running"},
     {"abgebrochen", "cancelled"},
     {"fertig", "done"},
+    {"Ausgabe schon von anderer Datei belegt", "output already taken by another file"},
+    {"nicht begonnen", "not started"},
 };
+
+const char* const kStatusCodeNames[] = {"done",         "open_error", "create_error", "read_error",  "write_error",
+                                        "engine_error", "cancelled",  "not_started",  "output_taken"};
 
 const TTextPair kMissingOutput = {"Es muß ein Dateisuffix oder ein Ausgabeverzeichnis angegeben werden.",
                                   "File suffix or output directory must be given."};
@@ -39,6 +44,8 @@ std::string Trim(const std::string& s) {
 }  // namespace
 
 std::string DriverStatusText(TDriverStatus status) { return Text(kStatusTexts[static_cast<int>(status)]); }
+
+const char* StatusCodeName(TStatusCode code) { return kStatusCodeNames[static_cast<int>(code)]; }
 
 std::string MissingOutputText() { return Text(kMissingOutput); }
 

@@ -31,8 +31,22 @@ bool OutputSettingsUsable(const TOutputSettings& settings);
 std::string FormatClicksPerSec(double value, char decimalPoint);
 
 // The status texts of a file's road, in the current language.
-enum class TDriverStatus { Open, CreateFile, Initialize, Running, Cancelled, Done };
+enum class TDriverStatus { Open, CreateFile, Initialize, Running, Cancelled, Done, OutputTaken, NotStarted };
 std::string DriverStatusText(TDriverStatus status);
+
+// What became of one file, for scripts: stable and never translated (StatusCodeName gives the word).
+enum class TStatusCode {
+  Done,         // "done": complete output written
+  OpenError,    // "open_error": the input could not be opened or is not an accepted WAV file
+  CreateError,  // "create_error": the output could not be created
+  ReadError,    // "read_error"
+  WriteError,   // "write_error": writing, finishing, or the output vanished
+  EngineError,  // "engine_error": engine set-up or a block's worker failed
+  Cancelled,    // "cancelled"
+  NotStarted,   // "not_started": the run stopped before this file
+  OutputTaken,  // "output_taken": another file of the run claimed the same output
+};
+const char* StatusCodeName(TStatusCode code);
 
 // The message shown when neither a suffix nor an output directory is usable.
 std::string MissingOutputText();
@@ -93,13 +107,17 @@ class TDriverObserver {
 // What a finished road leaves behind.
 struct TFileResult {
   TFileOutcome Outcome = TFileOutcome::Failed;
+  TStatusCode Code = TStatusCode::NotStarted;
   std::string Status;      // last status text
+  std::string Reason;      // the operating system's reason for a failure (strerror), empty when none
   std::string OutputPath;  // empty when no output was created
   int64_t Clicks = 0;
   double Seconds = 0;      // elapsed, engine set-up included
   // Format of the input when it opened.
   std::string FormatText, LengthText;
   uint32_t SampleRate = 0, Channels = 0, Frames = 0;
+  uint32_t BitsPerSample = 0;
+  bool FloatFormat = false;  // IEEE float samples, else integer PCM
 };
 
 // Takes one file from opening to its finished output (or to no output at all): open, create,
