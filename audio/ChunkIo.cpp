@@ -17,12 +17,13 @@ namespace klarwell {
 namespace detail {
 namespace {
 
-// Every file this process has open for reading, by (device, inode), counted. A path says nothing
-// about identity (symbolic links, hard links, "./", ".."), the inode does. Guarded by the mutex, which
-// is also held across an output's open, check and truncation so that an input cannot be registered
-// between the check and the truncation.
+// Every file this process has open for reading, by (device, inode), counted, and every file it has
+// open for writing. A path says nothing about identity (symbolic links, hard links, "./", ".."), the
+// inode does. Guarded by the mutex, which is also held across an output's open, check and truncation
+// so that nothing can be registered between the check and the truncation.
 std::mutex registryMutex;
 std::multiset<std::pair<uint64_t, uint64_t>> openInputs;
+std::multiset<std::pair<uint64_t, uint64_t>> openOutputs;
 
 // Chunks whose data starts with a four-character form type.
 bool IsForm(uint32_t ckId) {
@@ -63,14 +64,15 @@ int OpenRegular(const std::string& fileName, int flags, struct stat& st) {
 }  // namespace
 }  // namespace detail
 
-TChunkFile::TChunkFile(int fd, bool registered, uint64_t dev, uint64_t ino)
-    : Fd_(fd), Registered_(registered), Dev_(dev), Ino_(ino) {}
+TChunkFile::TChunkFile(int fd, bool writing, uint64_t dev, uint64_t ino)
+    : Fd_(fd), Writing_(writing), Dev_(dev), Ino_(ino) {}
 
 TChunkFile::~TChunkFile() {
-  if (Registered_) {
+  {
     std::lock_guard<std::mutex> lock(detail::registryMutex);
-    auto it = detail::openInputs.find({Dev_, Ino_});
-    if (it != detail::openInputs.end()) detail::openInputs.erase(it);
+    auto& registry = Writing_ ? detail::openOutputs : detail::openInputs;
+    auto it = registry.find({Dev_, Ino_});
+    if (it != registry.end()) registry.erase(it);
   }
   if (Fd_ >= 0) ::close(Fd_);
 }
@@ -82,7 +84,7 @@ std::unique_ptr<TChunkFile> TChunkFile::OpenForReading(const std::string& fileNa
   if (fd < 0) return nullptr;
   uint64_t dev = static_cast<uint64_t>(st.st_dev), ino = static_cast<uint64_t>(st.st_ino);
   detail::openInputs.insert({dev, ino});
-  return std::unique_ptr<TChunkFile>(new TChunkFile(fd, true, dev, ino));
+  return std::unique_ptr<TChunkFile>(new TChunkFile(fd, false, dev, ino));
 }
 
 std::unique_ptr<TChunkFile> TChunkFile::OpenForWriting(const std::string& fileName) {
@@ -91,12 +93,13 @@ std::unique_ptr<TChunkFile> TChunkFile::OpenForWriting(const std::string& fileNa
   struct stat st {};
   int fd = detail::OpenRegular(fileName, O_WRONLY | O_CREAT, st);
   if (fd < 0) return nullptr;
-  if (detail::openInputs.count({static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}) != 0 ||
-      ::ftruncate(fd, 0) != 0) {
+  const std::pair<uint64_t, uint64_t> id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  if (detail::openInputs.count(id) != 0 || detail::openOutputs.count(id) != 0 || ::ftruncate(fd, 0) != 0) {
     ::close(fd);
     return nullptr;
   }
-  return std::unique_ptr<TChunkFile>(new TChunkFile(fd, false, 0, 0));
+  detail::openOutputs.insert(id);
+  return std::unique_ptr<TChunkFile>(new TChunkFile(fd, true, id.first, id.second));
 }
 
 uint64_t TChunkFile::FileSize() const {

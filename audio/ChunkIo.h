@@ -47,8 +47,9 @@ class TChunkFile {
   // the file is registered as an open input, so that OpenForWriting refuses it. Null on failure.
   static std::unique_ptr<TChunkFile> OpenForReading(const std::string& fileName);
   // Creates or truncates a file for writing only. Null on failure, and also when the file is one that
-  // some TChunkFile of this process has open for reading (same device and inode, whatever the path):
-  // such a file is left untouched.
+  // some TChunkFile of this process has open, for reading or for writing (same device and inode,
+  // whatever the path): such a file is left untouched. While the object lives, the file is registered
+  // as an open output.
   static std::unique_ptr<TChunkFile> OpenForWriting(const std::string& fileName);
 
   // Descends into a chunk, searching from the current position. With a parent, the search stays
@@ -78,12 +79,12 @@ class TChunkFile {
   bool Truncate(uint64_t byteCount);
 
  private:
-  explicit TChunkFile(int fd, bool registered, uint64_t dev, uint64_t ino);
+  explicit TChunkFile(int fd, bool writing, uint64_t dev, uint64_t ino);
   bool ReadHeader(uint64_t at, uint64_t limit, TChunkInfo& chunk);
 
   int Fd_ = -1;
   uint64_t Position_ = 0;
-  bool Registered_ = false;
+  bool Writing_ = false;  // registered as an open output, else as an open input
   uint64_t Dev_ = 0, Ino_ = 0;
 };
 
