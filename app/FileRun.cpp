@@ -71,7 +71,7 @@ bool TFileRun::Open() {
   SetStatus(DriverStatusText(TDriverStatus::CreateFile));
   outputPath_ = OutputFileName(inputPath_, settings_);
   output_.Format = input_.Format;
-  if (!CreateWav(outputPath_, output_)) {
+  if (!CreateWavWithHead(outputPath_, output_, input_)) {
     // Also the case when the output would be the input itself: the open input refuses it.
     SetStatus(output_.ErrorMsg);
     CloseWav(input_);

@@ -144,6 +144,9 @@ void ClearFields(TWavRecord& rec) {
   rec.TailStart = 0;
   rec.TailEnd = 0;
   rec.DataSize = 0;
+  rec.HeadStart = 0;
+  rec.FmtStart = 0;
+  rec.FmtEnd = 0;
 }
 
 bool Fail(TWavRecord& rec, TWavMsg key) {
@@ -206,6 +209,57 @@ void CopyTail(TWavRecord& out, TWavRecord& in) {
   }
 }
 
+// Copying the input's chunks that stand before its data into an output's header.
+struct THeadCopy {
+  TChunkFile* In = nullptr;
+  TChunkFile* Out = nullptr;
+  uint8_t* Buffer = nullptr;  // BufferBytes long
+  uint64_t BufferBytes = 0;
+  uint64_t Budget = 0;  // bytes the output's form can still take with its 32-bit size
+};
+
+// Copies the chunks in the input's byte range [from, to) to the output's current position. OpenWav
+// walked this range, but the file may have changed since: every header is read again, and a chunk
+// that is no longer all there, or that cannot be copied whole, ends the copy of the range (what of it
+// was written is taken back). The writer makes its own "fmt " and "data"; an input's other chunk of
+// either id would stand beside them as a second one, so such chunks are left out.
+void CopyHeadChunks(THeadCopy& c, uint64_t from, uint64_t to) {
+  const uint64_t limit = std::min(to, c.In->FileSize());
+  uint64_t at = from;
+  // Each step moves on by at least a header, and never beyond `limit`.
+  while (at < limit && limit - at >= 8) {
+    uint8_t header[8];
+    if (!c.In->Seek(at) || c.In->Read(header, 8) != 8) return;
+    const uint32_t id = Le32(header);
+    const uint32_t size = Le32(header + 4);
+    const uint64_t end = at + 8 + size;
+    if (end > limit) return;
+    const uint64_t pad = size & 1u;
+    at = end + pad;
+    if (id == IdFmt || id == IdData) continue;
+    const uint64_t total = 8 + size + pad;
+    if (total > c.Budget) return;
+    const uint64_t outStart = c.Out->Position();
+    bool ok = c.Out->Write(header, 8) == 8;
+    for (uint64_t copied = 0; ok && copied < size;) {
+      const uint64_t piece = std::min<uint64_t>(size - copied, c.BufferBytes);
+      ok = c.In->Read(c.Buffer, piece) == static_cast<int64_t>(piece) &&
+           c.Out->Write(c.Buffer, piece) == static_cast<int64_t>(piece);
+      copied += piece;
+    }
+    if (ok && pad != 0) {
+      const uint8_t zero = 0;
+      ok = c.Out->Write(&zero, 1) == 1;
+    }
+    if (!ok) {
+      c.Out->Truncate(outStart);
+      c.Out->Seek(outStart);
+      return;
+    }
+    c.Budget -= total;
+  }
+}
+
 // Finishes and closes a record; with `in`, the input's trailing chunks go between data and RIFF end.
 bool Finish(TWavRecord& out, TWavRecord* in) {
   if (!out.IsOpen()) return true;
@@ -215,6 +269,87 @@ bool Finish(TWavRecord& out, TWavRecord* in) {
     if (!out.Handle->Ascend(out.RiffChunk)) return Fail(out, MsgAscendWave);
   }
   out.Handle.reset();
+  return true;
+}
+
+// Creates an output; with `in`, the input's chunks before its data go into the header around the
+// output's own "fmt ".
+bool Create(const std::string& fileName, TWavRecord& rec, TWavRecord* in) {
+  CloseWav(rec);
+  TWaveFormat format = rec.Format;
+  ClearFields(rec);
+  rec.Format = format;
+  rec.Writing = 1;
+
+  rec.Handle = TChunkFile::OpenForWriting(fileName);
+  if (!rec.Handle) return Fail(rec, MsgCreateError);
+  TChunkFile& file = *rec.Handle;
+  // From here on the file exists: a header that cannot be written whole leaves no file behind,
+  // since a stub of a few bytes would look like an output.
+  auto failCreated = [&](TWavMsg message) {
+    Fail(rec, message);
+    ::unlink(fileName.c_str());
+    return false;
+  };
+
+  rec.RiffChunk = TChunkInfo{};
+  rec.RiffChunk.CkId = IdRiff;
+  rec.RiffChunk.FccType = IdWave;
+  if (!file.CreateChunk(rec.RiffChunk)) return failCreated(MsgCreateWave);
+
+  uint32_t formatSize = 18;
+  if (rec.Format.wFormatTag == WaveFormatExtensible)
+    formatSize = 40;
+  else
+    rec.Format.cbSize = 0;
+
+  // The input's chunks before its data come in two runs: those before its "fmt " and those between
+  // its "fmt " and its "data". An input without any gets exactly the plain header.
+  uint64_t beforeFmt = 0, afterFmt = 0;
+  if (in != nullptr && in->IsOpen() && in->FmtStart != 0) {
+    beforeFmt = in->FmtStart > in->HeadStart ? in->FmtStart - in->HeadStart : 0;
+    afterFmt = in->DataOffset > in->FmtEnd + 8 ? in->DataOffset - 8 - in->FmtEnd : 0;
+  }
+  std::unique_ptr<uint8_t[]> buffer;
+  THeadCopy head;
+  if (beforeFmt + afterFmt != 0) {
+    head.In = in->Handle.get();
+    head.Out = &file;
+    head.BufferBytes = std::min(std::max(beforeFmt, afterFmt), TailPieceBytes);
+    buffer.reset(new (std::nothrow) uint8_t[head.BufferBytes]);
+    head.Buffer = buffer.get();
+    // Room is kept for the input's samples and their pad byte: copied chunks must never be what
+    // makes the finished form too large for its 32-bit size.
+    const uint64_t fixed = 4 + 8 + formatSize + 8 + uint64_t{in->DataSize} + 1;
+    const uint64_t maxForm = std::numeric_limits<uint32_t>::max();
+    head.Budget = fixed < maxForm ? maxForm - fixed : 0;
+  }
+  const bool copyHead = head.Buffer != nullptr;
+  if (copyHead && beforeFmt != 0) CopyHeadChunks(head, in->HeadStart, in->FmtStart);
+
+  TChunkInfo fmt;
+  fmt.CkId = IdFmt;
+  fmt.CkSize = formatSize;
+  if (!file.CreateChunk(fmt)) return failCreated(MsgCreateFmt);
+  uint8_t block[40];
+  Serialise(rec.Format, block);
+  if (file.Write(block, formatSize) != static_cast<int64_t>(formatSize)) return failCreated(MsgWriteFmt);
+  if (!file.Ascend(fmt)) return failCreated(MsgAscendFmt);
+  if (copyHead && afterFmt != 0) CopyHeadChunks(head, in->FmtEnd, in->DataOffset - 8);
+
+  rec.DataChunk = TChunkInfo{};
+  rec.DataChunk.CkId = IdData;
+  if (!file.CreateChunk(rec.DataChunk)) return failCreated(MsgCreateData);
+  rec.DataOffset = rec.DataChunk.DataOffset;
+
+  // The output describes itself as an opened input would, so that the codec can work on it directly.
+  if (rec.Format.nChannels != 0) {
+    rec.BytesPerSample = static_cast<uint8_t>(rec.Format.nBlockAlign / rec.Format.nChannels);
+    rec.PcmSubFormat = rec.Format.wFormatTag == WaveFormatExtensible &&
+                               std::memcmp(rec.Format.SubFormat, SubFormatPcm, 16) == 0
+                           ? 1
+                           : 0;
+  }
   return true;
 }
 
@@ -238,7 +373,10 @@ TWavRecord::TWavRecord(TWavRecord&& other) noexcept
       RiffChunk(other.RiffChunk),
       TailStart(other.TailStart),
       TailEnd(other.TailEnd),
-      DataSize(other.DataSize) {}
+      DataSize(other.DataSize),
+      HeadStart(other.HeadStart),
+      FmtStart(other.FmtStart),
+      FmtEnd(other.FmtEnd) {}
 
 TWavRecord& TWavRecord::operator=(TWavRecord&& other) noexcept {
   if (this != &other) {
@@ -256,6 +394,9 @@ TWavRecord& TWavRecord::operator=(TWavRecord&& other) noexcept {
     TailStart = other.TailStart;
     TailEnd = other.TailEnd;
     DataSize = other.DataSize;
+    HeadStart = other.HeadStart;
+    FmtStart = other.FmtStart;
+    FmtEnd = other.FmtEnd;
   }
   return *this;
 }
@@ -274,9 +415,11 @@ bool OpenWav(const std::string& fileName, TWavRecord& rec) {
   riff.FccType = IdWave;
   if (!file.Seek(0) || !file.Descend(riff, nullptr, TDescend::FindRiff)) return Fail(rec, MsgNoWavFile);
 
+  rec.HeadStart = file.Position();
   TChunkInfo fmt;
   fmt.CkId = IdFmt;
   if (!file.Descend(fmt, &riff, TDescend::FindChunk)) return Fail(rec, MsgFormatNotFound);
+  rec.FmtStart = fmt.DataOffset - 8;
 
   // 18 bytes whatever the chunk declares: a 16-byte chunk lends two bytes of what follows to cbSize,
   // which is then set to 0 below.
@@ -293,8 +436,9 @@ bool OpenWav(const std::string& fileName, TWavRecord& rec) {
 
   TChunkInfo data;
   data.CkId = IdData;
-  if (!file.Ascend(fmt) || !file.Descend(data, &riff, TDescend::FindChunk))
-    return Fail(rec, MsgCannotFindData);
+  if (!file.Ascend(fmt)) return Fail(rec, MsgCannotFindData);
+  rec.FmtEnd = file.Position();
+  if (!file.Descend(data, &riff, TDescend::FindChunk)) return Fail(rec, MsgCannotFindData);
 
   // Nothing may divide by a channel count of 0; it is a channel-count fault like any other.
   if (rec.Format.nChannels == 0) return Fail(rec, MsgUnsupportedChannels);
@@ -331,57 +475,11 @@ bool OpenWav(const std::string& fileName, TWavRecord& rec) {
 }
 
 bool CreateWav(const std::string& fileName, TWavRecord& rec) {
-  using namespace detail;
-  CloseWav(rec);
-  TWaveFormat format = rec.Format;
-  ClearFields(rec);
-  rec.Format = format;
-  rec.Writing = 1;
+  return detail::Create(fileName, rec, nullptr);
+}
 
-  rec.Handle = TChunkFile::OpenForWriting(fileName);
-  if (!rec.Handle) return Fail(rec, MsgCreateError);
-  TChunkFile& file = *rec.Handle;
-  // From here on the file exists: a header that cannot be written whole leaves no file behind,
-  // since a stub of a few bytes would look like an output.
-  auto failCreated = [&](TWavMsg message) {
-    Fail(rec, message);
-    ::unlink(fileName.c_str());
-    return false;
-  };
-
-  rec.RiffChunk = TChunkInfo{};
-  rec.RiffChunk.CkId = IdRiff;
-  rec.RiffChunk.FccType = IdWave;
-  if (!file.CreateChunk(rec.RiffChunk)) return failCreated(MsgCreateWave);
-
-  uint32_t formatSize = 18;
-  if (rec.Format.wFormatTag == WaveFormatExtensible)
-    formatSize = 40;
-  else
-    rec.Format.cbSize = 0;
-  TChunkInfo fmt;
-  fmt.CkId = IdFmt;
-  fmt.CkSize = formatSize;
-  if (!file.CreateChunk(fmt)) return failCreated(MsgCreateFmt);
-  uint8_t block[40];
-  Serialise(rec.Format, block);
-  if (file.Write(block, formatSize) != static_cast<int64_t>(formatSize)) return failCreated(MsgWriteFmt);
-  if (!file.Ascend(fmt)) return failCreated(MsgAscendFmt);
-
-  rec.DataChunk = TChunkInfo{};
-  rec.DataChunk.CkId = IdData;
-  if (!file.CreateChunk(rec.DataChunk)) return failCreated(MsgCreateData);
-  rec.DataOffset = rec.DataChunk.DataOffset;
-
-  // The output describes itself as an opened input would, so that the codec can work on it directly.
-  if (rec.Format.nChannels != 0) {
-    rec.BytesPerSample = static_cast<uint8_t>(rec.Format.nBlockAlign / rec.Format.nChannels);
-    rec.PcmSubFormat = rec.Format.wFormatTag == WaveFormatExtensible &&
-                               std::memcmp(rec.Format.SubFormat, SubFormatPcm, 16) == 0
-                           ? 1
-                           : 0;
-  }
-  return true;
+bool CreateWavWithHead(const std::string& fileName, TWavRecord& rec, TWavRecord& in) {
+  return detail::Create(fileName, rec, &in);
 }
 
 bool CloseWav(TWavRecord& rec) {

@@ -46,6 +46,9 @@ struct TWavRecord {
   uint64_t TailStart = 0;      // read files: header of the first chunk after the data; 0 if none
   uint64_t TailEnd = 0;        // read files: just after the last such chunk's data (its pad not counted)
   uint32_t DataSize = 0;       // read files: bytes of sample data present
+  uint64_t HeadStart = 0;      // read files: just after the form type, where the first chunk may begin
+  uint64_t FmtStart = 0;       // read files: header of the "fmt " chunk
+  uint64_t FmtEnd = 0;         // read files: just after the "fmt " chunk and its pad byte
 
   TWavRecord() = default;
   ~TWavRecord();
@@ -65,8 +68,17 @@ bool OpenWav(const std::string& fileName, TWavRecord& rec);
 
 // Creates an output with rec.Format (set by the caller, usually copied from the input) and an open
 // data chunk; DataOffset is 46, or 68 for the extensible format. Refused with "Create error", leaving
-// the file untouched, when the file is open as an input through OpenWav (same device and inode).
+// the file untouched, when the file is open in this process as an input through OpenWav or as another
+// record's output (same device and inode); an output stays registered until it is closed.
 bool CreateWav(const std::string& fileName, TWavRecord& rec);
+
+// As CreateWav, but the output's header also carries the chunks that the input (open, from OpenWav)
+// holds before its data, all but "fmt " and "data", byte for byte and in the input's order; the
+// output's own "fmt " takes the place the input's had among them, so DataOffset grows by what was
+// copied. Only chunks the input still holds whole are copied (each with a zero pad byte after an odd
+// size), in bounded pieces; one that cannot be copied ends the copy of its run of chunks without
+// failing the create. The input stays open.
+bool CreateWavWithHead(const std::string& fileName, TWavRecord& rec, TWavRecord& in);
 
 // Finishes (when writing: data size and RIFF size patched, pad bytes) and closes. True also when the
 // record was not open. A record that fails to finish is closed as well, with its message.

@@ -337,6 +337,159 @@ TEST_F(WavFileTest, WrittenFileHasTheExactLayout) {
   }
 }
 
+// The chunks an input holds before its data stay before the output's data, byte for byte and in
+// their order, with the output's own "fmt " where the input's stood; the output opens again with the
+// right DataOffset. An input with only "fmt " and "data" gets the plain header (46, or 68).
+TEST_F(WavFileTest, ChunksBeforeTheDataKeepTheirPlaceInTheOutput) {
+  enum TKind { Fmt, Data, Kept, Dropped };
+  struct TPiece {
+    TKind Kind;
+    const char* Id = "";
+    TBytes Payload = {};
+  };
+  struct TCase {
+    const char* Name;
+    TFmtFields Fields;
+    std::vector<TPiece> Pieces;
+    size_t InputFmtSize = 0;  // 0: the usual size
+  };
+  const TFmtFields pcm = TFmtFields::Pcm(2, 2);
+  const TFmtFields ext = TFmtFields::Extensible(2, 3, false);
+  const TCase cases[] = {
+      {"plain", pcm, {{Fmt}, {Data}}},
+      {"plain extensible", ext, {{Fmt}, {Data}}},
+      {"bext before fmt", pcm, {{Kept, "bext", Ramp(602)}, {Fmt}, {Data}}},
+      {"LIST between fmt and data", pcm, {{Fmt}, {Kept, "LIST", {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M'}}, {Data}}},
+      {"both, and a trailing chunk",
+       pcm,
+       {{Kept, "bext", Ramp(40)}, {Fmt}, {Kept, "LIST", Ramp(12)}, {Data}, {Kept, "cue ", Ramp(4)}}},
+      {"odd sizes get their pad", pcm, {{Kept, "iXML", Ramp(5)}, {Fmt}, {Kept, "JUNK", Ramp(7)}, {Data}}},
+      {"extensible after a JUNK", ext, {{Kept, "JUNK", TBytes(28, 0)}, {Fmt}, {Kept, "fact", Ramp(4)}, {Data}}},
+      {"16-byte fmt becomes 18", pcm, {{Kept, "bext", Ramp(10)}, {Fmt}, {Data}}, 16},
+      {"a stray data before fmt and a second fmt are left out",
+       pcm,
+       {{Dropped, "data", Ramp(6)}, {Kept, "bext", Ramp(8)}, {Fmt}, {Dropped, "fmt ", Ramp(18)}, {Data}}},
+  };
+  for (const TCase& c : cases) {
+    const TBytes samples = Ramp(6u * c.Fields.BlockAlign);
+    TWavBuilder input, expected;
+    for (const TPiece& piece : c.Pieces) {
+      switch (piece.Kind) {
+        case Fmt:
+          input.Fmt(c.Fields, c.InputFmtSize ? std::optional<size_t>(c.InputFmtSize) : std::nullopt);
+          expected.Fmt(c.Fields);
+          break;
+        case Data:
+          input.Data(samples);
+          expected.Data(samples);
+          break;
+        case Kept:
+          expected.Chunk(piece.Id, piece.Payload);
+          [[fallthrough]];
+        case Dropped:
+          input.Chunk(piece.Id, piece.Payload);
+          break;
+      }
+    }
+    const TBytes want = expected.Bytes();
+    // Where the expected file's data starts, found by walking its chunks.
+    size_t at = 12;
+    while (IdAt(want, at) != "data") at += 8 + Le32At(want, at + 4) + (Le32At(want, at + 4) & 1);
+    const uint64_t dataOffset = at + 8;
+
+    TWavRecord in, out;
+    ASSERT_TRUE(OpenWav(Put("in.wav", input.Bytes()), in)) << c.Name << ": " << in.ErrorMsg;
+    out.Format = in.Format;
+    ASSERT_TRUE(CreateWavWithHead(Path("out.wav"), out, in)) << c.Name << ": " << out.ErrorMsg;
+    EXPECT_EQ(out.DataOffset, dataOffset) << c.Name;
+    std::string msg;
+    ASSERT_TRUE(WriteWavData(out, samples.data(), 0, static_cast<uint32_t>(samples.size()), 0, msg)) << msg;
+    ASSERT_TRUE(CloseWavWithTail(out, in)) << c.Name << ": " << out.ErrorMsg;
+    EXPECT_EQ(test::ReadBytes(Path("out.wav")), want) << c.Name;
+
+    TWavRecord again;
+    ASSERT_TRUE(OpenWav(Path("out.wav"), again)) << c.Name << ": " << again.ErrorMsg;
+    EXPECT_EQ(again.DataOffset, dataOffset) << c.Name;
+    EXPECT_EQ(WavFormatText(again), WavFormatText(in)) << c.Name;
+    TBytes got(samples.size());
+    EXPECT_TRUE(ReadWavData(again, got.data(), 0, static_cast<uint32_t>(got.size()), msg)) << c.Name << msg;
+    EXPECT_EQ(got, samples) << c.Name;
+  }
+}
+
+// A chunk before the data is copied only when the input still holds it whole (the file may shrink
+// between open and create), in bounded pieces (the bext here is larger than one piece); the output
+// stays a valid file either way.
+TEST_F(WavFileTest, ChunksBeforeTheDataAreCopiedAsFarAsTheInputHoldsThem) {
+  const TBytes bext = Ramp(300001);
+  const TBytes list = {'I', 'N', 'F', 'O', 'I', 'C', 'M', 'T', 1, 2};
+  const TBytes wav = TWavBuilder().Chunk("bext", bext).Fmt(TFmtFields::Pcm(1, 2)).Chunk("LIST", list).Data(Ramp(8)).Bytes();
+  const size_t fmtAt = 12 + 8 + bext.size() + 1;
+  const size_t listAt = fmtAt + 26;
+  struct TCase {
+    const char* Name;
+    size_t CutAt;  // 0: not cut
+    bool KeepsBext, KeepsList;
+  };
+  const TCase cases[] = {
+      {"whole", 0, true, true},
+      {"cut inside the LIST", listAt + 12, true, false},
+      {"cut at the LIST's header", listAt + 4, true, false},
+      {"cut inside the bext", 12 + 8 + 1000, false, false},
+  };
+  for (const TCase& c : cases) {
+    const std::string in = Put("in.wav", wav);
+    TWavRecord input, output;
+    ASSERT_TRUE(OpenWav(in, input)) << c.Name;
+    if (c.CutAt != 0) {
+      ASSERT_EQ(::truncate(in.c_str(), static_cast<off_t>(c.CutAt)), 0);
+    }
+    output.Format = input.Format;
+    ASSERT_TRUE(CreateWavWithHead(Path("out.wav"), output, input)) << c.Name << ": " << output.ErrorMsg;
+    ASSERT_TRUE(CloseWavWithTail(output, input)) << c.Name;
+
+    TWavBuilder expected;
+    if (c.KeepsBext) expected.Chunk("bext", bext);
+    expected.Fmt(TFmtFields::Pcm(1, 2));
+    if (c.KeepsList) expected.Chunk("LIST", list);
+    expected.Data({});
+    EXPECT_EQ(test::ReadBytes(Path("out.wav")), expected.Bytes()) << c.Name;
+  }
+}
+
+// Two jobs must never write one file: an output open through another record is refused whatever
+// the path, before a byte of it is touched, until that record is closed.
+TEST_F(WavFileTest, OutputOpenThroughAnotherRecordIsRefusedUntouched) {
+  const std::string first = Path("out.wav");
+  TWavRecord holder;
+  holder.Format.wFormatTag = WaveFormatPcm;
+  holder.Format.nChannels = 2;
+  holder.Format.nSamplesPerSec = 44100;
+  holder.Format.nBlockAlign = 4;
+  ASSERT_TRUE(CreateWav(first, holder));
+  std::string msg;
+  const TBytes samples = Ramp(40);
+  ASSERT_TRUE(WriteWavData(holder, samples.data(), 0, 40, 0, msg)) << msg;
+  std::filesystem::create_symlink(first, Path("link.wav"));
+  std::filesystem::create_hard_link(first, Path("hard.wav"));
+  const TBytes before = test::ReadBytes(first);
+  ASSERT_EQ(before.size(), 86u);
+  for (const std::string& p : {first, Path("link.wav"), Path("hard.wav"), Dir + "/./out.wav"}) {
+    TWavRecord other;
+    other.Format = holder.Format;
+    EXPECT_FALSE(CreateWav(p, other)) << p;
+    EXPECT_EQ(other.ErrorMsg, "Create error") << p;
+    EXPECT_FALSE(other.IsOpen());
+  }
+  EXPECT_EQ(test::ReadBytes(first), before) << "the held output was touched";
+  // The holder itself may start its file again: it closes it first.
+  ASSERT_TRUE(CreateWav(first, holder)) << holder.ErrorMsg;
+  ASSERT_TRUE(CloseWav(holder));
+  TWavRecord next;
+  next.Format = holder.Format;
+  EXPECT_TRUE(CreateWav(Path("hard.wav"), next)) << "a closed output may be written again";
+}
+
 TEST_F(WavFileTest, CloseWithoutTailEndsAfterTheData) {
   std::string in =
       Put("in.wav", TWavBuilder().Fmt(TFmtFields::Pcm(1, 1)).Data(Ramp(4)).Chunk("LIST", Ramp(9)).Bytes());
