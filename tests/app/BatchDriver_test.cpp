@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 
+#include "app/ParallelDriver.h"
 #include "audio/LangText.h"
 #include "audio/WavFile.h"
 #include "tests/support/SignalGen.h"
@@ -305,9 +306,9 @@ TEST_F(BatchDriverTest, OutputsDifferFromInputsOnlyInsideReportedRepairs) {
   }
 }
 
-// An extensible 24-bit file with a LIST chunk before the data and an odd-sized chunk after it: the
-// output is written in the program's own header layout, keeps the trailing chunk byte for byte and
-// leaves the one before the data behind.
+// An extensible 24-bit file with a bext before its fmt, a LIST between fmt and data and an odd-sized
+// chunk after the data: on both roads the output keeps every one of them byte for byte in its place,
+// writes its own 40-byte fmt where the input's stood, and opens again with its data where it is.
 TEST_F(BatchDriverTest, TrailingChunksAreCopiedAndTheHeaderIsRewritten) {
   TempDir dir;
   const std::string in = dir / "ext.wav";
@@ -317,9 +318,11 @@ TEST_F(BatchDriverTest, TrailingChunksAreCopiedAndTheHeaderIsRewritten) {
     std::vector<uint8_t> v = test::EncodeFrames(s, 3, false);
     return test::TBytes(v.begin(), v.end());
   }();
+  const std::string bext(602, 'b');
   const test::TBytes tail = {'n', 'o', 't', 'e', 's', '!', 0x7F};
   test::TWavBuilder b;
-  b.Fmt(test::TFmtFields::Extensible(2, 3, false, 48000))
+  b.Chunk("bext", test::TBytes(bext.begin(), bext.end()))
+      .Fmt(test::TFmtFields::Extensible(2, 3, false, 48000))
       .Chunk("LIST", test::TBytes(10, 'x'))
       .Data(samples)
       .Chunk("smpl", tail);
@@ -328,13 +331,18 @@ TEST_F(BatchDriverTest, TrailingChunksAreCopiedAndTheHeaderIsRewritten) {
   TFileResult r = RunFile(in, rec);
   ASSERT_EQ(r.Outcome, TFileOutcome::Done) << r.Status;
   const std::string out = ReadFileBytes(r.OutputPath);
-  // RIFF, WAVE, a 40-byte fmt chunk, then data at 68.
-  ASSERT_GT(out.size(), 68u + samples.size());
+  // RIFF, WAVE, the bext, a 40-byte fmt chunk, the LIST, then data.
+  const size_t fmtAt = 12 + 8 + bext.size();
+  const size_t listAt = fmtAt + 48;
+  const size_t dataOffset = listAt + 18 + 8;
+  ASSERT_GT(out.size(), dataOffset + samples.size());
   EXPECT_EQ(out.substr(0, 4), "RIFF");
-  EXPECT_EQ(out.substr(36, 2), std::string("\x16\x00", 2));  // cbSize 22
-  EXPECT_EQ(out.substr(60, 4), "data");
-  EXPECT_EQ(out.find("LIST"), std::string::npos);
-  const size_t tailAt = 68 + samples.size() + (samples.size() & 1);
+  EXPECT_EQ(out.substr(12, 8 + bext.size()), std::string("bext\x5a\x02\x00\x00", 8) + bext);
+  EXPECT_EQ(out.substr(fmtAt, 8), std::string("fmt \x28\x00\x00\x00", 8));
+  EXPECT_EQ(out.substr(fmtAt + 24, 2), std::string("\x16\x00", 2));  // cbSize 22
+  EXPECT_EQ(out.substr(listAt, 18), std::string("LIST\x0a\x00\x00\x00", 8) + std::string(10, 'x'));
+  EXPECT_EQ(out.substr(dataOffset - 8, 4), "data");
+  const size_t tailAt = dataOffset + samples.size() + (samples.size() & 1);
   EXPECT_EQ(out.substr(tailAt, 4), "smpl");
   EXPECT_EQ(out.substr(tailAt + 8, tail.size()), std::string(tail.begin(), tail.end()));
   const uint32_t riffSize = static_cast<uint8_t>(out[4]) | static_cast<uint8_t>(out[5]) << 8 |
@@ -342,6 +350,18 @@ TEST_F(BatchDriverTest, TrailingChunksAreCopiedAndTheHeaderIsRewritten) {
   // The tail ends without its pad, so the RIFF size is odd and the file ends with a pad byte.
   EXPECT_EQ(riffSize + 8 + (riffSize & 1), out.size());
   EXPECT_GT(r.Clicks, 0);
+  TWavRecord again;
+  ASSERT_TRUE(OpenWav(r.OutputPath, again)) << again.ErrorMsg;
+  EXPECT_EQ(again.DataOffset, dataOffset);
+  EXPECT_EQ(again.NumFrames, samples.size() / 6);
+  CloseWav(again);
+
+  fs::remove(r.OutputPath);
+  TRecorder parallelRec;
+  std::atomic<bool> cancel{false};
+  TFileResult p = ProcessFileParallel(in, {}, parallelRec, cancel, 3);
+  ASSERT_EQ(p.Outcome, TFileOutcome::Done) << p.Status;
+  EXPECT_EQ(ReadFileBytes(p.OutputPath), out) << "the parallel road writes the same bytes";
 }
 
 }  // namespace
