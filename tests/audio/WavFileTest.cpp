@@ -359,12 +359,16 @@ TEST_F(WavFileTest, ChunksBeforeTheDataKeepTheirPlaceInTheOutput) {
       {"plain", pcm, {{Fmt}, {Data}}},
       {"plain extensible", ext, {{Fmt}, {Data}}},
       {"bext before fmt", pcm, {{Kept, "bext", Ramp(602)}, {Fmt}, {Data}}},
-      {"LIST between fmt and data", pcm, {{Fmt}, {Kept, "LIST", {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M'}}, {Data}}},
+      {"LIST between fmt and data",
+       pcm,
+       {{Fmt}, {Kept, "LIST", {'I', 'N', 'F', 'O', 'I', 'N', 'A', 'M'}}, {Data}}},
       {"both, and a trailing chunk",
        pcm,
        {{Kept, "bext", Ramp(40)}, {Fmt}, {Kept, "LIST", Ramp(12)}, {Data}, {Kept, "cue ", Ramp(4)}}},
       {"odd sizes get their pad", pcm, {{Kept, "iXML", Ramp(5)}, {Fmt}, {Kept, "JUNK", Ramp(7)}, {Data}}},
-      {"extensible after a JUNK", ext, {{Kept, "JUNK", TBytes(28, 0)}, {Fmt}, {Kept, "fact", Ramp(4)}, {Data}}},
+      {"extensible after a JUNK",
+       ext,
+       {{Kept, "JUNK", TBytes(28, 0)}, {Fmt}, {Kept, "fact", Ramp(4)}, {Data}}},
       {"16-byte fmt becomes 18", pcm, {{Kept, "bext", Ramp(10)}, {Fmt}, {Data}}, 16},
       {"a stray data before fmt and a second fmt are left out",
        pcm,
@@ -423,7 +427,8 @@ TEST_F(WavFileTest, ChunksBeforeTheDataKeepTheirPlaceInTheOutput) {
 TEST_F(WavFileTest, ChunksBeforeTheDataAreCopiedAsFarAsTheInputHoldsThem) {
   const TBytes bext = Ramp(300001);
   const TBytes list = {'I', 'N', 'F', 'O', 'I', 'C', 'M', 'T', 1, 2};
-  const TBytes wav = TWavBuilder().Chunk("bext", bext).Fmt(TFmtFields::Pcm(1, 2)).Chunk("LIST", list).Data(Ramp(8)).Bytes();
+  const TBytes wav =
+      TWavBuilder().Chunk("bext", bext).Fmt(TFmtFields::Pcm(1, 2)).Chunk("LIST", list).Data(Ramp(8)).Bytes();
   const size_t fmtAt = 12 + 8 + bext.size() + 1;
   const size_t listAt = fmtAt + 26;
   struct TCase {
