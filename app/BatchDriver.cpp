@@ -105,7 +105,12 @@ std::string FormatClicksPerSec(double value, char decimalPoint) {
 
 TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& settings,
                         TDriverObserver& observer, const std::atomic<bool>& cancel, char decimalPoint) {
-  TFileRun run(inputPath, settings, observer, cancel, decimalPoint);
+  return ProcessFileTo(inputPath, OutputFileName(inputPath, settings), observer, cancel, decimalPoint);
+}
+
+TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outputPath,
+                          TDriverObserver& observer, const std::atomic<bool>& cancel, char decimalPoint) {
+  TFileRun run(inputPath, outputPath, observer, cancel, decimalPoint);
   if (!run.Open()) return run.Result();
   TWavRecord& input = run.Input();
   const uint32_t numFrames = run.NumFrames();
@@ -118,6 +123,7 @@ TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& set
   run.StartBlocks();
   bool fileFailed = false, runFailed = false;
   std::string errorText;
+  int errorNumber = 0;
 
   // The cancellation check shared by every callback the worker reaches.
   auto checkCancel = [&cancel] {
@@ -126,8 +132,8 @@ TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& set
 
   for (;;) {
     observer.Progress(static_cast<uint32_t>(position));
-    if (!engine.ReadBlock(input, static_cast<int32_t>(position), errorText)) {
-      run.SetStatus(errorText);
+    if (!engine.ReadBlock(input, static_cast<int32_t>(position), errorText, &errorNumber)) {
+      run.Fail(TStatusCode::ReadError, errorText, errorNumber);
       fileFailed = true;
       break;
     }
@@ -157,7 +163,7 @@ TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& set
     worker.Run([&] { observer.Idle(); });
 
     if (!worker.ErrorText.empty()) {
-      run.SetStatus(worker.ErrorText);
+      run.Fail(TStatusCode::EngineError, worker.ErrorText);
       runFailed = fileFailed = true;
       break;
     }
@@ -167,8 +173,9 @@ TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& set
     }
     run.BlockCounted(position, worker.ClickCount);
 
-    if (!engine.WriteBlock(run.Output(), static_cast<int32_t>(position), static_cast<int32_t>(writeSkip), errorText)) {
-      run.SetStatus(errorText);
+    if (!engine.WriteBlock(run.Output(), static_cast<int32_t>(position), static_cast<int32_t>(writeSkip),
+                           errorText, &errorNumber)) {
+      run.Fail(TStatusCode::WriteError, errorText, errorNumber);
       fileFailed = runFailed = true;
       break;
     }

@@ -107,7 +107,7 @@ class TDriverObserver {
 // What a finished road leaves behind.
 struct TFileResult {
   TFileOutcome Outcome = TFileOutcome::Failed;
-  TStatusCode Code = TStatusCode::NotStarted;
+  TStatusCode Code = TStatusCode::NotStarted;  // set by every end of the road
   std::string Status;      // last status text
   std::string Reason;      // the operating system's reason for a failure (strerror), empty when none
   std::string OutputPath;  // empty when no output was created
@@ -116,14 +116,21 @@ struct TFileResult {
   // Format of the input when it opened.
   std::string FormatText, LengthText;
   uint32_t SampleRate = 0, Channels = 0, Frames = 0;
-  uint32_t BitsPerSample = 0;
-  bool FloatFormat = false;  // IEEE float samples, else integer PCM
+  uint32_t BitsPerSample = 0;  // of a stored sample: bytes per sample x 8
+  bool FloatFormat = false;    // IEEE float samples, else integer PCM
 };
 
-// Takes one file from opening to its finished output (or to no output at all): open, create,
-// initialize, the block loop with one worker per block, write, finish with the input's trailing
-// chunks; on any failure or cancellation the output is deleted. `cancel` may be set from any thread.
-// `decimalPoint` is the locale's decimal separator for the clicks-per-second cell.
+// Takes one file from opening to its finished output at `outputPath` (or to no output at all): open,
+// create, initialize, the block loop with one worker per block, write, finish with the input's
+// trailing chunks; on any failure or cancellation the output is deleted. `cancel` may be set from any
+// thread. `decimalPoint` is the locale's decimal separator for the clicks-per-second cell. A host
+// that planned its outputs (PlanOutputs) passes the planned path, so that what was checked is what
+// gets written.
+TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outputPath,
+                          TDriverObserver& observer, const std::atomic<bool>& cancel,
+                          char decimalPoint = '.');
+
+// As ProcessFileTo, to the output OutputFileName gives at the start of the road.
 TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& settings,
                         TDriverObserver& observer, const std::atomic<bool>& cancel,
                         char decimalPoint = '.');

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "audio/LangText.h"
 #include "engine/engine.h"
@@ -31,12 +32,19 @@ int32_t RoundToInt(double v) {
   return static_cast<int32_t>(std::nearbyint(v));
 }
 
+// The operating system's own words for errno (in the C library's message language); empty for 0.
+std::string SystemReason(int errorNumber) {
+  if (errorNumber == 0) return {};
+  char buffer[256];
+  return ::strerror_r(errorNumber, buffer, sizeof buffer);
+}
+
 }  // namespace
 
-TFileRun::TFileRun(const std::string& inputPath, const TOutputSettings& settings, TDriverObserver& observer,
+TFileRun::TFileRun(const std::string& inputPath, const std::string& outputPath, TDriverObserver& observer,
                    const std::atomic<bool>& cancel, char decimalPoint)
     : inputPath_(inputPath),
-      settings_(settings),
+      outputPath_(outputPath),
       observer_(observer),
       cancel_(cancel),
       decimalPoint_(decimalPoint) {}
@@ -44,6 +52,12 @@ TFileRun::TFileRun(const std::string& inputPath, const TOutputSettings& settings
 void TFileRun::SetStatus(const std::string& text) {
   result_.Status = text;
   observer_.Status(text);
+}
+
+void TFileRun::Fail(TStatusCode code, const std::string& text, int errorNumber) {
+  result_.Code = code;
+  result_.Reason = SystemReason(errorNumber);
+  SetStatus(text);
 }
 
 double TFileRun::SecondsSinceStart() const {
@@ -59,7 +73,7 @@ bool TFileRun::Open() {
   observer_.Cell(6, "");
 
   if (!OpenWav(inputPath_, input_)) {
-    SetStatus(input_.ErrorMsg);
+    Fail(TStatusCode::OpenError, input_.ErrorMsg, input_.ErrorNumber);
     return false;
   }
   result_.FormatText = WavFormatText(input_);
@@ -67,13 +81,15 @@ bool TFileRun::Open() {
   result_.SampleRate = input_.Format.nSamplesPerSec;
   result_.Channels = input_.Format.nChannels;
   result_.Frames = input_.NumFrames;
+  result_.BitsPerSample = input_.BytesPerSample * 8u;
+  result_.FloatFormat = input_.Format.wFormatTag == WaveFormatIeeeFloat ||
+                        (input_.Format.wFormatTag == WaveFormatExtensible && input_.PcmSubFormat == 0);
 
   SetStatus(DriverStatusText(TDriverStatus::CreateFile));
-  outputPath_ = OutputFileName(inputPath_, settings_);
   output_.Format = input_.Format;
   if (!CreateWavWithHead(outputPath_, output_, input_)) {
     // Also the case when the output would be the input itself: the open input refuses it.
-    SetStatus(output_.ErrorMsg);
+    Fail(TStatusCode::CreateError, output_.ErrorMsg, output_.ErrorNumber);
     CloseWav(input_);
     return false;
   }
@@ -92,7 +108,7 @@ bool TFileRun::Open() {
 
 bool TFileRun::InitEngine(TClickEngine& engine) {
   if (engine.InitEngine(input_, kFloorDb, errorText_)) return true;
-  SetStatus(errorText_);
+  Fail(TStatusCode::EngineError, errorText_);
   return false;
 }
 
@@ -134,7 +150,7 @@ TFileResult TFileRun::Finish(bool fileFailed, bool runFailed) {
     DiscardOutput();
   } else if (!CloseWavWithTail(output_, input_)) {
     // The output could not be finished (its sizes not patched): it is not a complete file.
-    SetStatus(output_.ErrorMsg);
+    Fail(TStatusCode::WriteError, output_.ErrorMsg, output_.ErrorNumber);
     DiscardOutput();
     fileFailed = true;
   } else {
@@ -144,7 +160,7 @@ TFileResult TFileRun::Finish(bool fileFailed, bool runFailed) {
     if (!outputKnown_ || !FileIdentity(outputPath_, dev, ino) || dev != outputDev_ || ino != outputIno_) {
       // Writes into a file without a name all succeed, yet leave nothing behind; whatever now
       // carries the name is not ours and stays.
-      SetStatus(Text(kOutputVanished));
+      Fail(TStatusCode::WriteError, Text(kOutputVanished));
       runFailed = true;
     }
   }
@@ -152,6 +168,8 @@ TFileResult TFileRun::Finish(bool fileFailed, bool runFailed) {
   result_.Seconds = SecondsSinceStart();
 
   if (cancelled) {
+    result_.Code = TStatusCode::Cancelled;
+    result_.Reason.clear();
     SetStatus(DriverStatusText(TDriverStatus::Cancelled));
     result_.Outcome = TFileOutcome::Cancelled;
     return result_;
@@ -166,6 +184,7 @@ TFileResult TFileRun::Finish(bool fileFailed, bool runFailed) {
   }
   result_.OutputPath = outputPath_;
   result_.Outcome = TFileOutcome::Done;
+  result_.Code = TStatusCode::Done;
   SetStatus(DriverStatusText(TDriverStatus::Done));
   observer_.Cell(5, FormatClicksPerSec(clickTotal_ / (numFrames / sampleRate_), decimalPoint_));
   observer_.Cell(6, SecondsToHMS(RoundToInt(result_.Seconds)));

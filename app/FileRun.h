@@ -19,9 +19,9 @@ namespace klarwell {
 // then BlockCounted / ShowEstimate per block, and Finish last. Driver thread only.
 class TFileRun {
  public:
-  // `observer` and `cancel` must outlive the run; `decimalPoint` is the locale's separator for
-  // the clicks-per-second cell.
-  TFileRun(const std::string& inputPath, const TOutputSettings& settings, TDriverObserver& observer,
+  // The output is written to exactly `outputPath`. `observer` and `cancel` must outlive the run;
+  // `decimalPoint` is the locale's separator for the clicks-per-second cell.
+  TFileRun(const std::string& inputPath, const std::string& outputPath, TDriverObserver& observer,
            const std::atomic<bool>& cancel, char decimalPoint);
   TFileRun(const TFileRun&) = delete;
   TFileRun& operator=(const TFileRun&) = delete;
@@ -43,6 +43,10 @@ class TFileRun {
 
   // Status := text (a failing operation's message), reported at once.
   void SetStatus(const std::string& text);
+
+  // The road fails: status := text, and the result carries `code` and the reason for `errorNumber`
+  // (the failing system call's errno; 0 for none).
+  void Fail(TStatusCode code, const std::string& text, int errorNumber = 0);
 
   // A block's clicks, once known: its density point, the running total in cell 4, BlockDone.
   // `position` is the block's first frame in the file.
@@ -72,14 +76,13 @@ class TFileRun {
   double SecondsSinceStart() const;
 
   const std::string inputPath_;
-  const TOutputSettings& settings_;
+  const std::string outputPath_;
   TDriverObserver& observer_;
   const std::atomic<bool>& cancel_;
   const char decimalPoint_;
 
   TFileResult result_;
   TWavRecord input_, output_;
-  std::string outputPath_;
   std::string errorText_;
   // The output's identity when it was created, so that the finish can tell whether the data went
   // into a file the user can still reach.

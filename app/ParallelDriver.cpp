@@ -66,6 +66,7 @@ class TBlockSlot {
   // Filled by the driver before Start.
   int64_t Position = 0;
   std::string ReadError;  // the block could not be read: it is not processed
+  int ReadErrorNumber = 0;  // errno of the failing read, 0 when none failed
 
   // Filled by the worker.
   std::vector<TPendingRepair> Repairs;
@@ -204,12 +205,20 @@ int UsableProcessors() {
 TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSettings& settings,
                                 TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
                                 char decimalPoint) {
-  TFileRun run(inputPath, settings, observer, cancel, decimalPoint);
+  return ProcessFileParallelTo(inputPath, OutputFileName(inputPath, settings), observer, cancel, workers,
+                               decimalPoint);
+}
+
+TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::string& outputPath,
+                                  TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
+                                  char decimalPoint) {
+  TFileRun run(inputPath, outputPath, observer, cancel, decimalPoint);
   if (!run.Open()) return run.Result();
   TWavRecord& input = run.Input();
   const uint32_t numFrames = run.NumFrames();
 
   std::string errorText;
+  int errorNumber = 0;
   // Slots are destroyed (their threads joined) before the files are closed.
   workers = std::max(workers, 1);
   TComputeGate gate(workers);
@@ -266,7 +275,8 @@ TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSetti
       nextSlot = (nextSlot + 1) % slots.size();
       slot.Position = nextPosition;
       // A read failure is reported when the block's turn comes, after the blocks before it.
-      if (!slot.Engine.ReadBlock(input, static_cast<int32_t>(nextPosition), slot.ReadError)) {
+      if (!slot.Engine.ReadBlock(input, static_cast<int32_t>(nextPosition), slot.ReadError,
+                                 &slot.ReadErrorNumber)) {
         if (slot.ReadError.empty()) slot.ReadError.assign("Read error");
       } else {
         slot.ReadError.clear();
@@ -292,12 +302,12 @@ TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSetti
     ring.erase(ring.begin());
 
     if (!slot.ReadError.empty()) {
-      run.SetStatus(slot.ReadError);
+      run.Fail(TStatusCode::ReadError, slot.ReadError, slot.ReadErrorNumber);
       fileFailed = true;
       break;
     }
     if (!slot.ErrorText.empty()) {
-      run.SetStatus(slot.ErrorText);
+      run.Fail(TStatusCode::EngineError, slot.ErrorText);
       runFailed = fileFailed = true;
       break;
     }
@@ -314,8 +324,8 @@ TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSetti
     run.BlockCounted(position, blockClicks);
 
     if (!slot.Engine.WriteBlock(run.Output(), static_cast<int32_t>(position), static_cast<int32_t>(writeSkip),
-                                errorText)) {
-      run.SetStatus(errorText);
+                                errorText, &errorNumber)) {
+      run.Fail(TStatusCode::WriteError, errorText, errorNumber);
       fileFailed = runFailed = true;
       break;
     }

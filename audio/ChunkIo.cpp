@@ -45,19 +45,21 @@ void PutLe32(uint8_t* p, uint32_t v) {
 }
 
 // Opens without blocking (a FIFO would otherwise wait for a peer), then insists on a regular file:
-// a device or pipe has no chunk layout and may never end.
+// a device or pipe has no chunk layout and may never end. On failure errno tells why.
 int OpenRegular(const std::string& fileName, int flags, struct stat& st) {
   int fd = ::open(fileName.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
   if (fd < 0) return -1;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  auto fail = [fd](int errorNumber) {
     ::close(fd);
+    errno = errorNumber;
     return -1;
-  }
+  };
+  if (::fstat(fd, &st) != 0) return fail(errno);
+  // A folder opens for reading without complaint; the user should hear what it is.
+  if (S_ISDIR(st.st_mode)) return fail(EISDIR);
+  if (!S_ISREG(st.st_mode)) return fail(0);
   int fl = ::fcntl(fd, F_GETFL);
-  if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
-    ::close(fd);
-    return -1;
-  }
+  if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) return fail(errno);
   return fd;
 }
 
@@ -94,8 +96,15 @@ std::unique_ptr<TChunkFile> TChunkFile::OpenForWriting(const std::string& fileNa
   int fd = detail::OpenRegular(fileName, O_WRONLY | O_CREAT, st);
   if (fd < 0) return nullptr;
   const std::pair<uint64_t, uint64_t> id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
-  if (detail::openInputs.count(id) != 0 || detail::openOutputs.count(id) != 0 || ::ftruncate(fd, 0) != 0) {
+  if (detail::openInputs.count(id) != 0 || detail::openOutputs.count(id) != 0) {
     ::close(fd);
+    errno = 0;
+    return nullptr;
+  }
+  if (::ftruncate(fd, 0) != 0) {
+    const int reason = errno;
+    ::close(fd);
+    errno = reason;
     return nullptr;
   }
   detail::openOutputs.insert(id);
@@ -123,7 +132,10 @@ int64_t TChunkFile::Read(void* dest, uint64_t byteCount) {
   auto* out = static_cast<uint8_t*>(dest);
   uint64_t done = 0;
   while (done < byteCount) {
-    if (Position_ > detail::MaxOffset - (byteCount - done)) return -1;
+    if (Position_ > detail::MaxOffset - (byteCount - done)) {
+      errno = EOVERFLOW;
+      return -1;
+    }
     size_t piece = static_cast<size_t>(std::min<uint64_t>(byteCount - done, 1u << 30));
     ssize_t n = ::pread(Fd_, out + done, piece, static_cast<off_t>(Position_));
     if (n < 0) {
@@ -141,14 +153,20 @@ int64_t TChunkFile::Write(const void* src, uint64_t byteCount) {
   const auto* in = static_cast<const uint8_t*>(src);
   uint64_t done = 0;
   while (done < byteCount) {
-    if (Position_ > detail::MaxOffset - (byteCount - done)) return -1;
+    if (Position_ > detail::MaxOffset - (byteCount - done)) {
+      errno = EOVERFLOW;
+      return -1;
+    }
     size_t piece = static_cast<size_t>(std::min<uint64_t>(byteCount - done, 1u << 30));
     ssize_t n = ::pwrite(Fd_, in + done, piece, static_cast<off_t>(Position_));
     if (n < 0) {
       if (errno == EINTR) continue;
       return -1;
     }
-    if (n == 0) return -1;
+    if (n == 0) {
+      errno = EIO;
+      return -1;
+    }
     done += static_cast<uint64_t>(n);
     Position_ += static_cast<uint64_t>(n);
   }

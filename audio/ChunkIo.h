@@ -44,12 +44,13 @@ class TChunkFile {
   TChunkFile& operator=(const TChunkFile&) = delete;
 
   // Opens an existing regular file for reading (others may go on reading it). While the object lives,
-  // the file is registered as an open input, so that OpenForWriting refuses it. Null on failure.
+  // the file is registered as an open input, so that OpenForWriting refuses it. Null on failure, with
+  // errno the system's reason (EISDIR for a folder; 0 for another kind of file that is not regular).
   static std::unique_ptr<TChunkFile> OpenForReading(const std::string& fileName);
   // Creates or truncates a file for writing only. Null on failure, and also when the file is one that
   // some TChunkFile of this process has open, for reading or for writing (same device and inode,
   // whatever the path): such a file is left untouched. While the object lives, the file is registered
-  // as an open output.
+  // as an open output. On failure errno is the system's reason, 0 for that refusal.
   static std::unique_ptr<TChunkFile> OpenForWriting(const std::string& fileName);
 
   // Descends into a chunk, searching from the current position. With a parent, the search stays
@@ -67,7 +68,8 @@ class TChunkFile {
   // position; records the data offset and marks the chunk dirty.
   bool CreateChunk(TChunkInfo& chunk);
 
-  // Bytes moved (fewer at the end of the file), or -1 on error. Interrupted calls are resumed.
+  // Bytes moved (fewer at the end of the file), or -1 on error with errno set. Interrupted calls are
+  // resumed.
   int64_t Read(void* dest, uint64_t byteCount);
   int64_t Write(const void* src, uint64_t byteCount);
   // Absolute positioning from the start of the file; false on failure.

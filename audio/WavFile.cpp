@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -133,6 +134,7 @@ void Serialise(const TWaveFormat& f, uint8_t* p) {
 // Empties every field but the handle, which the caller has closed already.
 void ClearFields(TWavRecord& rec) {
   rec.ErrorMsg.clear();
+  rec.ErrorNumber = 0;
   rec.Format = TWaveFormat{};
   rec.BytesPerSample = 0;
   rec.PcmSubFormat = 0;
@@ -149,9 +151,10 @@ void ClearFields(TWavRecord& rec) {
   rec.FmtEnd = 0;
 }
 
-bool Fail(TWavRecord& rec, TWavMsg key) {
+bool Fail(TWavRecord& rec, TWavMsg key, int errorNumber = 0) {
   rec.Handle.reset();
   rec.ErrorMsg = Message(key);
+  rec.ErrorNumber = errorNumber;
   return false;
 }
 
@@ -264,9 +267,12 @@ void CopyHeadChunks(THeadCopy& c, uint64_t from, uint64_t to) {
 bool Finish(TWavRecord& out, TWavRecord* in) {
   if (!out.IsOpen()) return true;
   if (out.Writing == 1) {
-    if (!out.Handle->Ascend(out.DataChunk)) return Fail(out, MsgAscendData);
+    // An ascend also fails without a system call (a size beyond 32 bits): errno then stays 0.
+    errno = 0;
+    if (!out.Handle->Ascend(out.DataChunk)) return Fail(out, MsgAscendData, errno);
     if (in != nullptr) CopyTail(out, *in);
-    if (!out.Handle->Ascend(out.RiffChunk)) return Fail(out, MsgAscendWave);
+    errno = 0;
+    if (!out.Handle->Ascend(out.RiffChunk)) return Fail(out, MsgAscendWave, errno);
   }
   out.Handle.reset();
   return true;
@@ -282,12 +288,12 @@ bool Create(const std::string& fileName, TWavRecord& rec, TWavRecord* in) {
   rec.Writing = 1;
 
   rec.Handle = TChunkFile::OpenForWriting(fileName);
-  if (!rec.Handle) return Fail(rec, MsgCreateError);
+  if (!rec.Handle) return Fail(rec, MsgCreateError, errno);
   TChunkFile& file = *rec.Handle;
   // From here on the file exists: a header that cannot be written whole leaves no file behind,
-  // since a stub of a few bytes would look like an output.
+  // since a stub of a few bytes would look like an output. Only writes fail here, and they set errno.
   auto failCreated = [&](TWavMsg message) {
-    Fail(rec, message);
+    Fail(rec, message, errno);
     ::unlink(fileName.c_str());
     return false;
   };
@@ -363,6 +369,7 @@ TWavRecord::~TWavRecord() {
 TWavRecord::TWavRecord(TWavRecord&& other) noexcept
     : Handle(std::move(other.Handle)),
       ErrorMsg(std::move(other.ErrorMsg)),
+      ErrorNumber(other.ErrorNumber),
       Format(other.Format),
       BytesPerSample(other.BytesPerSample),
       PcmSubFormat(other.PcmSubFormat),
@@ -383,6 +390,7 @@ TWavRecord& TWavRecord::operator=(TWavRecord&& other) noexcept {
     CloseWav(*this);
     Handle = std::move(other.Handle);
     ErrorMsg = std::move(other.ErrorMsg);
+    ErrorNumber = other.ErrorNumber;
     Format = other.Format;
     BytesPerSample = other.BytesPerSample;
     PcmSubFormat = other.PcmSubFormat;
@@ -408,7 +416,7 @@ bool OpenWav(const std::string& fileName, TWavRecord& rec) {
   ClearFields(rec);
 
   rec.Handle = TChunkFile::OpenForReading(fileName);
-  if (!rec.Handle) return Fail(rec, MsgOpenError);
+  if (!rec.Handle) return Fail(rec, MsgOpenError, errno);
   TChunkFile& file = *rec.Handle;
 
   TChunkInfo riff;
@@ -490,15 +498,20 @@ bool CloseWavWithTail(TWavRecord& out, TWavRecord& in) {
   return detail::Finish(out, &in);
 }
 
-bool ReadWavData(const TWavRecord& rec, void* dest, uint64_t position, uint32_t count, std::string& msg) {
+bool ReadWavData(const TWavRecord& rec, void* dest, uint64_t position, uint32_t count, std::string& msg,
+                 int* errorNumber) {
   using namespace detail;
   msg.clear();
+  if (errorNumber) *errorNumber = 0;
   if (!rec.Handle || position > std::numeric_limits<uint64_t>::max() - rec.DataOffset ||
       !rec.Handle->Seek(rec.DataOffset + position)) {
     msg = Message(MsgSeek);
     return false;
   }
-  if (rec.Handle->Read(dest, count) != static_cast<int64_t>(count)) {
+  const int64_t got = rec.Handle->Read(dest, count);
+  if (got != static_cast<int64_t>(count)) {
+    // A short read is the end of the file, not a failing call.
+    if (errorNumber && got < 0) *errorNumber = errno;
     msg = Message(MsgRead);
     return false;
   }
@@ -506,15 +519,17 @@ bool ReadWavData(const TWavRecord& rec, void* dest, uint64_t position, uint32_t 
 }
 
 bool WriteWavData(const TWavRecord& rec, const void* src, uint64_t position, uint32_t count,
-                  uint32_t srcOffset, std::string& msg) {
+                  uint32_t srcOffset, std::string& msg, int* errorNumber) {
   using namespace detail;
   msg.clear();
+  if (errorNumber) *errorNumber = 0;
   if (!rec.Handle || position > std::numeric_limits<uint64_t>::max() - rec.DataOffset ||
       !rec.Handle->Seek(rec.DataOffset + position)) {
     msg = Message(MsgSeek);
     return false;
   }
   if (rec.Handle->Write(static_cast<const uint8_t*>(src) + srcOffset, count) != static_cast<int64_t>(count)) {
+    if (errorNumber) *errorNumber = errno;
     msg = Message(MsgWrite);
     return false;
   }

@@ -35,6 +35,7 @@ extern const uint8_t SubFormatIeeeFloat[16];
 struct TWavRecord {
   std::unique_ptr<TChunkFile> Handle;  // null when closed
   std::string ErrorMsg;                // message of the last failed open, create or close (<= 255 chars)
+  int ErrorNumber = 0;                 // errno of the system call behind ErrorMsg; 0 when none failed
   TWaveFormat Format;
   uint8_t BytesPerSample = 0;  // nBlockAlign div nChannels
   uint8_t PcmSubFormat = 0;    // extensible only: 1 integer PCM, 0 IEEE float; 0 for other tags
@@ -91,12 +92,15 @@ bool CloseWavWithTail(TWavRecord& out, TWavRecord& in);
 
 // Reads `count` bytes of sample data at `position` bytes from DataOffset into `dest` (at least count
 // bytes). False with a message in `msg` unless exactly count bytes were read; the record stays open.
-bool ReadWavData(const TWavRecord& rec, void* dest, uint64_t position, uint32_t count, std::string& msg);
+// `errorNumber`, when given, receives the failing system call's errno (0 when none failed, e.g. the
+// file ended early).
+bool ReadWavData(const TWavRecord& rec, void* dest, uint64_t position, uint32_t count, std::string& msg,
+                 int* errorNumber = nullptr);
 
 // Writes `count` bytes from src + srcOffset at `position` bytes from DataOffset. False with a message
-// in `msg` unless exactly count bytes were written; the record stays open.
+// in `msg` unless exactly count bytes were written; the record stays open. `errorNumber` as above.
 bool WriteWavData(const TWavRecord& rec, const void* src, uint64_t position, uint32_t count,
-                  uint32_t srcOffset, std::string& msg);
+                  uint32_t srcOffset, std::string& msg, int* errorNumber = nullptr);
 
 // "rate/bytes per sample/kind" of an accepted file, e.g. "44100/2/PCM" or "96000/4/IEEE".
 std::string WavFormatText(const TWavRecord& rec);

@@ -44,6 +44,17 @@ const TTextPair kTexts[kCliTextCount] = {
     {"Keine Datei angegeben.", "No file given."},
     {"Mehr mit: klarwell-cli --help", "Try: klarwell-cli --help"},
     {"verbleibend", "remaining"},
+    {"\n"
+     "Ein ORDNER steht für die WAV-Dateien darin, nach Namen sortiert; Dateien, deren Name schon auf\n"
+     "das Suffix endet, bleiben draußen. Ein fehlendes Ausgabeverzeichnis ist ein falscher Aufruf (2).\n"
+     "  -r, --recursive      auch die Unterordner jedes ORDNERS\n",
+     "\n"
+     "A FOLDER stands for the WAV files in it, sorted by name; files whose name already ends with the\n"
+     "suffix are left out. A missing output directory is a wrong call (2).\n"
+     "  -r, --recursive      each FOLDER's subfolders too\n"},
+    {"Kein vorhandenes Ausgabeverzeichnis: ", "Not an existing output directory: "},
+    {"Keine WAV-Dateien im Ordner: ", "No WAV files in folder: "},
+    {"Ordner nicht lesbar: ", "Cannot read folder: "},
 };
 
 }  // namespace

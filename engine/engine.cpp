@@ -207,8 +207,10 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
   return true;
 }
 
-bool TClickEngine::ReadBlock(const TWavRecord& in, int32_t position, std::string& errorText) {
+bool TClickEngine::ReadBlock(const TWavRecord& in, int32_t position, std::string& errorText,
+                             int* errorNumber) {
   errorText.clear();
+  if (errorNumber) *errorNumber = 0;
   // A negative frame would turn into an offset far beyond the file; reading block 0 instead
   // would hand the wrong samples on as if they were right.
   if (position < 0) {
@@ -217,7 +219,7 @@ bool TClickEngine::ReadBlock(const TWavRecord& in, int32_t position, std::string
   }
   const uint64_t byteOffset = static_cast<uint64_t>(BlockAlign_) * static_cast<uint64_t>(position);
   const auto byteCount = static_cast<uint32_t>(BlockBytes_.size());
-  if (!ReadWavData(in, BlockBytes_.data(), byteOffset, byteCount, errorText)) return false;
+  if (!ReadWavData(in, BlockBytes_.data(), byteOffset, byteCount, errorText, errorNumber)) return false;
   DecodeFrames(BlockFrames_, BlockBytes_.data(), in, SampleScale_, LeftBuf_.data(), RightBuf_.data());
   return true;
 }
@@ -227,8 +229,10 @@ void TClickEngine::LoadBlock(const TWavRecord& format, const uint8_t* frames) {
   DecodeFrames(BlockFrames_, BlockBytes_.data(), format, SampleScale_, LeftBuf_.data(), RightBuf_.data());
 }
 
-bool TClickEngine::WriteBlock(const TWavRecord& out, int32_t position, int32_t skip, std::string& errorText) {
+bool TClickEngine::WriteBlock(const TWavRecord& out, int32_t position, int32_t skip, std::string& errorText,
+                              int* errorNumber) {
   errorText.clear();
+  if (errorNumber) *errorNumber = 0;
   // A skip outside the block would make the byte count wrap around; nothing of the block lies
   // beyond its end, so it is limited to the block.
   skip = std::clamp(skip, 0, BlockFrames_);
@@ -241,7 +245,7 @@ bool TClickEngine::WriteBlock(const TWavRecord& out, int32_t position, int32_t s
   const uint64_t byteOffset =
       (static_cast<uint64_t>(position) + static_cast<uint64_t>(skip)) * static_cast<uint64_t>(BlockAlign_);
   return WriteWavData(out, BlockBytes_.data(), byteOffset, count, static_cast<uint32_t>(skip) * BlockAlign_,
-                      errorText);
+                      errorText, errorNumber);
 }
 
 void TClickEngine::AnalyseBlock(bool isStereo, const TOnFrame& onFrame, float gridOffset) {

@@ -76,8 +76,9 @@ class TClickEngine {
 
   // Reads BlockFrames() frames from frame `position` of the input into BlockBytes() and decodes them
   // into LeftBuf (and RightBuf for stereo). On failure errorText holds the reader's message and the
-  // float buffers are left as they were. Driving thread.
-  bool ReadBlock(const TWavRecord& in, int32_t position, std::string& errorText);
+  // float buffers are left as they were; `errorNumber`, when given, receives the failing system
+  // call's errno (0 when none failed). Driving thread.
+  bool ReadBlock(const TWavRecord& in, int32_t position, std::string& errorText, int* errorNumber = nullptr);
 
   // As ReadBlock, from frames already in memory: copies BlockFrames() frames (BlockFrames() x
   // nBlockAlign bytes) from `frames` and decodes them. For hosts that read the file themselves.
@@ -102,8 +103,10 @@ class TClickEngine {
                        const TOnCandidate& onCandidate);
 
   // Writes BlockBytes() from frame `skip` to the end of the block at file frame position + skip of
-  // the output. False with the writer's message in errorText. Driving thread.
-  bool WriteBlock(const TWavRecord& out, int32_t position, int32_t skip, std::string& errorText);
+  // the output. False with the writer's message in errorText (and, when given, the failing system
+  // call's errno in errorNumber, else 0). Driving thread.
+  bool WriteBlock(const TWavRecord& out, int32_t position, int32_t skip, std::string& errorText,
+                  int* errorNumber = nullptr);
 
   // ---- The stages, in the order ProcessBlock runs them; public so that hosts and tests can drive
   // them one by one. Worker thread.

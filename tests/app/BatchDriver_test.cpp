@@ -208,6 +208,7 @@ TEST_F(BatchDriverTest, InputCutDuringTheRunFailsThatFileOnlyAndDeletesItsOutput
   TFileResult r = RunFile(in, rec);
   EXPECT_EQ(r.Outcome, TFileOutcome::Failed);
   EXPECT_EQ(r.Status, "Faild to read data");
+  EXPECT_EQ(r.Code, TStatusCode::ReadError);
   EXPECT_FALSE(FileExists(dir / "shrinks #kw2.wav"));
 
   // The next file is processed as usual.
@@ -231,6 +232,7 @@ TEST_F(BatchDriverTest, CancelDuringABlockEndsCancelledWithoutOutput) {
   TFileResult r = ProcessFile(in, {}, rec, cancel);
   EXPECT_EQ(r.Outcome, TFileOutcome::Cancelled);
   EXPECT_EQ(r.Status, "cancelled");
+  EXPECT_EQ(r.Code, TStatusCode::Cancelled);
   EXPECT_TRUE(rec.Blocks.empty());
   EXPECT_FALSE(FileExists(dir / "cancel #kw2.wav"));
   EXPECT_EQ(ReadFileBytes(in), before);
@@ -258,6 +260,48 @@ TEST_F(BatchDriverTest, StatusTextsFollowTheLanguage) {
   EXPECT_EQ(rec.Statuses, (std::vector<std::string>{"öffne", "erzeuge Datei", "initialisiere", "läuft", "fertig"}));
   EXPECT_EQ(RunFile(dir / "missing.wav", rec).Status, "Fehler beim Öffnen");
   EXPECT_EQ(MissingOutputText(), "Es muß ein Dateisuffix oder ein Ausgabeverzeichnis angegeben werden.");
+}
+
+// Scripts and the window tell outcomes apart by the code, and the user learns why a call failed.
+// Both roads must end alike.
+TEST_F(BatchDriverTest, EveryEndOfTheRoadCarriesItsCodeAndTheSystemsReason) {
+  TempDir dir;
+  ASSERT_TRUE(test::WriteSignalWav(dir / "pcm.wav", test::MakeMusic(0.5, 44100, 2, 1), 3, false));
+  ASSERT_TRUE(test::WriteSignalWav(dir / "float.wav", test::MakeMusic(0.5, 44100, 1, 2), 4, true));
+  ASSERT_TRUE(test::WriteSignalWav(dir / "slow.wav", test::MakeMusic(0.5, 4000, 1, 3), 2, false));
+  std::ofstream(dir / "junk.wav") << "this is not a wave file at all";
+  fs::create_directory(dir / "folder.wav");
+  struct Case {
+    std::string input, output;
+    TStatusCode code;
+    std::string reason;
+    uint32_t bits;
+    bool isFloat;
+  } cases[] = {
+      {dir / "missing.wav", dir / "o1.wav", TStatusCode::OpenError, "No such file or directory", 0, false},
+      {dir / "folder.wav", dir / "o2.wav", TStatusCode::OpenError, "Is a directory", 0, false},
+      {dir / "junk.wav", dir / "o3.wav", TStatusCode::OpenError, "", 0, false},
+      {dir / "pcm.wav", dir / "no/such/o4.wav", TStatusCode::CreateError, "No such file or directory", 24,
+       false},
+      {dir / "pcm.wav", dir / "pcm.wav", TStatusCode::CreateError, "", 24, false},  // refused by the program
+      {dir / "slow.wav", dir / "o6.wav", TStatusCode::EngineError, "", 16, false},
+      {dir / "pcm.wav", dir / "o7.wav", TStatusCode::Done, "", 24, false},
+      {dir / "float.wav", dir / "o8.wav", TStatusCode::Done, "", 32, true},
+  };
+  for (const Case& c : cases) {
+    for (int workers : {0, 2}) {
+      SCOPED_TRACE(c.input + " -> " + c.output + ", workers " + std::to_string(workers));
+      std::atomic<bool> cancel{false};
+      TRecorder rec;
+      const TFileResult r = workers == 0 ? ProcessFileTo(c.input, c.output, rec, cancel)
+                                         : ProcessFileParallelTo(c.input, c.output, rec, cancel, workers);
+      EXPECT_EQ(r.Code, c.code) << r.Status;
+      EXPECT_EQ(r.Reason, c.reason);
+      EXPECT_EQ(r.BitsPerSample, c.bits);
+      EXPECT_EQ(r.FloatFormat, c.isFloat);
+      EXPECT_EQ(r.OutputPath, c.code == TStatusCode::Done ? c.output : "");
+    }
+  }
 }
 
 // Every supported format: the output keeps the input's header and trailing chunks, and differs

@@ -1,8 +1,12 @@
 // klarwell-cli as a user runs it: exit codes, the table and the JSON lines, the language, jobs that
 // never change a result, and a cancel that leaves nothing behind.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -52,6 +56,23 @@ std::vector<std::string> Split(const std::string& line, char sep) {
   }
   parts.push_back(cur);
   return parts;
+}
+
+// The value of `key` in a JSON line: a string without its quotes, or the literal as written.
+std::string Field(const std::string& line, const std::string& key) {
+  const std::string tag = "\"" + key + "\":";
+  size_t at = line.find(tag);
+  if (at == std::string::npos) return "<absent>";
+  at += tag.size();
+  if (line[at] == '"') return line.substr(at + 1, line.find('"', at + 1) - at - 1);
+  return line.substr(at, line.find_first_of(",}", at) - at);
+}
+
+// The given field of every JSON line of a run's output.
+std::vector<std::string> Fields(const TRunResult& r, const std::string& key) {
+  std::vector<std::string> values;
+  for (const std::string& line : Lines(r.Out)) values.push_back(Field(line, key));
+  return values;
 }
 
 class CliTest : public test::TScratchDirTest {};
@@ -186,6 +207,198 @@ TEST_F(CliTest, InterruptCancelsLeavesNoOutputAndKeepsTheInput) {
   EXPECT_NE(r.Out.find("cancelled"), std::string::npos) << r.Out;
   EXPECT_FALSE(FileExists(output));
   EXPECT_EQ(ReadFileBytes(f), before);
+}
+
+TEST_F(CliTest, OutputFolderThatIsNoFolderIsAWrongCallAndNothingIsWritten) {
+  const std::string f = MakeFile("x.wav", 0.5, 0, 1);
+  for (const std::string& outDir : {Path("no/such/dir"), f}) {
+    TRunResult r = RunCli({"-q", "-o", outDir, f}, {"LC_ALL=C"});
+    EXPECT_EQ(r.Exit, 2) << outDir;
+    EXPECT_NE(r.Err.find("Not an existing output directory: " + outDir), std::string::npos) << r.Err;
+    EXPECT_EQ(r.Out, "");
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1) << "something was written";
+}
+
+TEST_F(CliTest, JsonAndTableCarryTheCodeTheSystemsReasonAndTheFormat) {
+  const std::string pcm = MakeFile("pcm.wav", 0.5, 1, 2);
+  const std::string flt = Path("float.wav");
+  ASSERT_TRUE(test::WriteSignalWav(flt, test::MakeMusic(0.5, 44100, 1, 3), 4, true));
+  const std::string junk = Path("junk.wav");
+  { std::ofstream(junk) << "not a wave file"; }
+  const std::string blocked = MakeFile("blocked.wav", 0.5, 0, 4);
+  fs::create_directories(Path("out/blocked #kw2.wav"));  // the output's name is taken by a folder
+  const std::vector<std::string> files{pcm, flt, Path("missing.wav"), junk, blocked};
+  struct Expect {
+    const char *code, *reason, *bits, *kind, *tableStatus;
+  } expected[] = {
+      {"done", "null", "16", "pcm", "done"},
+      {"done", "null", "32", "float", "done"},
+      {"open_error", "No such file or directory", "0", "null", "Open error: No such file or directory"},
+      {"open_error", "null", "0", "null", "No Wav file"},
+      {"create_error", "Is a directory", "16", "pcm", "Create error: Is a directory"},
+  };
+  std::vector<std::string> json{"-q", "--json", "-o", Path("out")}, table{"-q", "-o", Path("out")};
+  json.insert(json.end(), files.begin(), files.end());
+  table.insert(table.end(), files.begin(), files.end());
+  TRunResult j = RunCli(json, {"LC_ALL=C"}), t = RunCli(table, {"LC_ALL=C"});
+  EXPECT_EQ(j.Exit, 1);
+  std::vector<std::string> rows = Lines(t.Out);
+  ASSERT_EQ(Lines(j.Out).size(), files.size()) << j.Out;
+  ASSERT_EQ(rows.size(), files.size() + 1) << t.Out;
+  for (size_t i = 0; i < files.size(); ++i) {
+    SCOPED_TRACE(files[i]);
+    EXPECT_EQ(Fields(j, "code")[i], expected[i].code);
+    EXPECT_EQ(Fields(j, "reason")[i], expected[i].reason);
+    EXPECT_EQ(Fields(j, "bits_per_sample")[i], expected[i].bits);
+    EXPECT_EQ(Fields(j, "format_kind")[i], expected[i].kind);
+    std::vector<std::string> cells = Split(rows[i + 1], '\t');
+    ASSERT_EQ(cells.size(), 7u);
+    EXPECT_EQ(cells[1], expected[i].tableStatus);
+  }
+}
+
+// Two files of one run must never write into one output: the later claim is refused before
+// anything is written, whatever way the same place is named.
+TEST_F(CliTest, AnOutputClaimedTwiceOrThatIsAnotherInputIsRefused) {
+  fs::create_directories(Path("a"));
+  fs::create_directories(Path("b"));
+  const std::string ax = MakeFile("a/x.wav", 0.5, 2, 5), bx = MakeFile("b/x.wav", 0.5, 2, 6);
+  const std::string y = MakeFile("a/y.wav", 0.5, 2, 7), yOut = MakeFile("a/y #kw2.wav", 0.5, 2, 8);
+  const std::string yBefore = ReadFileBytes(yOut);
+  fs::create_directory_symlink(Path("a"), Path("link"));
+  fs::create_directories(Path("out"));
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> codes;
+  } cases[] = {
+      {{"-o", Path("out"), ax, bx}, {"done", "output_taken"}},                   // same name, two folders
+      {{ax, Path("a/../a/x.wav")}, {"done", "output_taken"}},                    // one folder named two ways
+      {{ax, Path("link/x.wav")}, {"done", "output_taken"}},                      // and through a link
+      {{y, yOut}, {"output_taken", "done"}},                                     // an output that is an input
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"-q", "--json", "-j", "2"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    TRunResult r = RunCli(args, {"LC_ALL=C"});
+    SCOPED_TRACE(r.Out);
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_EQ(Fields(r, "code"), c.codes);
+  }
+  EXPECT_EQ(ReadFileBytes(yOut), yBefore) << "an input was overwritten as another file's output";
+}
+
+// A run cut short, by Ctrl-C or by a write failure, still reports every input in the order given.
+TEST_F(CliTest, RunCutShortListsEveryInput) {
+  const std::string first = MakeFile("first.wav", 30.0, 20, 9);
+  const std::string second = MakeFile("second.wav", 0.5, 0, 10), third = MakeFile("third.wav", 0.5, 0, 11);
+  const std::string output = Path("first #kw2.wav");
+  auto interrupt = [&](pid_t pid) {
+    for (int i = 0; i < 2000 && !FileExists(output); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    kill(pid, SIGINT);
+  };
+  // Runs in the child: async-signal-safe calls only.
+  auto smallFiles = [] {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{100000, 100000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+  };
+  struct Case {
+    test::TChildSetup setup;
+    int exit;
+    const char *code, *reason;
+  } cases[] = {
+      {{{"LC_ALL=C"}, {}, interrupt}, 130, "cancelled", "null"},
+      {{{"LC_ALL=C"}, smallFiles, {}}, 1, "write_error", "File too large"},
+  };
+  for (const Case& c : cases) {
+    TRunResult r = test::RunChild(KLARWELL_CLI, {"-q", "--json", "-j", "1", first, second, third}, c.setup);
+    SCOPED_TRACE(r.Out + r.Err);
+    EXPECT_EQ(r.Exit, c.exit);
+    EXPECT_EQ(Fields(r, "file"), (std::vector<std::string>{first, second, third}));
+    EXPECT_EQ(Fields(r, "code"), (std::vector<std::string>{c.code, "not_started", "not_started"}));
+    EXPECT_EQ(Fields(r, "reason")[0], c.reason);
+    EXPECT_EQ(Fields(r, "status")[1], "not started");
+    EXPECT_EQ(Fields(r, "ok")[2], "false");
+    EXPECT_FALSE(FileExists(output));
+  }
+}
+
+TEST_F(CliTest, FolderArgumentsStandForTheirWavFilesInNameOrder) {
+  fs::create_directories(Path("f/sub"));
+  fs::create_directories(Path("none"));
+  fs::create_directories(Path("out"));
+  for (const char* name : {"f/b.wav", "f/A.WAV", "f/a #kw2.wav", "f/sub/d.wav", "f/sub/d #kw2.wav"})
+    MakeFile(name, 0.3, 0, 12);
+  { std::ofstream(Path("f/c.txt")) << "text"; }
+  { std::ofstream(Path("none/z.txt")) << "text"; }
+  struct Case {
+    std::vector<std::string> args;
+    int exit;
+    std::vector<std::string> files;
+    bool warnsNone;
+  } cases[] = {
+      {{Path("f")}, 0, {Path("f/A.WAV"), Path("f/b.wav")}, false},
+      {{"-r", Path("f") + "/"}, 0, {Path("f/A.WAV"), Path("f/b.wav"), Path("f/sub/d.wav")}, false},
+      {{Path("f/a #kw2.wav")}, 0, {Path("f/a #kw2.wav")}, false},  // named files are taken as they are
+      {{Path("none"), Path("f/b.wav")}, 0, {Path("f/b.wav")}, true},
+      {{"-r", Path("none")}, 2, {}, true},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"-q", "--json", "-o", Path("out")};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    TRunResult r = RunCli(args, {"LC_ALL=C"});
+    SCOPED_TRACE(c.args.back() + "\n" + r.Out + r.Err);
+    EXPECT_EQ(r.Exit, c.exit);
+    EXPECT_EQ(Fields(r, "file"), c.files);
+    EXPECT_EQ(r.Err.find("No WAV files in folder: " + Path("none")) != std::string::npos, c.warnsNone);
+  }
+}
+
+// The progress line is redrawn in place with "\r": a line wider than the terminal wraps and leaves
+// a trail of broken lines. Widths from the terminal itself and from COLUMNS.
+TEST_F(CliTest, ProgressLineNeverFillsTheTerminalWidth) {
+  const std::string a = MakeFile("a rather long name for a narrow terminal, Seite \xc3\xa4.wav", 10.0, 5, 13);
+  const std::string b = MakeFile("b.wav", 10.0, 5, 14);
+  struct Case {
+    unsigned short terminalColumns;
+    std::string columnsVariable;
+    int width;
+  } cases[] = {{0, "COLUMNS=24", 24}, {0, "COLUMNS=60", 60}, {45, "COLUMNS=200", 45}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.width);
+    int master = -1, slave = -1;
+    winsize size{};
+    size.ws_col = c.terminalColumns;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    std::string shown;
+    test::TChildSetup setup;
+    setup.Env = {"LC_ALL=C", c.columnsVariable};
+    setup.BeforeExec = [slave] { dup2(slave, 2); };
+    setup.WhileRunning = [&](pid_t) {
+      close(slave);
+      char buf[4096];
+      ssize_t n;
+      // Ends with EIO once the child has closed the terminal.
+      while ((n = read(master, buf, sizeof buf)) > 0) shown.append(buf, static_cast<size_t>(n));
+    };
+    TRunResult r = test::RunChild(KLARWELL_CLI, {"-j", "2", "-s", " #p" + std::to_string(c.width), a, b}, setup);
+    close(master);
+    EXPECT_EQ(r.Exit, 0) << r.Out;
+    size_t drawn = 0;
+    for (std::string line : Split(shown, '\r')) {
+      for (size_t at; (at = line.find("\033[K")) != std::string::npos;) line.erase(at, 3);
+      if (!line.empty() && line.back() == '\n') line.pop_back();
+      size_t columns = 0;
+      for (unsigned char ch : line) columns += (ch & 0xC0) != 0x80;
+      EXPECT_LT(columns, static_cast<size_t>(c.width)) << line;
+      drawn += line.find('%') != std::string::npos;
+    }
+    EXPECT_GT(drawn, 0u) << "no progress line was drawn";
+  }
 }
 
 }  // namespace

@@ -1,0 +1,80 @@
+#include "cli/Options.h"
+
+#include <getopt.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/Version.h"
+#include "cli/CliTexts.h"
+#include "numeric/RoutineSet.h"
+
+namespace klarwell::cli {
+
+int ParseOptions(int argc, char** argv, int cores, TCliOptions& options) {
+  options.Jobs = cores;
+  enum { kOptJson = 1000, kOptReference };
+  static const option longOptions[] = {
+      {"suffix", required_argument, nullptr, 's'},  {"outdir", required_argument, nullptr, 'o'},
+      {"jobs", required_argument, nullptr, 'j'},    {"json", no_argument, nullptr, kOptJson},
+      {"quiet", no_argument, nullptr, 'q'},         {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},       {"reference", no_argument, nullptr, kOptReference},
+      {"recursive", no_argument, nullptr, 'r'},     {nullptr, 0, nullptr, 0},
+  };
+  opterr = 0;
+  int opt;
+  while ((opt = getopt_long(argc, argv, ":s:o:j:qrhV", longOptions, nullptr)) != -1) {
+    switch (opt) {
+      case 's': options.Settings.Suffix = optarg; break;
+      case 'o': options.Settings.OutDir = optarg; break;
+      case 'j': {
+        char* end = nullptr;
+        long n = std::strtol(optarg, &end, 10);
+        if (!*optarg || *end || n < 1 || n > 1024) {
+          std::fprintf(stderr, "klarwell-cli: %s%s\n", CliText(kBadJobs), optarg);
+          return 2;
+        }
+        options.Jobs = n;
+        break;
+      }
+      case kOptJson: options.Json = true; break;
+      case kOptReference:
+        // The straightforward road: one block at a time, and the reference numeric routines.
+        options.Reference = true;
+        SelectRoutineSet(TRoutineSet::Reference);
+        break;
+      case 'q': options.Quiet = true; break;
+      case 'r': options.Recursive = true; break;
+      case 'h':
+        std::printf("%s\n%s%s", CliText(kUsage), CliText(kHelp), CliText(kHelpFolders));
+        return 0;
+      case 'V':
+        std::printf("klarwell-cli %s\n", ProgramVersion);
+        return 0;
+      default: {
+        std::string what = optopt ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1];
+        std::fprintf(stderr, "klarwell-cli: %s%s\n%s\n", CliText(kUnknownOption), what.c_str(), CliText(kTryHelp));
+        return 2;
+      }
+    }
+  }
+  options.Arguments.assign(argv + optind, argv + argc);
+  if (options.Arguments.empty()) {
+    std::fprintf(stderr, "klarwell-cli: %s\n%s\n%s\n", CliText(kNoFiles), CliText(kUsage), CliText(kTryHelp));
+    return 2;
+  }
+  // The window falls back to beside the input when its folder has gone; a script that names a folder
+  // means that folder, and writing elsewhere would overwrite earlier results without a word.
+  const std::string& outDir = options.Settings.OutDir;
+  if (!outDir.empty() && !DirectoryExists(outDir)) {
+    std::fprintf(stderr, "klarwell-cli: %s%s\n", CliText(kNoOutDir), outDir.c_str());
+    return 2;
+  }
+  if (!OutputSettingsUsable(options.Settings)) {
+    std::fprintf(stderr, "klarwell-cli: %s\n", MissingOutputText().c_str());
+    return 2;
+  }
+  return -1;
+}
+
+}  // namespace klarwell::cli
