@@ -744,7 +744,7 @@ void TMainFrm::RunBtnClick() {
   TMyGrid* grid = Grid();
   std::vector<std::string> reached;  // the inputs this run has come to, in order
   PlanRows(1, reached, settings);
-  // Every entry is taken, whatever stands between them.
+  // Every entry is processed, whatever stands between them.
   for (int row = 1; row < grid->RowCount(); ++row) {
     if (!grid->HasFullPath(row)) continue;
     const std::string path = ToPath(*grid->Objects(row).FullPath);
