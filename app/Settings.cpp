@@ -84,6 +84,7 @@ void LoadSettings(const std::string& path, TSettingsValues& values) {
   }
   int height = ini.ReadInteger("Window", "Height", values.WindowHeight);
   if (height >= MinWindowHeight && height <= MaxWindowHeight) values.WindowHeight = height;
+  values.LastFolder = ini.ReadString("Window", "LastFolder", values.LastFolder);
 }
 
 bool SaveSettings(const std::string& path, const TSettingsValues& values, std::string& errorText) {
@@ -95,6 +96,8 @@ bool SaveSettings(const std::string& path, const TSettingsValues& values, std::s
   for (size_t i = 0; i < values.ColumnWidths.size(); ++i)
     ini.WriteInteger("Table", ColumnKeys[i], values.ColumnWidths[i]);
   ini.WriteInteger("Window", "Height", values.WindowHeight);
+  // Nothing to remember before a dialog has been used: a first start writes the same file as ever.
+  if (!values.LastFolder.empty()) ini.WriteString("Window", "LastFolder", "\"" + values.LastFolder + "\"");
 
   size_t slash = path.find_last_of('/');
   std::string reason;

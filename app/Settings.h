@@ -8,13 +8,15 @@
 namespace klarwell {
 
 // What the program remembers between sessions: the output settings, the widths of the seven
-// list columns and the height of the main window. Everything else (the list, the results, the
-// window's position and width, the play mode, the volume) starts afresh.
+// list columns, the height of the main window and the folder where the add dialog or the folder
+// picker was last used. Everything else (the list, the results, the window's position and width,
+// the play mode, the volume) starts afresh.
 struct TSettingsValues {
   std::string Suffix = " #kw2";
   std::string OutDir;
   std::array<int, 7> ColumnWidths = {115, 135, 88, 70, 54, 58, 63};
   int WindowHeight = 517;
+  std::string LastFolder;  // empty until a dialog has been used
 };
 
 // The file name of the settings file.
@@ -33,13 +35,15 @@ std::string SettingsFilePathFromEnvironment(const std::string& executableDir);
 
 // Applies the settings file at `path` to `values`, which hold the controls' current values on
 // entry: a non-empty suffix replaces the suffix, the output directory is always taken (an empty
-// one too), and every integer key that is missing or not a valid integer (or outside a sane range)
-// leaves its value as it was. A missing or unreadable file changes nothing.
+// one too), the last folder only when the file has one (files of earlier versions lack it), and
+// every integer key that is missing or not a valid integer (or outside a sane range) leaves its
+// value as it was. A missing or unreadable file changes nothing.
 void LoadSettings(const std::string& path, TSettingsValues& values);
 
-// Writes the ten keys into the file at `path`, keeping every other section and key it holds, and
-// creating the file and its folder when needed. False with `errorText` set (the window's message
-// "Unable to write to <path>" in the current language) when the file cannot be written.
+// Writes the ten keys, and the last folder when there is one, into the file at `path`, keeping
+// every other section and key it holds, and creating the file and its folder when needed. False
+// with `errorText` set (the window's message "Unable to write to <path>" in the current language)
+// when the file cannot be written.
 bool SaveSettings(const std::string& path, const TSettingsValues& values, std::string& errorText);
 
 // "In %s kann nicht geschrieben werden" / "Unable to write to %s".

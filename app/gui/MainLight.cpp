@@ -10,12 +10,17 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeySequence>
 #include <QLocale>
 #include <QMenu>
 #include <QMimeData>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
+#include <QShortcut>
+#include <QStyle>
+#include <QStyleOptionHeader>
 #include <QTextDocument>
 #include <QUrl>
 #include <algorithm>
@@ -23,6 +28,7 @@
 #include <climits>
 
 #include "app/BatchDriver.h"
+#include "app/OutputPlan.h"
 #include "app/Version.h"
 #include "app/gui/FolderPicker.h"
 #include "app/gui/MainTexts.h"
@@ -88,6 +94,15 @@ std::string SortKey(const QString& fullPath) {
   for (char& c : name)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return name;
+}
+
+// The width a column title needs in the list's header: the text in the header's font and what the
+// style draws around it.
+int TitleWidth(const QHeaderView* header, const QString& title) {
+  QStyleOptionHeader option;
+  option.initFrom(header);
+  option.text = title;
+  return header->style()->sizeFromContents(QStyle::CT_HeaderSection, &option, QSize(), header).width();
 }
 
 // The logo: a record seen from above, with one click flash across its grooves.
@@ -238,7 +253,15 @@ TMainFrm::TMainFrm(std::string settingsPath, TMainSeams seams, QWidget* parent)
   TMyGrid* grid = UiForm->MyGrid1;
   grid->SetColCount(7);
   grid->SetRowCount(DesignedRows);
-  for (int c = 0; c < 7; ++c) grid->SetColWidth(c, ColumnWidths[c]);
+  // The designed widths, widened where a title would be cut in either language, so that the
+  // remembered widths do not depend on the language the settings were saved in.
+  for (int c = 0; c < 7; ++c) {
+    const TTextPair& title = MainTextPair(txColFile + c);
+    int width = ColumnWidths[c];
+    for (const char* text : {title.German, title.English})
+      width = std::max(width, TitleWidth(grid->horizontalHeader(), QString::fromUtf8(text)));
+    grid->SetColWidth(c, width);
+  }
   grid->setAcceptDrops(true);
   grid->viewport()->setAcceptDrops(true);
   grid->viewport()->installEventFilter(this);
@@ -325,6 +348,12 @@ void TMainFrm::ConnectHandlers() {
           [this](int, int, int, int) { MyGrid1Click(); });
   connect(UiForm->MyGrid1, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { PopupMenu1->popup(UiForm->MyGrid1->viewport()->mapToGlobal(pos)); });
+  // The keys go through the buttons, so they do nothing whenever the buttons are disabled. An edit
+  // with the focus keeps its own Delete key.
+  connect(new QShortcut(QKeySequence::Delete, this), &QShortcut::activated, UiForm->DelBtn,
+          &QPushButton::click);
+  connect(new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this), &QShortcut::activated, UiForm->AddBtn,
+          &QPushButton::click);
 }
 
 void TMainFrm::SetCaptions() {
@@ -339,6 +368,12 @@ void TMainFrm::SetCaptions() {
   UiForm->RBDiff95->setText(MainText(txRBDiff95));
   UiForm->SortGrid->setText(MainText(txSortGrid));
   UiForm->CBShutoff->setText(MainText(txCBShutoff));
+  // The controls without a caption of their own.
+  UiForm->TrackBar2->setToolTip(WindowText(wtTipPosition));
+  UiForm->CBWavDev->setToolTip(WindowText(wtTipDevice));
+  UiForm->Image1->setToolTip(WindowText(wtTipHelp));
+  UiForm->RBDiff100->setToolTip(WindowText(wtTipDiff100));
+  UiForm->RBDiff95->setToolTip(WindowText(wtTipDiff95));
 }
 
 void TMainFrm::FormCreate() {
@@ -491,10 +526,11 @@ bool TMainFrm::eventFilter(QObject* watched, QEvent* event) {
 
 void TMainFrm::AddBtnClick() {
   QStringList files;
+  const QString start = DirectoryExists(ToPath(LastFolder)) ? LastFolder : QString();
   if (Seams.GetOpenFileNames) {
-    files = Seams.GetOpenFileNames(this, OpenDialogFilter);
+    files = Seams.GetOpenFileNames(this, OpenDialogFilter, start);
   } else {
-    QFileDialog dialog(this);
+    QFileDialog dialog(this, QString(), start);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setNameFilter(OpenDialogFilter);
     dialog.setDefaultSuffix("wav");
@@ -506,7 +542,21 @@ void TMainFrm::AddBtnClick() {
     if (dialog.exec() == QDialog::Accepted) files = dialog.selectedFiles();
   }
   if (files.isEmpty()) return;
+  RememberFolder(QFileInfo(files.front()).absolutePath());
   AddFiles(files);
+}
+
+void TMainFrm::RememberFolder(const QString& folder) {
+  if (!folder.isEmpty()) LastFolder = folder;
+}
+
+void TMainFrm::AddFileArguments(const QStringList& arguments) {
+  QStringList paths;
+  for (const QString& argument : arguments) {
+    const QUrl url(argument);
+    paths << (url.isLocalFile() ? url.toLocalFile() : argument);
+  }
+  AddFiles(paths);
 }
 
 void TMainFrm::AddFiles(const QStringList& paths) {
@@ -515,8 +565,8 @@ void TMainFrm::AddFiles(const QStringList& paths) {
   int first = 1;
   while (first < grid->RowCount() && grid->HasFullPath(first)) ++first;
 
-  // Entries that stand below the first free row (after a file that could not be added) would be
-  // cut off by setting the row count to first + count; they move below the new rows instead.
+  // Entries that stand below the first free row would be cut off by setting the row count to
+  // first + count; they close up to the entries above instead.
   struct TKeptRow {
     QStringList Cells;
     TRowObjects Objects;
@@ -530,34 +580,56 @@ void TMainFrm::AddFiles(const QStringList& paths) {
     kept.push_back(std::move(k));
   }
 
-  const int count = static_cast<int>(paths.size());
-  grid->SetRowCount(first + count + static_cast<int>(kept.size()));
+  // Every file is opened first, so that the files that open take consecutive rows and those that do
+  // not stand after them: a row without a file between two entries would end every run there.
+  struct TAdded {
+    QString Name, FullPath, FormatText, LengthText, Reason;
+    bool Opened = false;
+  };
+  std::vector<TAdded> added;
+  for (const QString& path : paths) {
+    TAdded a;
+    a.Name = QFileInfo(path).fileName();
+    TWavRecord rec;
+    a.Opened = OpenWav(ToPath(path), rec);
+    if (a.Opened) {
+      a.FullPath = QFileInfo(path).absoluteFilePath();
+      a.FormatText = QString::fromStdString(WavFormatText(rec));
+      a.LengthText = QString::fromStdString(WavDurationText(rec));
+      CloseWav(rec);
+    } else {
+      a.Reason = QString::fromStdString(rec.ErrorMsg);
+    }
+    added.push_back(std::move(a));
+  }
+  std::stable_partition(added.begin(), added.end(), [](const TAdded& a) { return a.Opened; });
+
+  const int count = static_cast<int>(added.size());
+  grid->SetRowCount(first + static_cast<int>(kept.size()) + count);
   for (size_t i = 0; i < kept.size(); ++i) {
-    int r = first + count + static_cast<int>(i);
+    const int r = first + static_cast<int>(i);
     for (int c = 0; c < grid->ColCount(); ++c) grid->SetCell(c, r, kept[i].Cells.value(c));
     grid->Objects(r) = std::move(kept[i].Objects);
   }
-
+  first += static_cast<int>(kept.size());
   for (int i = 0; i < count; ++i) {
     const int row = first + i;
+    const TAdded& a = added[static_cast<size_t>(i)];
     grid->ClearRow(row);
-    const QString& path = paths[i];
-    const QString name = QFileInfo(path).fileName();
-    TWavRecord rec;
-    if (OpenWav(ToPath(path), rec)) {
-      grid->SetCell(0, row, name);
-      grid->Objects(row).FullPath = QFileInfo(path).absoluteFilePath();
+    if (a.Opened) {
+      grid->SetCell(0, row, a.Name);
+      grid->Objects(row).FullPath = a.FullPath;
       grid->SetCell(1, row, MainText(txStatusWaiting));
-      grid->SetCell(2, row, QString::fromStdString(WavFormatText(rec)));
-      grid->SetCell(3, row, QString::fromStdString(WavDurationText(rec)));
-      CloseWav(rec);
+      grid->SetCell(2, row, a.FormatText);
+      grid->SetCell(3, row, a.LengthText);
     } else {
-      QString reason = QString::fromStdString(rec.ErrorMsg);
-      grid->SetCell(1, row, reason);
-      ShowMessage(QMessageBox::Critical, MainText(txOpenErrorCaption),
-                  MainText(txOpenErrorText) + " \"" + name + "\" : \n" + reason, QMessageBox::Ok);
+      grid->SetCell(1, row, a.Reason);
     }
   }
+  for (const TAdded& a : added)
+    if (!a.Opened)
+      ShowMessage(QMessageBox::Critical, MainText(txOpenErrorCaption),
+                  MainText(txOpenErrorText) + " \"" + a.Name + "\" : \n" + a.Reason, QMessageBox::Ok);
   UpdatePlayModes();
 }
 
@@ -660,15 +732,37 @@ void TMainFrm::RunBtnClick() {
     ShowMessage(QMessageBox::Warning, MainText(txErrorCaption), MainText(txMissingOutput), QMessageBox::Ok);
     return;
   }
+  // A folder that is named but not there would send every output beside its input without a word.
+  const QString outDir = UiForm->OutDirEdit->text();
+  if (!outDir.isEmpty() && !DirectoryExists(settings.OutDir)) {
+    ShowMessage(QMessageBox::Warning, MainText(txErrorCaption), WindowText(wtOutDirMissing).arg(outDir),
+                QMessageBox::Ok);
+    return;
+  }
   CancelRequested = false;
   EnterRunningState();
   TMyGrid* grid = Grid();
-  for (int row = 1; row < grid->RowCount() && grid->HasFullPath(row); ++row) {
+  std::vector<std::string> reached;  // the inputs this run has come to, in order
+  PlanRows(1, reached, settings);
+  // Every entry is processed, whatever stands between them.
+  for (int row = 1; row < grid->RowCount(); ++row) {
+    if (!grid->HasFullPath(row)) continue;
+    const std::string path = ToPath(*grid->Objects(row).FullPath);
+    // Rows added while the run goes were not planned at its start.
+    if (!grid->Objects(row).OutputTaken) PlanRows(row, reached, settings);
+    const bool taken = grid->Objects(row).OutputTaken.value_or(false);
+    grid->Objects(row).OutputTaken.reset();
+    reached.push_back(path);
+    if (taken) {
+      grid->SetCell(1, row, QString::fromStdString(DriverStatusText(TDriverStatus::OutputTaken)));
+      for (int c = 4; c <= 6; ++c) grid->SetCell(c, row, QString());
+      FreeRowStatistics(row);
+      continue;
+    }
     const int visible = grid->VisibleRowCount();
     if (row >= grid->TopRow() + visible) grid->SetTopRow(row - visible + 1);
     SelectRow(row);
     TRunObserver observer(*this, row);
-    const std::string path = ToPath(*grid->Objects(row).FullPath);
     const TFileResult result = ProcessFile(path, settings, observer, CancelRequested, DecimalPoint());
     row = observer.CurrentRow();
     if (result.Outcome == TFileOutcome::Cancelled || result.Outcome == TFileOutcome::RunFailed) {
@@ -686,6 +780,23 @@ void TMainFrm::RunBtnClick() {
   }
   LeaveRunningState();
   UpdatePlayModes();
+}
+
+// Decides, before anything is written, which of the entries from `fromRow` down may write their
+// outputs: the inputs already reached by the run come first and keep what they claimed.
+void TMainFrm::PlanRows(int fromRow, const std::vector<std::string>& reached,
+                        const TOutputSettings& settings) {
+  TMyGrid* grid = Grid();
+  std::vector<std::string> inputs = reached;
+  std::vector<int> rows;
+  for (int r = fromRow; r < grid->RowCount(); ++r) {
+    if (!grid->HasFullPath(r)) continue;
+    inputs.push_back(ToPath(*grid->Objects(r).FullPath));
+    rows.push_back(r);
+  }
+  const std::vector<TOutputPlanEntry> plan = PlanOutputs(inputs, settings);
+  for (size_t i = 0; i < rows.size(); ++i)
+    grid->Objects(rows[i]).OutputTaken = plan[reached.size() + i].Taken;
 }
 
 void TMainFrm::CheckTick() {
@@ -796,6 +907,7 @@ TSettingsValues TMainFrm::CurrentSettings() const {
   values.OutDir = UiForm->OutDirEdit->text().toStdString();
   for (int c = 0; c < 7; ++c) values.ColumnWidths[static_cast<size_t>(c)] = Grid()->ColWidth(c);
   values.WindowHeight = height();
+  values.LastFolder = LastFolder.toStdString();
   return values;
 }
 
@@ -806,6 +918,7 @@ void TMainFrm::LoadSettings() {
   UiForm->OutDirEdit->setText(QString::fromStdString(values.OutDir));
   for (int c = 0; c < 7; ++c) Grid()->SetColWidth(c, values.ColumnWidths[static_cast<size_t>(c)]);
   resize(width(), values.WindowHeight);
+  LastFolder = QString::fromStdString(values.LastFolder);
 }
 
 bool TMainFrm::SaveSettings() {
@@ -818,11 +931,14 @@ bool TMainFrm::SaveSettings() {
 
 void TMainFrm::DirBtnClick() {
   QString start = UiForm->OutDirEdit->text();
+  if (!DirectoryExists(ToPath(start))) start = LastFolder;
   if (!DirectoryExists(ToPath(start))) start = QCoreApplication::applicationDirPath();
   QString path;
   if (BrowseForFolder(MainText(txOutDirLabel), start, QString(), path, true, this,
-                      Seams.GetExistingDirectory))
+                      Seams.GetExistingDirectory)) {
     UiForm->OutDirEdit->setText(path);
+    RememberFolder(path);
+  }
 }
 
 bool TMainFrm::FormCloseQuery() {

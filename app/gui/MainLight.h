@@ -30,8 +30,10 @@ class TPlaybackController;
 // The dialogs the window shows, replaceable so that tests can answer them. Empty members use the
 // real dialogs.
 struct TMainSeams {
-  // The add-file dialog: several existing files; returns the chosen paths (empty when cancelled).
-  std::function<QStringList(QWidget* parent, const QString& filter)> GetOpenFileNames;
+  // The add-file dialog: several existing files, opening in `startDir` (empty: the dialog's own
+  // choice); returns the chosen paths (empty when cancelled).
+  std::function<QStringList(QWidget* parent, const QString& filter, const QString& startDir)>
+      GetOpenFileNames;
   // A message box; returns the button pressed.
   std::function<QMessageBox::StandardButton(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
                                             const QString& text, QMessageBox::StandardButtons buttons)>
@@ -74,6 +76,9 @@ class TMainFrm : public QWidget {
 
   // Adds files to the list as the add-file dialog does (also for files dropped onto the list).
   void AddFiles(const QStringList& paths);
+  // Adds the files named on the command line (the program's name left out): paths, or file URLs
+  // as some launchers hand them over.
+  void AddFileArguments(const QStringList& arguments);
 
   // The help text as rich text, in the current language.
   static QString BuildHelpText();
@@ -127,6 +132,8 @@ class TMainFrm : public QWidget {
   void SetCaptions();
   void LayoutForHeight(int height);
   int FindRunningRow() const;
+  void PlanRows(int fromRow, const std::vector<std::string>& reached, const TOutputSettings& settings);
+  void RememberFolder(const QString& folder);
   char DecimalPoint() const;
 
   std::unique_ptr<Ui::TMainFrm> UiForm;
@@ -137,6 +144,7 @@ class TMainFrm : public QWidget {
   QMenu* PopupMenu1 = nullptr;
   QString OpenDialogFilter;
   std::vector<TAnchored> BottomAnchored;
+  QString LastFolder;  // where the add dialog and the folder picker last were used
 
   // Driver state.
   bool Running = false;

@@ -95,7 +95,28 @@ const TTextPair MainTexts[txMainTextCount] = {
      "Sample rates up to 96 kHz and sample depths up to 32 bit are supported."},
 };
 
+const TTextPair WindowTexts[wtWindowTextCount] = {
+    {"Das Ausgabeverzeichnis \"%1\" existiert nicht.", "The output directory \"%1\" does not exist."},
+    {"Wiedergabeposition: ziehen, um an eine andere Stelle der Datei zu springen",
+     "Playback position: drag to jump to another place in the file"},
+    {"Ausgabegerät für die Wiedergabe", "Output device for playback"},
+    {"Hilfe zeigen oder verbergen", "Show or hide the help"},
+    {"Nur das Entfernte hören: Original minus Bearbeitet",
+     "Hear only what was removed: original minus processed"},
+    {"Das Entfernte hören, dazu leise (5 %) die bearbeitete Aufnahme zur Orientierung",
+     "Hear what was removed, with the processed recording faintly (5 %) for orientation"},
+};
+
 }  // namespace
+
+const TTextPair& WindowTextPair(int key) {
+  if (key < 0 || key >= wtWindowTextCount) key = wtOutDirMissing;
+  return WindowTexts[key];
+}
+
+QString WindowText(int key) {
+  return QString::fromUtf8(Text(WindowTextPair(key)));
+}
 
 const TTextPair& MainTextPair(int key) {
   if (key < 0 || key >= txMainTextCount) key = txErrorCaption;

@@ -59,4 +59,18 @@ const TTextPair& MainTextPair(int key);
 // The text of one key in the current language.
 QString MainText(int key);
 
+// The window's texts beyond the main table, which keeps its fixed order and size.
+enum TWindowText : int {
+  wtOutDirMissing = 0,  // message when the output folder does not exist; %1 is the folder as typed
+  wtTipPosition,        // tooltip of the position slider TrackBar2
+  wtTipDevice,          // tooltip of the device list CBWavDev
+  wtTipHelp,            // tooltip of the logo that shows and hides the help
+  wtTipDiff100,         // tooltip of RBDiff100
+  wtTipDiff95,          // tooltip of RBDiff95
+  wtWindowTextCount,
+};
+
+const TTextPair& WindowTextPair(int key);
+QString WindowText(int key);
+
 }  // namespace klarwell

@@ -15,6 +15,10 @@ struct TRowObjects {
   std::optional<int> StatCount;
   std::optional<std::vector<float>> StatX;
   std::optional<std::vector<float>> StatY;
+  // A run's decision, made before anything of the run is written, that this row's output is refused
+  // (another file of the run claims it, or it is another input of the run); empty until the run has
+  // planned the row, and emptied again when the run reaches it.
+  std::optional<bool> OutputTaken;
 };
 
 // A string grid: a table of text cells with one object slot set per row, and a fixed title row.

@@ -1,6 +1,7 @@
 // klarwell: the window program.
 
 #include <QApplication>
+#include <QTimer>
 #include <QTranslator>
 #include <cstdio>
 
@@ -38,5 +39,9 @@ int main(int argc, char* argv[]) {
 
   TMainFrm window(SettingsFilePathFromEnvironment(QApplication::applicationDirPath().toStdString()));
   window.show();
+  // Files handed over by the desktop ("Open with", a drop on the launcher) are added once the window
+  // is up, so that a message about a file that cannot be added stands over it.
+  const QStringList files = QApplication::arguments().mid(1);
+  if (!files.isEmpty()) QTimer::singleShot(0, &window, [&window, files] { window.AddFileArguments(files); });
   return app.exec();
 }

@@ -110,6 +110,26 @@ TEST_F(SettingsTest, InvalidNumbersLeaveTheCurrentValues) {
   EXPECT_NE(ReadAll(path).find("[Mine]\nKeep=me\n"), std::string::npos);
 }
 
+// The last folder used by a dialog is kept with its blanks; a file from before it was kept still
+// loads whole and leaves the folder as it was.
+TEST_F(SettingsTest, LastFolderIsKeptAndAFileWithoutItStillLoads) {
+  std::string path = Dir + "/k.ini";
+  WriteAll(path, "[Output]\nSuffix=\"_old\"\nPath=\"/o\"\n[Window]\nHeight=600\n");
+  TSettingsValues values;
+  values.LastFolder = "/was";
+  LoadSettings(path, values);
+  EXPECT_EQ(values.Suffix, "_old");
+  EXPECT_EQ(values.WindowHeight, 600);
+  EXPECT_EQ(values.LastFolder, "/was");
+  values.LastFolder = " /music/a b ";
+  std::string error;
+  ASSERT_TRUE(SaveSettings(path, values, error)) << error;
+  EXPECT_NE(ReadAll(path).find("[Window]\nHeight=600\nLastFolder=\" /music/a b \"\n"), std::string::npos);
+  TSettingsValues loaded;
+  LoadSettings(path, loaded);
+  EXPECT_EQ(loaded.LastFolder, " /music/a b ");
+}
+
 // The folder of the settings file cannot be made (a file stands in the way) or the file's place
 // is taken by a folder: the save fails with the message naming the path.
 TEST_F(SettingsTest, UnwritableFileGivesTheMessageWithThePathInBothLanguages) {

@@ -4,12 +4,16 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDropEvent>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
+#include <QTest>
 #include <QTextEdit>
 #include <QTimer>
 #include <QTranslator>
@@ -20,6 +24,7 @@
 #include <fstream>
 #include <functional>
 
+#include "app/BatchDriver.h"
 #include "app/gui/MainTexts.h"
 #include "app/gui/MyGrid.h"
 #include "app/gui/QtLanguage.h"
@@ -57,8 +62,9 @@ class MainWindowTest : public ::testing::Test {
 
   void MakeWindow() {
     TMainSeams seams;
-    seams.GetOpenFileNames = [this](QWidget*, const QString& filter) {
+    seams.GetOpenFileNames = [this](QWidget*, const QString& filter, const QString& start) {
       SeenFilter = filter;
+      SeenStart = start;
       return NextFiles;
     };
     seams.MessageBox = [this](QWidget*, QMessageBox::Icon, const QString& caption, const QString& text,
@@ -113,7 +119,7 @@ class MainWindowTest : public ::testing::Test {
   std::string Dir, SettingsPath;
   std::unique_ptr<TMainFrm> Window;
   QStringList NextFiles;
-  QString SeenFilter;
+  QString SeenFilter, SeenStart;
   std::vector<TBox> Boxes;
   QMessageBox::StandardButton Answer = QMessageBox::Ok;
   QString FolderTitle, FolderStart, FolderAnswer;
@@ -150,6 +156,11 @@ TEST_F(MainWindowTest, CaptionsFollowTheLanguageChosenAtStart) {
     EXPECT_EQ(Grid()->RowCount(), 5);
     EXPECT_EQ(Grid()->ColCount(), 7);
     EXPECT_EQ(Form()->SuffixEdit->text(), " #kw2");
+    // The controls without a caption explain themselves.
+    for (QWidget* w : {static_cast<QWidget*>(Form()->TrackBar2), static_cast<QWidget*>(Form()->CBWavDev),
+                       static_cast<QWidget*>(Form()->Image1), static_cast<QWidget*>(Form()->RBDiff100),
+                       static_cast<QWidget*>(Form()->RBDiff95)})
+      EXPECT_FALSE(w->toolTip().isEmpty()) << w->objectName().toStdString();
   }
 }
 
@@ -159,6 +170,10 @@ TEST_F(MainWindowTest, TextTableIsCompleteInBothLanguages) {
     ASSERT_NE(MainTextPair(key).English, nullptr) << key;
     EXPECT_STRNE(MainTextPair(key).English, "") << key;
     EXPECT_STRNE(MainTextPair(key).German, "") << key;
+  }
+  for (int key = 0; key < wtWindowTextCount; ++key) {
+    EXPECT_STRNE(WindowTextPair(key).German, "") << key;
+    EXPECT_STRNE(WindowTextPair(key).English, "") << key;
   }
   EXPECT_STREQ(MainTextPair(txStatusRunning).German, "läuft");
   EXPECT_STREQ(MainTextPair(txColTime).English, "Time");
@@ -234,7 +249,8 @@ TEST_F(MainWindowTest, UnsupportedFileShowsItsMessageAndIsOverwrittenByTheNextAd
   EXPECT_TRUE(RowIs(1, txStatusWaiting));
 }
 
-// Setting the row count to first + count would cut off entries standing below a failed row.
+// Setting the row count to first + count would cut off entries added after a failed file; the
+// failed row stands after them and is the one the next add overwrites.
 TEST_F(MainWindowTest, EntriesBelowAFailedRowSurviveTheNextAdd) {
   MakeWindow();
   std::string bad = Dir + "/bad.wav";
@@ -243,9 +259,170 @@ TEST_F(MainWindowTest, EntriesBelowAFailedRowSurviveTheNextAdd) {
   Add({a, bad, c});
   Add({d});
   EXPECT_EQ(Grid()->Cell(0, 1), "a.wav");
-  EXPECT_EQ(Grid()->Cell(0, 2), "d.wav");
-  EXPECT_EQ(Grid()->Cell(0, 3), "c.wav");
+  EXPECT_EQ(Grid()->Cell(0, 2), "c.wav");
+  EXPECT_EQ(Grid()->Cell(0, 3), "d.wav");
   EXPECT_TRUE(Grid()->HasFullPath(3));
+}
+
+// A file that could not be added left a row without a file between the entries, and every run
+// ended there: the fourth file stayed "waiting" without a word.
+TEST_F(MainWindowTest, AFailedAddLeavesNoGapAndTheRunTakesEveryFile) {
+  MakeWindow();
+  std::string bad = Dir + "/text.wav";
+  std::ofstream(bad) << "a text file with the name of a wave file";
+  Add({MakeWav("1.wav", 0.3), MakeWav("2.wav", 0.3), bad, MakeWav("4.wav", 0.3)});
+  ASSERT_EQ(Boxes.size(), 1u);
+  for (int row = 1; row <= 3; ++row) EXPECT_TRUE(Grid()->HasFullPath(row)) << row;
+  EXPECT_EQ(Grid()->Cell(0, 3), "4.wav");
+  EXPECT_FALSE(Grid()->HasFullPath(4));
+  EXPECT_FALSE(Grid()->Cell(1, 4).isEmpty());  // the reader's message
+  Window->RunBtnClick();
+  for (int row = 1; row <= 3; ++row) EXPECT_TRUE(RowIs(row, txStatusDone)) << row;
+}
+
+// Two rows of one run writing one output: the later one overwrote the earlier one's result, or an
+// output overwrote another input of the run. The later row is refused before anything is written.
+TEST_F(MainWindowTest, AnOutputClaimedEarlierInTheRunIsRefused) {
+  MakeWindow();
+  for (const char* sub : {"/one", "/two", "/out"}) std::filesystem::create_directory(Dir + sub);
+  const std::string x1 = Dir + "/one/x.wav", x2 = Dir + "/two/x.wav", a = MakeWav("a.wav", 0.3);
+  std::filesystem::copy_file(a, x1);
+  std::filesystem::copy_file(a, x2);
+  const std::string original = test::ReadFileBytes(x2);
+  const QString taken = QString::fromStdString(DriverStatusText(TDriverStatus::OutputTaken));
+  struct {
+    const char* name;
+    std::vector<std::string> files;
+    const char* suffix;
+    std::string outDir;
+    bool firstDone;
+  } cases[] = {
+      {"the same file twice", {a, a, x1}, " #kw2", "", true},
+      {"one name from two folders", {x1, x2, a}, " #kw2", Dir + "/out", true},
+      // The first output would be the second input; the second input's output is itself, which
+      // the create refuses.
+      {"an output that is another input", {x1, x2, a}, "", Dir + "/two", false},
+  };
+  for (const auto& c : cases) {
+    Grid()->setRangeSelected(QTableWidgetSelectionRange(0, 0, Grid()->RowCount() - 2, 6), true);
+    Window->DelBtnClick();
+    Add(c.files);
+    Form()->SuffixEdit->setText(c.suffix);
+    Form()->OutDirEdit->setText(QString::fromStdString(c.outDir));
+    Window->RunBtnClick();
+    const int refusedRow = c.firstDone ? 2 : 1;
+    EXPECT_EQ(Grid()->Cell(1, refusedRow), taken) << c.name;
+    EXPECT_EQ(RowIs(1, txStatusDone), c.firstDone) << c.name;
+    EXPECT_FALSE(RowIs(2, txStatusDone)) << c.name;
+    for (int col = 4; col <= 6; ++col) EXPECT_EQ(Grid()->Cell(col, refusedRow), "") << c.name;
+    EXPECT_TRUE(RowIs(3, txStatusDone)) << c.name;  // the run goes on
+    EXPECT_EQ(test::ReadFileBytes(x2), original) << c.name;
+  }
+}
+
+TEST_F(MainWindowTest, ANamedOutputFolderThatDoesNotExistStopsTheRunBeforeItStarts) {
+  MakeWindow();
+  Add({MakeWav("a.wav", 0.2)});
+  const QString missing = QString::fromStdString(Dir + "/missing");
+  Form()->OutDirEdit->setText(missing);
+  Window->RunBtnClick();
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Caption, "Error");
+  EXPECT_EQ(Boxes[0].Text, "The output directory \"" + missing + "\" does not exist.");
+  EXPECT_TRUE(RowIs(1, txStatusWaiting));
+  EXPECT_FALSE(test::FileExists(Dir + "/a #kw2.wav"));
+}
+
+// Files named on the command line, as a path or as a file URL, come in as an add brings them.
+TEST_F(MainWindowTest, FileArgumentsAreAddedLikeChosenFiles) {
+  MakeWindow();
+  std::string bad = Dir + "/bad.wav";
+  std::ofstream(bad) << "no wave";
+  const std::string a = MakeWav("a b.wav", 0.2), b = MakeWav("c.wav", 0.2);
+  Window->AddFileArguments({QString::fromStdString(a),
+                            QUrl::fromLocalFile(QString::fromStdString(b)).toString(),
+                            QString::fromStdString(bad)});
+  EXPECT_EQ(*Grid()->Objects(1).FullPath, QString::fromStdString(a));
+  EXPECT_EQ(*Grid()->Objects(2).FullPath, QString::fromStdString(b));
+  ASSERT_EQ(Boxes.size(), 1u);
+  EXPECT_EQ(Boxes[0].Caption, "Error on opening");
+}
+
+// The keys act through the list's buttons: when a button is disabled its key does nothing.
+TEST_F(MainWindowTest, DeleteAndCtrlOFollowTheirButtons) {
+  MakeWindow();
+  Window->show();
+  Window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
+  const std::string a = MakeWav("a.wav", 0.2);
+  struct {
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    QPushButton* button;
+    bool enabled;
+    int rowsAfter;  // entries after the key
+  } cases[] = {
+      {Qt::Key_O, Qt::ControlModifier, Form()->AddBtn, true, 2},
+      {Qt::Key_O, Qt::ControlModifier, Form()->AddBtn, false, 1},
+      {Qt::Key_Delete, Qt::NoModifier, Form()->DelBtn, true, 0},
+      {Qt::Key_Delete, Qt::NoModifier, Form()->DelBtn, false, 1},
+  };
+  for (const auto& c : cases) {
+    Grid()->setRangeSelected(QTableWidgetSelectionRange(0, 0, Grid()->RowCount() - 2, 6), true);
+    Window->DelBtnClick();
+    Add({a});
+    Grid()->setFocus();
+    Grid()->SelectRow(1);
+    NextFiles = {QString::fromStdString(a)};
+    c.button->setEnabled(c.enabled);
+    QTest::keyClick(Grid(), c.key, c.modifiers);
+    c.button->setEnabled(true);
+    int entries = 0;
+    while (Grid()->HasFullPath(entries + 1)) ++entries;
+    EXPECT_EQ(entries, c.rowsAfter) << c.key << " enabled " << c.enabled;
+  }
+}
+
+// The default widths must show every title whole in both languages ("Clicks/sec" was cut), and
+// stay as designed where the titles fit.
+TEST_F(MainWindowTest, DefaultColumnWidthsShowEveryTitleWhole) {
+  const int designed[7] = {115, 135, 88, 70, 54, 58, 63};
+  MakeWindow();
+  const QHeaderView* header = Grid()->horizontalHeader();
+  const int margins = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+  for (int c = 0; c < 7; ++c) {
+    int needed = 0;
+    for (const char* title : {MainTextPair(txColFile + c).German, MainTextPair(txColFile + c).English}) {
+      const int width = header->fontMetrics().horizontalAdvance(QString::fromUtf8(title)) + margins;
+      EXPECT_GE(Grid()->ColWidth(c), width) << title;
+      needed = std::max(needed, width);
+    }
+    if (designed[c] >= needed) {
+      EXPECT_EQ(Grid()->ColWidth(c), designed[c]) << c;
+    }
+  }
+}
+
+// The add dialog and the folder picker open where one of them was used last, also after a restart.
+TEST_F(MainWindowTest, DialogsOpenInTheFolderUsedLast) {
+  MakeWindow();
+  const QString in = QString::fromStdString(Dir + "/in"), out = QString::fromStdString(Dir + "/out");
+  std::filesystem::create_directory(Dir + "/in");
+  std::filesystem::create_directory(Dir + "/out");
+  Add({});
+  EXPECT_EQ(SeenStart, "");
+  Add({MakeWav("in/a.wav", 0.2)});
+  Add({});
+  EXPECT_EQ(SeenStart, in);
+  Window->DirBtnClick();  // no output folder set: the picker starts where the files came from
+  EXPECT_EQ(FolderStart, in);
+  FolderAnswer = out;
+  Window->DirBtnClick();
+  Window->close();
+  Window.reset();
+  MakeWindow();
+  Add({});
+  EXPECT_EQ(SeenStart, out);
 }
 
 TEST_F(MainWindowTest, DeleteSkipsTheRunningRowAndNeverGoesBelowFiveRows) {
@@ -440,8 +617,11 @@ TEST_F(MainWindowTest, SettingsFirstStartAndRoundTrip) {
   Window->close();
   std::ifstream in(SettingsPath);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  for (const char* key : {"Suffix=\" lead\"", "Path=\"\"", "FName=115", "Status=135", "Format=99",
-                          "Length=70", "Clicks=54", "Dens=58", "ETA=63", "Height=600"})
+  for (const std::string& key :
+       {std::string("Suffix=\" lead\""), std::string("Path=\"\""), std::string("FName=115"),
+        std::string("Status=135"), std::string("Format=99"), std::string("Length=70"),
+        std::string("Clicks=54"), "Dens=" + std::to_string(Grid()->ColWidth(5)), std::string("ETA=63"),
+        std::string("Height=600")})
     EXPECT_NE(text.find(key), std::string::npos) << key;
   Window.reset();
   std::ofstream(SettingsPath, std::ios::app) << "";

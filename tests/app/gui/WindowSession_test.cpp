@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "app/BatchDriver.h"
 #include "app/gui/MainLight.h"
 #include "app/gui/MainTexts.h"
 #include "app/gui/MyGrid.h"
@@ -129,7 +130,7 @@ class TSession : public QObject {
     std::filesystem::create_directory(OutDir());
     MakeInputs();
     TMainSeams seams;
-    seams.GetOpenFileNames = [this](QWidget*, const QString&) { return NextFiles; };
+    seams.GetOpenFileNames = [this](QWidget*, const QString&, const QString&) { return NextFiles; };
     seams.MessageBox = [this](QWidget*, QMessageBox::Icon, const QString& caption, const QString& text,
                               QMessageBox::StandardButtons) { return OnMessage(caption, text); };
     seams.GetExistingDirectory = [](QWidget*, const QString&, const QString&) { return QString(); };
@@ -533,18 +534,21 @@ class TSession : public QObject {
       ++Inputs[i].TimesAdded;
     }
     Log(what);
-    // The model: the new rows go to the first row without a file; entries below it move under them.
+    // The model: the new rows go to the first row without a file, the files that open first and
+    // those that do not after them, so that entries never have a row without a file between them.
     size_t first = 0;
     while (first < Model.size() && !Model[first].Hole) ++first;
     std::vector<TSlot> next(Model.begin(), Model.begin() + static_cast<long>(first));
-    for (int i : chosen) {
-      TSlot s;
-      s.Input = Inputs[i].Valid ? i : -1;
-      s.Hole = !Inputs[i].Valid;
-      next.push_back(s);
-    }
     for (size_t r = first + 1; r < Model.size(); ++r)
       if (!Model[r].Hole) next.push_back(Model[r]);
+    for (bool valid : {true, false})
+      for (int i : chosen) {
+        if (Inputs[i].Valid != valid) continue;
+        TSlot s;
+        s.Input = valid ? i : -1;
+        s.Hole = !valid;
+        next.push_back(s);
+      }
     Model = next;
     QTest::mouseClick(Form()->AddBtn, Qt::LeftButton);
     ExpectOpenError = false;
@@ -771,8 +775,11 @@ class TSession : public QObject {
       if (grid->Cell(2, r) != in.FormatText || grid->Cell(3, r) != in.LengthText)
         return Fail(where + "format or length cell is not the file's");
       // A refused create is the only failure a listed file can meet here, and only while the player
-      // held its output; the row's figures were emptied when it was opened.
-      const bool refused = status == CreateRefused && (in.OutputPlayed || SelfTarget);
+      // held its output; the row's figures were emptied when it was opened. A file listed more than
+      // once finds its output taken by its first row in a run.
+      const bool taken = status == QString::fromStdString(DriverStatusText(TDriverStatus::OutputTaken));
+      if (taken && in.TimesAdded < 2) return Fail(where + "output taken, but no other row has its file");
+      const bool refused = taken || (status == CreateRefused && (in.OutputPlayed || SelfTarget));
       if (refused) {
         for (int c = 4; c <= 6; ++c)
           if (!grid->Cell(c, r).isEmpty()) return Fail(where + "a failed file shows figures");
