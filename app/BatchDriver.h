@@ -61,6 +61,19 @@ struct TRepairRecord {
   bool Counted = false;  // the click counts towards the file's total
 };
 
+// One repaired click as the window's extract chart shows it: the region the search examined around
+// it, its samples before and after the repair, and the detection trace that found it. Samples in
+// 16-bit units, like the engine's.
+struct TClickExtract {
+  int Channel = 0;              // 0 left, 1 right
+  int64_t RegionFrame = 0;      // file frame of the region's first sample
+  std::vector<float> Before;    // the region's samples before the repair
+  std::vector<float> Trace;     // the detection trace over the region, one value per sample
+  int32_t RepairOffset = 0;     // index in the region of Repaired[0]
+  std::vector<float> Repaired;  // the repaired span after the repair, with the untouched sample on
+                                // either side of it
+};
+
 // How one file's road ended.
 enum class TFileOutcome {
   Done,       // complete output written
@@ -102,6 +115,14 @@ class TDriverObserver {
   virtual void BlockDone(int64_t position, int32_t clicks) { (void)position, (void)clicks; }
   // After each confirmed click, once its repair has run.
   virtual void Repair(const TRepairRecord& repair) { (void)repair; }
+  // The flag through which the host asks the parallel road for a click extract; null (the default)
+  // when it wants none. While the flag is set, the next click a block's worker repairs is kept, and
+  // the worker that keeps it clears the flag, so that one request gives at most one extract. Asked
+  // once per road on the calling thread; the host may set the flag from any thread at any time.
+  virtual std::atomic<bool>* ExtractRequest() { return nullptr; }
+  // Parallel road, calling thread: a click kept on request, once its block is resolved (in block
+  // order, after the block's Repair calls and before its density point). Valid during the call only.
+  virtual void ClickExtract(const TClickExtract& extract) { (void)extract; }
 };
 
 // What a finished road leaves behind.

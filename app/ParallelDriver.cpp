@@ -71,9 +71,21 @@ class TBlockSlot {
   // Filled by the worker.
   std::vector<TPendingRepair> Repairs;
   std::string ErrorText;
+  TClickExtract Extract;  // the click kept on the host's request; valid when HasExtract
+  bool HasExtract = false;
 
-  TBlockSlot(const TWavRecord& format, const std::atomic<bool>& cancel, TComputeGate& gate)
-      : format_(format), cancel_(cancel), gate_(gate) {}
+  // extractRequest: the host's request flag (ExtractRequest), or null when it wants no extracts.
+  TBlockSlot(const TWavRecord& format, const std::atomic<bool>& cancel, TComputeGate& gate,
+             std::atomic<bool>* extractRequest)
+      : format_(format), cancel_(cancel), gate_(gate), extractRequest_(extractRequest) {}
+
+  // After InitEngine: room for a kept click, so that keeping one does not allocate.
+  void ReserveExtract() {
+    const size_t regionFrames = static_cast<size_t>(Engine.RegionLen()) + 1;
+    Extract.Before.reserve(regionFrames);
+    Extract.Trace.reserve(regionFrames);
+    Extract.Repaired.reserve(regionFrames);
+  }
   TBlockSlot(const TBlockSlot&) = delete;
   TBlockSlot& operator=(const TBlockSlot&) = delete;
   ~TBlockSlot() {
@@ -135,6 +147,7 @@ class TBlockSlot {
   void Execute() {
     Repairs.clear();
     ErrorText.clear();
+    HasExtract = false;
     if (!ReadError.empty()) return;
     // The flags of the previous block on this thread must not reach this one.
     std::feclearexcept(FE_ALL_EXCEPT);
@@ -142,7 +155,24 @@ class TBlockSlot {
       if (cancel_.load(std::memory_order_relaxed)) throw TCancelled{};
     };
     TOnFrame onFrame = [&](int32_t, bool, const float*) { checkCancel(); };
-    TOnClickRegion onRegion = [&](bool, int32_t, int32_t) { checkCancel(); };
+    // The last region examined is the one a confirmed click lies in; it is remembered (not copied)
+    // so that keeping a click costs nothing until the host asks for one.
+    int32_t regionFirst = 0, regionLast = -1;
+    bool keeping = false;
+    TOnClickRegion onRegion = [&](bool, int32_t first, int32_t last) {
+      regionFirst = first;
+      regionLast = last;
+      checkCancel();
+    };
+    TOnClickFound onFound;
+    if (extractRequest_) {
+      onFound = [&] {
+        // The load first, so that workers do not contend for the flag's cache line on every click.
+        keeping = extractRequest_->load(std::memory_order_relaxed) &&
+                  extractRequest_->exchange(false, std::memory_order_relaxed) &&
+                  KeepRegion(regionFirst, regionLast);
+      };
+    }
     TOnClickRepaired onRepaired = [&] {
       TPendingRepair p;
       p.Record.Channel = Engine.CurrentIsLeft() ? 0 : 1;
@@ -152,6 +182,8 @@ class TBlockSlot {
       p.Record.Changed = Engine.LastRepairChanged();
       p.ClickPosition = Engine.LastClickPosition();
       Repairs.push_back(p);
+      if (keeping) KeepRepair(regionFirst);
+      keeping = false;
       checkCancel();
     };
     try {
@@ -160,7 +192,7 @@ class TBlockSlot {
       Engine.SetWriteSkip(0);
       Engine.AnalyseBlock(stereo, onFrame, 0.0f);
       int32_t passes = 0;
-      Engine.ProcessBlock(format_, kMaxPasses, passes, true, onFrame, onRepaired, TOnClickFound(), onRegion,
+      Engine.ProcessBlock(format_, kMaxPasses, passes, true, onFrame, onRepaired, onFound, onRegion,
                           TOnCandidate());
     } catch (const TCancelled&) {
       // The driver sees the flag.
@@ -169,6 +201,26 @@ class TBlockSlot {
     } catch (...) {
       SetError("Unknown error");
     }
+  }
+
+  // Before a confirmed click is repaired: its region's samples and trace. False when the region is
+  // not one of this block's (the click is then not kept).
+  bool KeepRegion(int32_t first, int32_t last) {
+    if (first < 0 || last < first || last >= Engine.BlockFrames()) return false;
+    const float* x = Engine.CurrentIsLeft() ? Engine.LeftBuf() : Engine.RightBuf();
+    Extract.Channel = Engine.CurrentIsLeft() ? 0 : 1;
+    Extract.RegionFrame = Position + first;
+    Extract.Before.assign(x + first, x + last + 1);
+    Extract.Trace.assign(Engine.TraceBuf() + first, Engine.TraceBuf() + last + 1);
+    return true;
+  }
+
+  // After the repair: the repaired span. A later kept click of the same block replaces an earlier one.
+  void KeepRepair(int32_t regionFirst) {
+    const float* x = Extract.Channel == 0 ? Engine.LeftBuf() : Engine.RightBuf();
+    Extract.RepairOffset = Engine.RepairStart() - regionFirst;
+    Extract.Repaired.assign(x + Engine.RepairStart(), x + Engine.RepairEnd() + 1);
+    HasExtract = true;
   }
 
   // "<message> FilePos: <position>", appended piecewise (g++ 12 warns falsely on the chained form).
@@ -181,6 +233,7 @@ class TBlockSlot {
   const TWavRecord& format_;
   const std::atomic<bool>& cancel_;
   TComputeGate& gate_;
+  std::atomic<bool>* const extractRequest_;
   int64_t ticket_ = 0;
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -225,13 +278,15 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
   std::vector<std::unique_ptr<TBlockSlot>> slots;
   bool initialized = true;
   const int slotCount = workers > 1 ? workers + 1 : 1;
+  std::atomic<bool>* const extractRequest = observer.ExtractRequest();
   for (int i = 0; i < slotCount; ++i) {
-    slots.push_back(std::make_unique<TBlockSlot>(input, cancel, gate));
+    slots.push_back(std::make_unique<TBlockSlot>(input, cancel, gate, extractRequest));
     if (!run.InitEngine(slots.back()->Engine)) {
       initialized = false;
       break;
     }
     slots.back()->Repairs.reserve(256);
+    if (extractRequest) slots.back()->ReserveExtract();
   }
   if (!initialized) {
     slots.clear();
@@ -321,6 +376,7 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
       if (p.Record.Counted) ++blockClicks;
       observer.Repair(p.Record);
     }
+    if (slot.HasExtract) observer.ClickExtract(slot.Extract);
     run.BlockCounted(position, blockClicks);
 
     if (!slot.Engine.WriteBlock(run.Output(), static_cast<int32_t>(position), static_cast<int32_t>(writeSkip),
