@@ -424,8 +424,8 @@ TEST_F(BatchDriverTest, ParallelRoadDeliversRequestedClicksInBlockOrder) {
   CloseWav(probe);
   auto inputSample = [&](int64_t frame, int channel) {
     const size_t at = dataOffset + static_cast<size_t>(frame * 4 + channel * 2);
-    return static_cast<float>(static_cast<int16_t>(static_cast<uint8_t>(bytes[at]) |
-                                                   static_cast<uint8_t>(bytes[at + 1]) << 8));
+    return static_cast<float>(
+        static_cast<int16_t>(static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8));
   };
 
   struct TExtractSeen : TRecorder {
@@ -475,7 +475,8 @@ TEST_F(BatchDriverTest, ParallelRoadDeliversRequestedClicksInBlockOrder) {
     for (int64_t i = 0; i < size; ++i) {
       bool repaired = false;
       for (const TRepairRecord& rep : rec.Repairs)
-        repaired |= rep.Channel == e.Channel && e.RegionFrame + i >= rep.First && e.RegionFrame + i <= rep.Last;
+        repaired |=
+            rep.Channel == e.Channel && e.RegionFrame + i >= rep.First && e.RegionFrame + i <= rep.Last;
       if (!repaired) {
         ASSERT_EQ(e.Before[static_cast<size_t>(i)], inputSample(e.RegionFrame + i, e.Channel)) << i;
       }
