@@ -29,13 +29,13 @@
 
 #include "app/BatchDriver.h"
 #include "app/OutputPlan.h"
+#include "app/ParallelDriver.h"
 #include "app/Version.h"
 #include "app/gui/FolderPicker.h"
 #include "app/gui/MainTexts.h"
 #include "app/gui/MyGrid.h"
 #include "audio/WavFile.h"
 #include "chart/Graphic.h"
-#include "engine/engine.h"
 #include "playback/MyTrackBar.h"
 #include "playback/PlaybackController.h"
 #include "playback/Player.h"
@@ -194,7 +194,10 @@ class TMainFrm::TRunObserver : public TDriverObserver {
   }
   void OutputCreated(const std::string&) override { Form.UpdatePlayModes(); }
   void DensityReset() override {
+    // A click asked for during the previous file went with its blocks.
     Form.LastTick = TickCount();
+    Form.ExtractAwaited = false;
+    Form.ExtractRequest = false;
     TGrCntrl* chart = Form.UiForm->StatGrCntrl;
     chart->ClearCurves();
     chart->SetCurveColor(0, Qt::blue);
@@ -209,12 +212,10 @@ class TMainFrm::TRunObserver : public TDriverObserver {
   void Idle() override {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     MayHaveMoved = true;
+    Form.CheckTick();
   }
-  void Frame() override { Form.CheckTick(); }
-  void ClickRegion(const TClickEngine& engine, bool isLeft, int32_t first, int32_t last) override {
-    Form.CaptureClickRegion(engine, isLeft, first, last);
-  }
-  void ClickRepaired(const TClickEngine& engine) override { Form.DrawClickExtract(engine); }
+  std::atomic<bool>* ExtractRequest() override { return &Form.ExtractRequest; }
+  void ClickExtract(const TClickExtract& extract) override { Form.DrawClickExtract(extract); }
 
  private:
   void Refind() {
@@ -763,7 +764,8 @@ void TMainFrm::RunBtnClick() {
     if (row >= grid->TopRow() + visible) grid->SetTopRow(row - visible + 1);
     SelectRow(row);
     TRunObserver observer(*this, row);
-    const TFileResult result = ProcessFile(path, settings, observer, CancelRequested, DecimalPoint());
+    const TFileResult result =
+        ProcessFileParallel(path, settings, observer, CancelRequested, UsableProcessors(), DecimalPoint());
     row = observer.CurrentRow();
     if (result.Outcome == TFileOutcome::Cancelled || result.Outcome == TFileOutcome::RunFailed) {
       UiForm->ProgressBar1->setValue(UiForm->ProgressBar1->maximum());
@@ -799,71 +801,48 @@ void TMainFrm::PlanRows(int fromRow, const std::vector<std::string>& reached,
     grid->Objects(rows[i]).OutputTaken = plan[reached.size() + i].Taken;
 }
 
+// At most one click is asked for at a time, and only half a second after the last one was asked for
+// or drawn: the workers keep a click only on request, and the chart is redrawn at most twice a second.
 void TMainFrm::CheckTick() {
-  // Cancellation itself is the driver's: it turns the flag into the silent end of the block.
   const uint64_t now = TickCount();
-  if (now > LastTick + 500) {
-    LastTick = now;
-    CaptureArmed = true;
-    CaptureReady = false;
-  }
+  if (ExtractAwaited || now <= LastTick + 500) return;
+  LastTick = now;
+  ExtractAwaited = true;
+  ExtractRequest = true;
 }
 
-void TMainFrm::CaptureClickRegion(const TClickEngine& engine, bool isLeft, int32_t first, int32_t last) {
-  if (!CaptureArmed) {
-    CheckTick();
-    return;
-  }
-  if (last < first || first < 0) return;
-  const float* buf = isLeft ? engine.LeftBuf() : engine.RightBuf();
-  ExtractIsLeft = isLeft;
-  ExtractFirst = first;
-  ExtractLast = last;
-  ExtractSamples.assign(buf + first, buf + last + 1);
-  CaptureReady = true;
-}
-
-void TMainFrm::DrawClickExtract(const TClickEngine& engine) {
-  if (!CaptureArmed) {
-    CheckTick();
-    return;
-  }
-  if (!CaptureReady) return;
-  PlotClickRegion(engine);
+void TMainFrm::DrawClickExtract(const TClickExtract& extract) {
+  PlotClickRegion(extract);
   TGrCntrl* chart = UiForm->ZoomGrCntrl;
-  const float* buf = ExtractIsLeft ? engine.LeftBuf() : engine.RightBuf();
-  for (int32_t i = engine.RepairStart(); i <= engine.RepairEnd(); ++i)
-    chart->AddPoint(2, static_cast<float>(i - engine.RegionStart()), buf[i]);
+  for (size_t i = 0; i < extract.Repaired.size(); ++i)
+    chart->AddPoint(2, static_cast<float>(extract.RepairOffset + static_cast<int32_t>(i)),
+                    extract.Repaired[i]);
   chart->Invalidate();
-  CaptureArmed = false;
-  CheckTick();
+  ExtractAwaited = false;
+  LastTick = TickCount();
 }
 
-void TMainFrm::PlotClickRegion(const TClickEngine& engine) {
+void TMainFrm::PlotClickRegion(const TClickExtract& extract) {
   TGrCntrl* chart = UiForm->ZoomGrCntrl;
   chart->ClearCurves();
   chart->SetCurveColor(1, Qt::blue);
   chart->SetCurveColor(2, Qt::red);
   chart->SetCurveColor(0, QColor(0xc0, 0xc0, 0xc0));
-  if (ExtractSamples.empty()) return;
-  float m1 = ExtractSamples[0], big1 = ExtractSamples[0];
-  for (int32_t i = ExtractFirst; i <= ExtractLast; ++i) {
-    float y = ExtractSamples[static_cast<size_t>(i - ExtractFirst)];
-    chart->AddPoint(1, static_cast<float>(i - ExtractFirst), y);
-    m1 = std::min(m1, y);
-    big1 = std::max(big1, y);
+  const std::vector<float>& samples = extract.Before;
+  const std::vector<float>& trace = extract.Trace;
+  if (samples.empty() || trace.size() != samples.size()) return;
+  float m1 = samples[0], big1 = samples[0];
+  for (size_t i = 0; i < samples.size(); ++i) {
+    chart->AddPoint(1, static_cast<float>(i), samples[i]);
+    m1 = std::min(m1, samples[i]);
+    big1 = std::max(big1, samples[i]);
   }
-  const float* trace = engine.TraceBuf();
-  float m2 = trace[ExtractFirst], big2 = trace[ExtractFirst];
-  for (int32_t i = ExtractFirst; i <= ExtractLast; ++i) {
-    m2 = std::min(m2, trace[i]);
-    big2 = std::max(big2, trace[i]);
-  }
+  const auto [lowest, highest] = std::minmax_element(trace.begin(), trace.end());
+  const float m2 = *lowest, big2 = *highest;
   // A flat trace has no shape to scale: it is drawn along the samples' minimum.
   const double scale = big2 > m2 ? (static_cast<double>(big1) - m1) / (static_cast<double>(big2) - m2) : 0.0;
-  for (int32_t i = ExtractFirst; i <= ExtractLast; ++i)
-    chart->AddPoint(0, static_cast<float>(i - ExtractFirst),
-                    static_cast<float>((trace[i] - m2) * scale + m1));
+  for (size_t i = 0; i < trace.size(); ++i)
+    chart->AddPoint(0, static_cast<float>(i), static_cast<float>((trace[i] - m2) * scale + m1));
   chart->FitToData();
 }
 

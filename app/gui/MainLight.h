@@ -23,7 +23,6 @@ class QMenu;
 
 namespace klarwell {
 
-class TClickEngine;
 class TMyGrid;
 class TPlaybackController;
 
@@ -49,8 +48,8 @@ struct TMainSeams {
 // The main window: the two charts, the progress bar, the file list, the player panel, the
 // buttons and output settings below it, and the hidden help view.
 //
-// Everything runs on the UI thread except the handlers the batch driver calls from its block
-// worker (CheckTick, CaptureClickRegion), which touch only the atomic flags and the capture fields.
+// Everything runs on the UI thread; the batch driver's block workers touch only ExtractRequest and
+// CancelRequested, both atomic.
 class TMainFrm : public QWidget {
   Q_OBJECT
 
@@ -99,12 +98,11 @@ class TMainFrm : public QWidget {
   void LoadSettings();
   bool SaveSettings();
 
-  // Extract capture (see the .cpp): CheckTick and CaptureClickRegion run on the block worker,
-  // DrawClickExtract on the UI thread while the worker waits.
+  // The click extract (see the .cpp), UI thread: CheckTick asks the driver for a click now and
+  // then, DrawClickExtract draws the click it delivers, PlotClickRegion the region before repair.
   void CheckTick();
-  void CaptureClickRegion(const TClickEngine& engine, bool isLeft, int32_t first, int32_t last);
-  void DrawClickExtract(const TClickEngine& engine);
-  void PlotClickRegion(const TClickEngine& engine);
+  void DrawClickExtract(const TClickExtract& extract);
+  void PlotClickRegion(const TClickExtract& extract);
 
   // Called whenever the rows change; the player uses it to offer the processed play modes.
   void UpdatePlayModes();
@@ -150,12 +148,9 @@ class TMainFrm : public QWidget {
   bool Running = false;
   std::atomic<bool> CancelRequested{false};
   bool CloseAfterCancel = false;
-  std::atomic<uint64_t> LastTick{0};
-  std::atomic<bool> CaptureArmed{false};
-  std::atomic<bool> CaptureReady{false};
-  bool ExtractIsLeft = false;
-  int32_t ExtractFirst = 0, ExtractLast = 0;
-  std::vector<float> ExtractSamples;
+  uint64_t LastTick = 0;                    // when a click was last asked for or drawn
+  std::atomic<bool> ExtractRequest{false};  // read and cleared by the block workers
+  bool ExtractAwaited = false;              // asked for and not drawn yet
 };
 
 }  // namespace klarwell

@@ -1,7 +1,8 @@
 // The fast roads against the reference: the one-block-at-a-time road with the plain numeric routines
 // on one side, the parallel block road with the fast routines on the other (and the one-block road
-// with the fast routines, as the window runs it). For every format and worker count the output bytes, the click list, the block list and the driver's cells must be the same; a
-// cancelled parallel run leaves no output; every report comes on the calling thread.
+// with the fast routines). For every format and worker count the output bytes, the click list, the
+// block list and the driver's cells must be the same; a cancelled parallel run leaves no output; every
+// report comes on the calling thread.
 
 #include <gtest/gtest.h>
 

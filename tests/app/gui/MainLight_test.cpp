@@ -30,7 +30,6 @@
 #include "app/gui/QtLanguage.h"
 #include "audio/WavFile.h"
 #include "chart/Graphic.h"
-#include "engine/engine.h"
 #include "playback/CaptureWaveOut.h"
 #include "playback/PlaybackController.h"
 #include "tests/app/gui/GuiTestApp.h"
@@ -657,29 +656,53 @@ TEST_F(MainWindowTest, DirButtonStartsInTheOutputFolderOrTheProgramsFolder) {
 }
 
 // A detection trace without any rise over the region has no range to scale; dividing by it would
-// put infinities or NaNs into the extract chart.
+// put infinities or NaNs into the extract chart. The repaired span lands at its place in the region.
 TEST_F(MainWindowTest, ExtractWithAFlatTraceIsDrawnAlongTheSamplesMinimum) {
   MakeWindow();
-  std::string path = MakeWav("flat.wav", 0.5);
-  TWavRecord input;
-  ASSERT_TRUE(OpenWav(path, input));
-  TClickEngine engine;
-  std::string error;
-  ASSERT_TRUE(engine.InitEngine(input, -120, error)) << error;
-  ASSERT_TRUE(engine.ReadBlock(input, 0, error)) << error;  // the trace is still all zero
-  Window->CheckTick();
-  Window->CaptureClickRegion(engine, true, 1000, 1100);
-  Window->DrawClickExtract(engine);
-  CloseWav(input);
+  TClickExtract extract;
+  for (int i = 0; i < 101; ++i) extract.Before.push_back(static_cast<float>((i * 37) % 101 - 50));
+  extract.Trace.assign(101, 0.0f);
+  extract.RepairOffset = 40;
+  extract.Repaired = {1.0f, 2.0f, 3.0f, 4.0f, 5.0f};
+  Window->DrawClickExtract(extract);
   TGrCntrl* chart = Form()->ZoomGrCntrl;
   ASSERT_EQ(chart->CurvePointCount(1), 101);
   ASSERT_EQ(chart->CurvePointCount(0), 101);
-  float lowest = *std::min_element(chart->CurveYValues(1), chart->CurveYValues(1) + 101);
+  ASSERT_EQ(chart->CurvePointCount(2), 5);
   for (int i = 0; i < 101; ++i) {
-    EXPECT_EQ(chart->CurveYValues(1)[i], engine.LeftBuf()[1000 + i]) << i;
-    EXPECT_EQ(chart->CurveYValues(0)[i], lowest) << i;
+    EXPECT_EQ(chart->CurveYValues(1)[i], extract.Before[static_cast<size_t>(i)]) << i;
+    EXPECT_EQ(chart->CurveYValues(0)[i], -50.0f) << i;
+  }
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(chart->CurveXValues(2)[i], 40.0f + static_cast<float>(i));
+    EXPECT_EQ(chart->CurveYValues(2)[i], extract.Repaired[static_cast<size_t>(i)]);
   }
   EXPECT_TRUE(std::isfinite(chart->DispYMin()) && std::isfinite(chart->DispYMax()));
+}
+
+// A run through the window asks the parallel road for clicks and draws what it delivers: a region
+// with its trace over the same range, and the repaired span inside it. The driver's thread is held
+// past the half second once, so that the request comes while blocks remain, however fast they go.
+TEST_F(MainWindowTest, RunDrawsAClickExtractFromTheParallelRoad) {
+  MakeWindow();
+  Add({MakeWav("long.wav", 9.0, 21)});
+  DuringRun([this] { return RowIs(1, txStatusRunning); }, [] { QTest::qSleep(600); });
+  Window->RunBtnClick();
+  ASSERT_TRUE(RowIs(1, txStatusDone));
+  const TGrCntrl* chart = Form()->ZoomGrCntrl;
+  const int n = chart->CurvePointCount(1);
+  ASSERT_GT(n, 0);
+  EXPECT_EQ(chart->CurvePointCount(0), n);
+  ASSERT_GE(chart->CurvePointCount(2), 4);
+  const auto [low, high] = std::minmax_element(chart->CurveYValues(1), chart->CurveYValues(1) + n);
+  for (int i = 0; i < n; ++i) {
+    EXPECT_GE(chart->CurveYValues(0)[i], *low - 0.5f);
+    EXPECT_LE(chart->CurveYValues(0)[i], *high + 0.5f);
+  }
+  for (int i = 0; i < chart->CurvePointCount(2); ++i) {
+    EXPECT_GE(chart->CurveXValues(2)[i], 0.0f);
+    EXPECT_LT(chart->CurveXValues(2)[i], static_cast<float>(n));
+  }
 }
 
 // Pictures for a person to look at: the idle window, and the window during a run on the demo

@@ -796,7 +796,23 @@ class TSession : public QObject {
       if (running && r < runningAt && status != Status(txStatusDone) && !refused)
         return Fail(where + "above the running row but not done");
     }
-    return CheckOutputs(inProgress);
+    return CheckExtract() && CheckOutputs(inProgress);
+  }
+
+  // The extract chart shows nothing yet or one whole click: its region, the trace over the same
+  // samples, and the repaired span inside the region.
+  bool CheckExtract() {
+    const TGrCntrl* chart = Form()->ZoomGrCntrl;
+    const int n = chart->CurvePointCount(1), repaired = chart->CurvePointCount(2);
+    if (n == 0 && repaired == 0) return true;
+    if (chart->CurvePointCount(0) != n || repaired < 4)
+      return Fail("the click extract shows " + std::to_string(n) + " samples, " +
+                  std::to_string(chart->CurvePointCount(0)) + " trace points and " +
+                  std::to_string(repaired) + " repaired ones");
+    for (int i = 0; i < repaired; ++i)
+      if (chart->CurveXValues(2)[i] < 0 || chart->CurveXValues(2)[i] >= n)
+        return Fail("the click extract's repair lies outside its region");
+    return true;
   }
 
   bool CheckFigures(int r, const TInput& in, const QString& status, int runningAt) {
