@@ -8,7 +8,7 @@ namespace klarwell::cli {
 enum TCliText {
   kColFile, kColStatus, kColFormat, kColLength, kColClicks, kColClicksPerSec, kColTime,
   kUsage, kHelp, kBadJobs, kUnknownOption, kNoFiles, kTryHelp, kRemaining,
-  kHelpFolders, kNoOutDir, kNoWavInFolder, kCannotReadFolder,
+  kHelpFolders, kNoOutDir, kNoWavInFolder, kCannotReadFolder, kHelpFilesFrom, kCannotReadList,
   kCliTextCount
 };
 

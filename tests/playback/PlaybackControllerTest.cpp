@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "audio/LangText.h"
-#include "playback/CaptureWaveOut.h"
 #include "playback/MyTrackBar.h"
 #include "playback/PlaybackController.h"
 #include "tests/playback/QtTestApp.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/WavBuilder.h"
+#include "tests/support/playback/CaptureWaveOut.h"
 
 namespace klarwell {
 namespace {
