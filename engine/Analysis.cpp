@@ -11,6 +11,7 @@
 
 #include "engine/EngineDetail.h"
 #include "engine/engine.h"
+#include "numeric/fastfit.h"
 #include "numeric/fastsum.h"
 #include "numeric/fftunit.h"
 #include "numeric/regress.h"
@@ -28,8 +29,13 @@ void AddRun(TSlidingFit& fit, int32_t first, const float* y, int count) {
   fit.AddRun(first, y, count);
 }
 
+void AddRun(TFastSlidingFit& fit, int32_t first, const float* y, int count) {
+  fit.AddRun(first, y, count);
+}
+
 // Roughness: the mean residual of line fits over a 60-bin window sliding in steps of 10 bins
-// along w (n bins). TFit is TRegress or its exact fast counterpart TSlidingFit.
+// along w (n bins). TFit is TRegress, its exact fast counterpart TSlidingFit or the float road's
+// TFastSlidingFit.
 template <class TFit>
 double WindowRoughness(TFit& window60, const float* w, int32_t n, int32_t lowCut, int32_t highCut) {
   window60.Clear();
@@ -102,7 +108,10 @@ double TClickEngine::FrameRoughness(const float* x, int32_t start) {
   // the halved Nyquist frequency folds down, which a click's flat spectrum does not mind.
   const int32_t stride = Decimate_ ? 2 : 1;
   double sum = 0.0;
-  if (Sliding_) {
+  if (FastFit_) {
+    for (int32_t k = 0; k < len; ++k) buf[k] = x[start + stride * k];
+    sum = SumAnyOrder(buf, len);
+  } else if (Sliding_) {
     if (stride == 1) {
       std::copy_n(x + start, len, buf);
     } else {
@@ -132,7 +141,9 @@ double TClickEngine::FrameRoughness(const float* x, int32_t start) {
   if (hi - lo < 1) return 0.0;  // no band left between the cuts
 
   float slope = 0.0f, intercept = 0.0f;
-  if (Sliding_) {
+  if (FastFit_) {
+    LineFitRangeFast(w, lo, hi, slope, intercept);
+  } else if (Sliding_) {
     LineFitRange(w, lo, hi, slope, intercept);
   } else {
     TRegress& fit = *Fit_;
@@ -178,6 +189,7 @@ double TClickEngine::FrameRoughness(const float* x, int32_t start) {
     Fft_->InverseSpectrum(n, re, im, w);
   }
 
+  if (FastFit_) return WindowRoughness(*FastFit_, w, n, LowCutBins_, HighCutBins_);
   return Sliding_ ? WindowRoughness(*Sliding_, w, n, LowCutBins_, HighCutBins_)
                   : WindowRoughness(*Roughness_, w, n, LowCutBins_, HighCutBins_);
 }

@@ -1,0 +1,47 @@
+#pragma once
+
+// The float road's transforms: the spectra of the engine's frames, trace windows and lifter in single
+// precision, through a library real FFT, with a vectorised logarithm. They are not bit-identical to
+// the reference routines of fftunit.h (the order of operations differs, and intermediates are
+// floats); they agree with them to float rounding, which is what the road's contract asks: the same
+// repairs, measured, not the same bits.
+//
+// Same results on every run on one machine: the transform plans are made by estimate, never by
+// measurement, and never from wisdom saved on the machine; the vector width the plans and the loops
+// use depends on the processor, so results may differ in the last bits between machines.
+//
+// Buffers: every data and out buffer handed to these routines must come from AllocFftBuffer (aligned
+// for vector loads; a misaligned one is refused by an always-on check) and hold n + 2 floats, since the
+// transforms run in place and the packed spectrum needs n/2 + 1 complex values.
+
+#include "numeric/fftunit.h"
+
+namespace klarwell {
+
+// Makes the transform plans for real transforms of n points (a power of two, 4 … 2^16), both
+// directions. Plans are made once per process, under a lock, and live for the process. Any thread;
+// false when the library refuses (the routines below then must not be called for n).
+bool PrepareFloatFft(int n);
+
+// As PowerSpectrumDb (fftunit.h), in float arithmetic: out[k] = 10·log10(max(|X[k]|² / reference,
+// floor)), bin 0 from the DC and the Nyquist terms together. data: n + 2 floats, destroyed.
+void PowerSpectrumDbFloat(int n, float* data, float* out, double reference, double floor);
+
+// As RealSpectrum: data (n + 2 floats, destroyed); re, im, mag (n/2 each); im[0] = 0. The sign of im
+// follows the reference's convention.
+void RealSpectrumFloat(int n, float* data, float* re, float* im, float* mag);
+
+// As InverseRealSpectrum: out (n + 2 floats) receives the n samples scaled back; out[n] = 0.
+void InverseRealSpectrumFloat(int n, const float* re, const float* im, float* out);
+
+namespace detail {
+// 10·log10(v) for normal, finite, positive floats, within a few float units of the true value; for
+// tests. Other values give meaningless results but raise no floating-point fault.
+float DbOfPower(float v);
+}  // namespace detail
+
+// The float road's routine table. Its allocators prepare the plans for the lengths they are asked
+// for; a length whose plans cannot be had fails the allocation.
+const TFftRoutines& FloatFftRoutines();
+
+}  // namespace klarwell
