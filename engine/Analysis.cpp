@@ -33,12 +33,24 @@ void AddRun(TFastSlidingFit& fit, int32_t first, const float* y, int count) {
   fit.AddRun(first, y, count);
 }
 
+void StartWindow(TRegress& fit, const float*, int32_t) {
+  fit.Clear();
+}
+
+void StartWindow(TSlidingFit& fit, const float*, int32_t) {
+  fit.Clear();
+}
+
+void StartWindow(TFastSlidingFit& fit, const float* w, int32_t n) {
+  fit.Bind(w, n);
+}
+
 // Roughness: the mean residual of line fits over a 60-bin window sliding in steps of 10 bins
 // along w (n bins). TFit is TRegress, its exact fast counterpart TSlidingFit or the float road's
 // TFastSlidingFit.
 template <class TFit>
 double WindowRoughness(TFit& window60, const float* w, int32_t n, int32_t lowCut, int32_t highCut) {
-  window60.Clear();
+  StartWindow(window60, w, n);
   double total = 0.0;
   int32_t count = 0;
   int32_t next = 0;

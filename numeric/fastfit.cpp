@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "numeric/Contract.h"
 
@@ -61,89 +60,74 @@ void LineFitRangeFast(const float* y, int32_t lo, int32_t hi, float& slope, floa
   intercept = static_cast<float>(relIntercept - static_cast<double>(relSlope) * lo);
 }
 
-TFastSlidingFit::TFastSlidingFit(int capacity) {
-  KLARWELL_REQUIRE("TFastSlidingFit", capacity >= 1);
+TFastSlidingFit::TFastSlidingFit(int capacity, int maxBins) {
+  KLARWELL_REQUIRE("TFastSlidingFit", capacity >= 1 && maxBins >= 1);
   Capacity_ = capacity;
-  Room_ = 4 * capacity;
-  X_ = std::make_unique<float[]>(static_cast<size_t>(Room_));
-  Y_ = std::make_unique<float[]>(static_cast<size_t>(Room_));
+  MaxBins_ = maxBins;
+  TotalY_ = std::make_unique<double[]>(static_cast<size_t>(maxBins) + 1);
+  TotalXY_ = std::make_unique<double[]>(static_cast<size_t>(maxBins) + 1);
 }
 
 TFastSlidingFit::~TFastSlidingFit() = default;
 
-void TFastSlidingFit::Clear() {
-  Start_ = 0;
-  Count_ = 0;
-  SumX_ = 0;
-  SumXX_ = 0;
-  SumY_ = 0;
-  SumXY_ = 0;
+void TFastSlidingFit::Bind(const float* y, int bins) {
+  KLARWELL_REQUIRE("TFastSlidingFit::Bind", bins >= 0 && bins <= MaxBins_);
+  Y_ = y;
+  Bins_ = bins;
+  Start_ = End_ = 0;
+  double totalY = 0.0, totalXY = 0.0;
+  TotalY_[0] = TotalXY_[0] = 0.0;
+  for (int j = 0; j < bins; ++j) {
+    totalY += y[j];
+    totalXY += static_cast<double>(j) * y[j];
+    TotalY_[static_cast<size_t>(j) + 1] = totalY;
+    TotalXY_[static_cast<size_t>(j) + 1] = totalXY;
+  }
 }
 
 void TFastSlidingFit::AddRun(int32_t first, const float* y, int count) {
-  for (int i = 0; i < count; ++i) {
-    if (Count_ == Capacity_) DropFirst(1);
-    if (Start_ + Count_ == Room_) {
-      std::memmove(X_.get(), X_.get() + Start_, sizeof(float) * static_cast<size_t>(Count_));
-      std::memmove(Y_.get(), Y_.get() + Start_, sizeof(float) * static_cast<size_t>(Count_));
-      Start_ = 0;
-    }
-    const int32_t x = first + i;
-    const int at = Start_ + Count_;
-    X_[static_cast<size_t>(at)] = static_cast<float>(x);
-    Y_[static_cast<size_t>(at)] = y[i];
-    SumX_ += x;
-    SumXX_ += static_cast<int64_t>(x) * x;
-    SumY_ += y[i];
-    SumXY_ += static_cast<double>(x) * y[i];
-    ++Count_;
-  }
-}
-
-void TFastSlidingFit::DropFirst(int m) {
-  for (int i = Start_; i < Start_ + m; ++i) {
-    const auto x = static_cast<int64_t>(X_[static_cast<size_t>(i)]);
-    const float v = Y_[static_cast<size_t>(i)];
-    SumX_ -= x;
-    SumXX_ -= x * x;
-    SumY_ -= v;
-    SumXY_ -= static_cast<double>(x) * v;
-  }
-  Start_ += m;
-  Count_ -= m;
+  if (count <= 0) return;
+  if (Start_ == End_) Start_ = End_ = first;
+  KLARWELL_REQUIRE("TFastSlidingFit::AddRun", first == End_ && y == Y_ + first && first + count <= Bins_);
+  End_ += count;
+  Start_ = std::max(Start_, End_ - Capacity_);
 }
 
 void TFastSlidingFit::DropOldestN(int n) {
   if (n <= 0) return;
-  DropFirst(std::min(n, Count_));
+  Start_ = std::min(End_, Start_ + n);
 }
 
 void TFastSlidingFit::KeepNewest(int k) {
   if (k < 0) k = 0;
-  if (Count_ > k) DropFirst(Count_ - k);
+  Start_ = std::max(Start_, End_ - k);
 }
 
 double TFastSlidingFit::MeanAbsResidual() const {
-  if (Count_ == 0) return 0.0;
-  const double n = Count_;
-  const double meanX = static_cast<double>(SumX_) / n;
-  const double meanY = SumY_ / n;
+  const int count = End_ - Start_;
+  if (count == 0) return 0.0;
+  // x counted from the window's first bin: the sums of x and x² have closed forms.
+  const double n = count;
+  const double sumY = TotalY_[static_cast<size_t>(End_)] - TotalY_[static_cast<size_t>(Start_)];
+  const double sumXY = TotalXY_[static_cast<size_t>(End_)] - TotalXY_[static_cast<size_t>(Start_)] - Start_ * sumY;
+  const double meanX = (n - 1.0) / 2.0;
+  const double meanY = sumY / n;
+  const double spread = n * (n * n - 1.0) / 12.0;  // Σ (x − mean x)²
   // The line through the centre of the points: slope·x and the intercept can be large and of opposite
   // sign, and their sum in float would lose the digits that the residuals are made of.
-  const double spread = static_cast<double>(SumXX_) - static_cast<double>(SumX_) * meanX;
-  const double slopeD = spread > 0.0 ? (SumXY_ - static_cast<double>(SumX_) * meanY) / spread : 0.0;
-  const auto slope = static_cast<float>(slopeD);
+  const auto slope = static_cast<float>(spread > 0.0 ? (sumXY - meanX * sumY) / spread : 0.0);
   const auto centreX = static_cast<float>(meanX);
   const auto centreY = static_cast<float>(meanY);
-  const float* x = X_.get() + Start_;
-  const float* y = Y_.get() + Start_;
+  const float* y = Y_ + Start_;
   float lanes[kLanes] = {};
   int i = 0;
-  for (; i + kLanes <= Count_; i += kLanes) {
-    for (int l = 0; l < kLanes; ++l) lanes[l] += std::fabs(slope * (x[i + l] - centreX) + centreY - y[i + l]);
+  for (; i + kLanes <= count; i += kLanes) {
+    for (int l = 0; l < kLanes; ++l) {
+      lanes[l] += std::fabs(slope * (static_cast<float>(i + l) - centreX) + centreY - y[i + l]);
+    }
   }
   double e = 0.0;
-  for (; i < Count_; ++i) e += std::fabs(slope * (x[i] - centreX) + centreY - y[i]);
+  for (; i < count; ++i) e += std::fabs(slope * (static_cast<float>(i) - centreX) + centreY - y[i]);
   for (const float lane : lanes) e += lane;
   return e / n;
 }

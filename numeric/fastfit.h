@@ -14,43 +14,45 @@ namespace klarwell {
 // horizontal line through it.
 void LineFitRangeFast(const float* y, int32_t lo, int32_t hi, float& slope, float& intercept);
 
-// A window of points (x integers, |x| ≤ 2^20) sliding along a run of bins, with the mean absolute
-// distance of its points from their least-squares line per position. The interface is TSlidingFit's.
+// A window of points (k, y[k]) sliding along one array of bins y, with the mean absolute distance of
+// its points from their least-squares line per position. The calls are TSlidingFit's, with the
+// array bound first: the window always holds a run of consecutive bins, and its sums come from the
+// array's running totals, so that a move costs nothing per point.
 class TFastSlidingFit {
  public:
-  // At most `capacity` points (1 ≤ capacity, checked). Allocates here, and never again.
-  explicit TFastSlidingFit(int capacity);
+  // At most `capacity` points in the window, arrays of at most maxBins bins (both ≥ 1, checked).
+  // Allocates here, and never again.
+  TFastSlidingFit(int capacity, int maxBins);
   ~TFastSlidingFit();
   TFastSlidingFit(const TFastSlidingFit&) = delete;
   TFastSlidingFit& operator=(const TFastSlidingFit&) = delete;
 
-  void Clear();
-  // Appends (first + i, y[i]) for i = 0 … count − 1; on a full window the oldest points go first.
+  // Binds y (bins floats, bins ≤ maxBins, checked) and empties the window. y must stay unchanged
+  // while it is bound.
+  void Bind(const float* y, int bins);
+  // Appends the bins first … first + count − 1 of the bound array, y pointing at bin first; they must
+  // follow the window's last bin (or start it when empty) and lie inside the array (checked). On a full
+  // window the oldest points go first.
   void AddRun(int32_t first, const float* y, int count);
   // Removes the min(n, Count) oldest points; nothing when n ≤ 0.
   void DropOldestN(int n);
   // When Count > k, removes the oldest points so that k remain (none when k ≤ 0).
   void KeepNewest(int k);
-  // Mean |fitted − y| over the held points; 0 when empty. Points that all share one x are measured
-  // against their mean.
+  // Mean |fitted − y| over the held points; 0 when empty.
   double MeanAbsResidual() const;
 
-  int Count() const { return Count_; }
+  int Count() const { return End_ - Start_; }
 
  private:
-  void DropFirst(int m);
-
-  // Points live in a room four times the capacity and the window moves along it, compacted rarely.
-  std::unique_ptr<float[]> X_;
-  std::unique_ptr<float[]> Y_;
   int Capacity_ = 0;
-  int Room_ = 0;
-  int Start_ = 0;
-  int Count_ = 0;
-  int64_t SumX_ = 0;
-  int64_t SumXX_ = 0;
-  double SumY_ = 0;
-  double SumXY_ = 0;
+  int MaxBins_ = 0;
+  const float* Y_ = nullptr;
+  int Bins_ = 0;
+  // Totals of y[j] and j·y[j] over j < i, for i = 0 … Bins_.
+  std::unique_ptr<double[]> TotalY_;
+  std::unique_ptr<double[]> TotalXY_;
+  int Start_ = 0;  // first held bin
+  int End_ = 0;    // one past the last held bin
 };
 
 }  // namespace klarwell

@@ -74,6 +74,56 @@ inline float DbOfPowerInline(float v) {
   return (x + y) * 4.3429448190f + e * 3.0102999566f;
 }
 
+// The scaled, floored power of every bin into power (n/2 floats), from the packed spectrum in data.
+inline void FlooredPowers(int n, const float* data, float* power, double reference, double floor) {
+  const detail::TDbScale scale = detail::DbScale(reference, floor);
+  const auto inverse = static_cast<float>(1.0 / scale.Reference);
+  const float floorF = scale.FloorF;
+  // The reference's packing puts the Nyquist term beside the DC term, so its bin 0 holds both.
+  const float p0 = (data[0] * data[0] + data[n] * data[n]) * inverse;
+  power[0] = p0 < floorF ? floorF : p0;
+  for (int k = 1; k < n / 2; ++k) {
+    const float re = data[2 * k];
+    const float im = data[2 * k + 1];
+    const float p = (re * re + im * im) * inverse;
+    power[k] = p < floorF ? floorF : p;
+  }
+}
+
+constexpr int kLanes = 8;
+
+// The sum of 10·log10 over count powers (normal, finite, positive floats) as one logarithm per lane:
+// the exponents are summed as integers and the mantissas (in [1, 2)) multiplied, folded back into
+// the exponent sum every 16 products before the product could leave the float range.
+double DbSumOfPowers(const float* power, int count) {
+  int32_t exponents[kLanes] = {};
+  float products[kLanes] = {1, 1, 1, 1, 1, 1, 1, 1};
+  int k = 0;
+  for (int chunk = 0; k + kLanes <= count; k += kLanes) {
+    for (int l = 0; l < kLanes; ++l) {
+      const auto bits = std::bit_cast<uint32_t>(power[k + l]);
+      exponents[l] += static_cast<int32_t>(bits >> 23) - 127;
+      products[l] *= std::bit_cast<float>((bits & 0x007fffffu) | 0x3f800000u);
+    }
+    if (++chunk == 16) {
+      chunk = 0;
+      for (int l = 0; l < kLanes; ++l) {
+        const auto bits = std::bit_cast<uint32_t>(products[l]);
+        exponents[l] += static_cast<int32_t>(bits >> 23) - 127;
+        products[l] = std::bit_cast<float>((bits & 0x007fffffu) | 0x3f800000u);
+      }
+    }
+  }
+  double total = 0.0;
+  int32_t exponentSum = 0;
+  for (int l = 0; l < kLanes; ++l) {
+    exponentSum += exponents[l];
+    total += DbOfPowerInline(products[l]);
+  }
+  for (; k < count; ++k) total += DbOfPowerInline(power[k]);
+  return total + 3.0102999566398120 * exponentSum;
+}
+
 bool AllocPlanned(int n, TFftBuffer& buffer, int doubling) {
   if (!AllocFftBuffer(n, buffer, doubling)) return false;
   if (PrepareFloatFft(n)) return true;
@@ -89,6 +139,22 @@ bool AllocPlanned(int n, TFftBuffer& buffer) {
 
 float detail::DbOfPower(float v) {
   return DbOfPowerInline(v);
+}
+
+float WindowTraceFloat(int n, const float* x, const float* window, float* work, float* spectrum, double reference,
+                       double floor) {
+  double lanes[kLanes] = {};
+  int k = 0;
+  for (; k + kLanes <= n; k += kLanes) {
+    for (int l = 0; l < kLanes; ++l) lanes[l] += x[k + l];
+  }
+  double sum = ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) + ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
+  for (; k < n; ++k) sum += x[k];
+  const auto mean = static_cast<float>(sum / n);
+  for (int i = 0; i < n; ++i) work[i] = (x[i] - mean) * window[i];
+  Forward(n, work, "WindowTraceFloat");
+  FlooredPowers(n, work, spectrum, reference, floor);
+  return static_cast<float>(DbSumOfPowers(spectrum, n / 2));
 }
 
 bool PrepareFloatFft(int n) {
@@ -117,20 +183,9 @@ bool PrepareFloatFft(int n) {
 }
 
 void PowerSpectrumDbFloat(int n, float* data, float* out, double reference, double floor) {
-  const detail::TDbScale scale = detail::DbScale(reference, floor);
   Forward(n, data, "PowerSpectrumDbFloat");
-  const auto inverse = static_cast<float>(1.0 / scale.Reference);
-  const float floorF = scale.FloorF;
-  const int bins = n / 2;
-  // The reference's packing puts the Nyquist term beside the DC term, so its bin 0 holds both.
-  const float p0 = (data[0] * data[0] + data[n] * data[n]) * inverse;
-  out[0] = DbOfPowerInline(p0 < floorF ? floorF : p0);
-  for (int k = 1; k < bins; ++k) {
-    const float re = data[2 * k];
-    const float im = data[2 * k + 1];
-    const float p = (re * re + im * im) * inverse;
-    out[k] = DbOfPowerInline(p < floorF ? floorF : p);
-  }
+  FlooredPowers(n, data, out, reference, floor);
+  for (int k = 0; k < n / 2; ++k) out[k] = DbOfPowerInline(out[k]);
 }
 
 void RealSpectrumFloat(int n, float* data, float* re, float* im, float* mag) {
@@ -179,6 +234,8 @@ const TFftRoutines& FloatFftRoutines() {
     t.AllocBuffer8 = t.AllocBuffer2;
     t.ForwardSpectrum = &RealSpectrumFloat;
     t.InverseSpectrum = &InverseRealSpectrumFloat;
+    t.ShortTraceValue = &WindowTraceFloat;
+    t.TinyTraceValue = &WindowTraceFloat;
     return t;
   }();
   return table;

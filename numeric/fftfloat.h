@@ -34,6 +34,12 @@ void RealSpectrumFloat(int n, float* data, float* re, float* im, float* mag);
 // As InverseRealSpectrum: out (n + 2 floats) receives the n samples scaled back; out[n] = 0.
 void InverseRealSpectrumFloat(int n, const float* re, const float* im, float* out);
 
+// As WindowTrace (fftunit.h): x (n floats) less their mean, times window, the sum of the dB spectrum's
+// values, with one logarithm per eight bins (the sum of logarithms as the logarithm of a product).
+// work: n + 2 floats, destroyed; spectrum: n/2 floats of scratch.
+float WindowTraceFloat(int n, const float* x, const float* window, float* work, float* spectrum, double reference,
+                       double floor);
+
 namespace detail {
 // 10·log10(v) for normal, finite, positive floats, within a few float units of the true value; for
 // tests. Other values give meaningless results but raise no floating-point fault.

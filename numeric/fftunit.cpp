@@ -87,6 +87,11 @@ void InverseRealSpectrum(int n, const float* re, const float* im, float* out) {
   detail::InverseRealSpectrumWith<&RealFft>(n, re, im, out);
 }
 
+float WindowTrace(int n, const float* x, const float* window, float* work, float* spectrum, double reference,
+                  double floor) {
+  return detail::WindowTraceWith<&PowerSpectrumDb>(n, x, window, work, spectrum, reference, floor);
+}
+
 const TFftRoutines& BindFftRoutines(TRoutineSet set) {
   if (set == TRoutineSet::Exact) return FastFftRoutines();
   if (set == TRoutineSet::Fast) return FloatFftRoutines();
@@ -103,6 +108,8 @@ const TFftRoutines& BindFftRoutines(TRoutineSet set) {
     t.AllocBuffer8 = t.AllocBuffer2;
     t.ForwardSpectrum = &RealSpectrum;
     t.InverseSpectrum = &InverseRealSpectrum;
+    t.ShortTraceValue = &WindowTrace;
+    t.TinyTraceValue = &WindowTrace;
     return t;
   }();
   return table;

@@ -66,6 +66,12 @@ void RealSpectrum(int n, float* data, float* re, float* im, float* mag);
 // out (n + 2 floats) receives the n real samples in out[0 … n − 1], scaled by 2/n; out[n] = 0.
 void InverseRealSpectrum(int n, const float* re, const float* im, float* out);
 
+// The detection trace's value of a window of n samples x (n floats): the samples less their mean
+// (summed in double), times window (n floats), through PowerSpectrumDb into spectrum (n/2 floats), and
+// the sum of those dB values (in double), as a float. work: n + 2 floats, destroyed.
+float WindowTrace(int n, const float* x, const float* window, float* work, float* spectrum, double reference,
+                  double floor);
+
 // The routine table. The engine binds it once per file and calls each use through its own slot,
 // so that faster variants of the same routines can be bound here without touching the engine.
 struct TFftRoutines {
@@ -79,6 +85,12 @@ struct TFftRoutines {
   bool (*AllocBuffer8)(int n, TFftBuffer& buffer) = nullptr;
   void (*ForwardSpectrum)(int n, float* data, float* re, float* im, float* mag) = nullptr;
   void (*InverseSpectrum)(int n, const float* re, const float* im, float* out) = nullptr;
+  // The detection trace's value of a short and of a tiny window (WindowTrace below), so that a set
+  // can take the whole window in one pass.
+  float (*ShortTraceValue)(int n, const float* x, const float* window, float* work, float* spectrum,
+                           double reference, double floor) = nullptr;
+  float (*TinyTraceValue)(int n, const float* x, const float* window, float* work, float* spectrum,
+                          double reference, double floor) = nullptr;
 };
 
 // The table of the given routine set (RoutineSet.h). Each table is filled

@@ -94,6 +94,28 @@ TEST(FftFloat, ForwardAndInverseSpectraAgreeWithTheReference) {
   }
 }
 
+// Catches a trace value of the float road (a mean, a window, the sum of logarithms taken as the
+// logarithm of products) that strays from the reference's beyond float rounding, at every window
+// length the engine uses, silence included.
+TEST(FftFloat, TraceValueAgreesWithTheReference) {
+  for (int n = 8; n <= 512; n *= 2) {
+    ASSERT_TRUE(PrepareFloatFft(n));
+    TFftBuffer window = Input(n, 0, 3), workA, workB;
+    ASSERT_TRUE(AllocFftBuffer(n, workA));
+    ASSERT_TRUE(AllocFftBuffer(n, workB));
+    std::vector<float> specA(n / 2), specB(n / 2);
+    for (int kind = 0; kind < 4; ++kind) {
+      const TFftBuffer x = Input(n, kind, 13 * n + kind);
+      const float a = WindowTrace(n, x.get(), window.get(), workA.get(), specA.data(), Reference(n), kFloor);
+      std::feclearexcept(FE_ALL_EXCEPT);
+      const float b = WindowTraceFloat(n, x.get(), window.get(), workB.get(), specB.data(), Reference(n), kFloor);
+      EXPECT_EQ(std::fetestexcept(kFaults), 0) << n << " kind " << kind;
+      // Bins far below the window's strongest keep fewer exact digits (see the dB spectrum's test).
+      EXPECT_NEAR(b, a, 1e-4 * std::fabs(a) + 0.5) << "n " << n << " kind " << kind;
+    }
+  }
+}
+
 // Catches a logarithm whose error grows beyond float rounding anywhere in the range of powers the
 // dB spectrum can meet (the floor up to the largest float), including both sides of √2 where the
 // mantissa is halved.
