@@ -13,6 +13,7 @@
 #include "engine/engine.h"
 #include "numeric/fastfit.h"
 #include "numeric/fastsum.h"
+#include "numeric/fftfloat.h"
 #include "numeric/fftunit.h"
 #include "numeric/regress.h"
 #include "numeric/slidingfit.h"
@@ -119,10 +120,10 @@ double TClickEngine::FrameRoughness(const float* x, int32_t start) {
   // At 88.2 kHz and above every second sample is analysed, without filtering: what lies above
   // the halved Nyquist frequency folds down, which a click's flat spectrum does not mind.
   const int32_t stride = Decimate_ ? 2 : 1;
+  const float* window = WindowLong_.data();
   double sum = 0.0;
   if (FastFit_) {
-    for (int32_t k = 0; k < len; ++k) buf[k] = x[start + stride * k];
-    sum = SumAnyOrder(buf, len);
+    CentreAndWindow(x + start, stride, len, window, buf);
   } else if (Sliding_) {
     if (stride == 1) {
       std::copy_n(x + start, len, buf);
@@ -134,11 +135,12 @@ double TClickEngine::FrameRoughness(const float* x, int32_t start) {
     for (int32_t k = 0; k < len; ++k) buf[k] = x[start + stride * k];
     for (int32_t k = 0; k < len; ++k) sum += buf[k];
   }
-  const double mean = sum / len;
-  const float* window = WindowLong_.data();
-  for (int32_t k = 0; k < len; ++k) {
-    buf[k] = static_cast<float>(buf[k] - mean);
-    buf[k] = buf[k] * window[k];
+  if (!FastFit_) {
+    const double mean = sum / len;
+    for (int32_t k = 0; k < len; ++k) {
+      buf[k] = static_cast<float>(buf[k] - mean);
+      buf[k] = buf[k] * window[k];
+    }
   }
 
   float* spectrum = Spectrum_.data();

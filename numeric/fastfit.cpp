@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "numeric/Contract.h"
+#include "numeric/FloatLanes.h"
 
 namespace klarwell {
 
@@ -12,6 +13,21 @@ namespace {
 // Eight independent sums, so that the loops vectorise without the compiler reordering a sum: the
 // order is written here, and is the same at every optimisation level.
 constexpr int kLanes = 8;
+
+// Σ |slope·(i − centreX) + centreY − y[i]| over i = 0 … count − 1.
+KLARWELL_LANE_CLONES double Residual(const float* y, int count, float slope, float centreX, float centreY) {
+  using detail::TFloat8;
+  TFloat8 sum = {};
+  TFloat8 x = {0, 1, 2, 3, 4, 5, 6, 7};
+  int i = 0;
+  for (; i + detail::kLanes8 <= count; i += detail::kLanes8) {
+    sum += detail::Abs8(slope * (x - centreX) + centreY - detail::Load8(y + i));
+    x += 8.0f;
+  }
+  double e = detail::Sum8(sum);
+  for (; i < count; ++i) e += std::fabs(slope * (static_cast<float>(i) - centreX) + centreY - y[i]);
+  return e;
+}
 
 double SumOfLanes(const double (&lanes)[kLanes]) {
   return ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) + ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
@@ -119,17 +135,7 @@ double TFastSlidingFit::MeanAbsResidual() const {
   const auto centreX = static_cast<float>(meanX);
   const auto centreY = static_cast<float>(meanY);
   const float* y = Y_ + Start_;
-  float lanes[kLanes] = {};
-  int i = 0;
-  for (; i + kLanes <= count; i += kLanes) {
-    for (int l = 0; l < kLanes; ++l) {
-      lanes[l] += std::fabs(slope * (static_cast<float>(i + l) - centreX) + centreY - y[i + l]);
-    }
-  }
-  double e = 0.0;
-  for (; i < count; ++i) e += std::fabs(slope * (static_cast<float>(i) - centreX) + centreY - y[i]);
-  for (const float lane : lanes) e += lane;
-  return e / n;
+  return Residual(y, count, slope, centreX, centreY) / n;
 }
 
 }  // namespace klarwell

@@ -11,6 +11,7 @@
 
 #include "numeric/Contract.h"
 #include "numeric/FftDetail.h"
+#include "numeric/FloatLanes.h"
 
 namespace klarwell {
 
@@ -49,40 +50,29 @@ void Forward(int n, float* data, const char* routine) {
   fftwf_execute_dft_r2c(Plan(gForward, routine, n), data, reinterpret_cast<fftwf_complex*>(data));
 }
 
-// 10·log10(v): v = 2^e·m with m in [√½, √2), ln m from a polynomial in m − 1 (Moshier's single-precision
-// coefficients, a few units of float rounding). All integer steps, and the only comparison an integer
-// one, so that the loops around it vectorise and no value can raise a fault.
-inline float DbOfPowerInline(float v) {
-  const auto bits = std::bit_cast<uint32_t>(v);
-  uint32_t mantissa = (bits & 0x007fffffu) | 0x3f800000u;
-  const uint32_t high = mantissa > 0x3fb504f3u ? 1u : 0u;  // m > √2: halve it
-  mantissa -= high << 23;
-  const auto e = static_cast<float>(static_cast<int32_t>((bits >> 23) + high) - 127);
-  const float x = std::bit_cast<float>(mantissa) - 1.0f;
-  const float z = x * x;
-  float y = 7.0376836292e-2f;
-  y = y * x - 1.1514610310e-1f;
-  y = y * x + 1.1676998740e-1f;
-  y = y * x - 1.2420140846e-1f;
-  y = y * x + 1.4249322787e-1f;
-  y = y * x - 1.6668057665e-1f;
-  y = y * x + 2.0000714765e-1f;
-  y = y * x - 2.4999993993e-1f;
-  y = y * x + 3.3333331174e-1f;
-  y = y * x * z - 0.5f * z;
-  // 10 / ln 10 and 10·log10(2).
-  return (x + y) * 4.3429448190f + e * 3.0102999566f;
-}
+using detail::kLanes8;
+using detail::TFloat8;
+using detail::TInt8;
 
 // The scaled, floored power of every bin into power (n/2 floats), from the packed spectrum in data.
-inline void FlooredPowers(int n, const float* data, float* power, double reference, double floor) {
+KLARWELL_LANE_CLONES void FlooredPowers(int n, const float* data, float* power, double reference, double floor) {
   const detail::TDbScale scale = detail::DbScale(reference, floor);
   const auto inverse = static_cast<float>(1.0 / scale.Reference);
   const float floorF = scale.FloorF;
+  const int bins = n / 2;
   // The reference's packing puts the Nyquist term beside the DC term, so its bin 0 holds both.
   const float p0 = (data[0] * data[0] + data[n] * data[n]) * inverse;
   power[0] = p0 < floorF ? floorF : p0;
-  for (int k = 1; k < n / 2; ++k) {
+  int k = 1;
+  // Eight bins from sixteen floats (re, im interleaved): the squares, then each pair's sum.
+  for (; k + kLanes8 <= bins; k += kLanes8) {
+    const TFloat8 a = detail::Load8(data + 2 * k);
+    const TFloat8 b = detail::Load8(data + 2 * k + kLanes8);
+    const TFloat8 re = detail::Even8(a, b);
+    const TFloat8 im = detail::Odd8(a, b);
+    detail::Store8(power + k, detail::AtLeast8((re * re + im * im) * inverse, detail::Splat8(floorF)));
+  }
+  for (; k < bins; ++k) {
     const float re = data[2 * k];
     const float im = data[2 * k + 1];
     const float p = (re * re + im * im) * inverse;
@@ -90,38 +80,37 @@ inline void FlooredPowers(int n, const float* data, float* power, double referen
   }
 }
 
-constexpr int kLanes = 8;
+// 10·log10 of count powers in place.
+KLARWELL_LANE_CLONES void DbInPlace(float* v, int count) {
+  int k = 0;
+  for (; k + kLanes8 <= count; k += kLanes8) detail::Store8(v + k, detail::DbOfPower8(detail::Load8(v + k)));
+  for (; k < count; ++k) v[k] = detail::DbOfPower1(v[k]);
+}
 
 // The sum of 10·log10 over count powers (normal, finite, positive floats) as one logarithm per lane:
 // the exponents are summed as integers and the mantissas (in [1, 2)) multiplied, folded back into
 // the exponent sum every 16 products before the product could leave the float range.
-double DbSumOfPowers(const float* power, int count) {
-  int32_t exponents[kLanes] = {};
-  float products[kLanes] = {1, 1, 1, 1, 1, 1, 1, 1};
+KLARWELL_LANE_CLONES double DbSumOfPowers(const float* power, int count) {
+  TInt8 exponents = {};
+  TFloat8 products = detail::Splat8(1.0f);
   int k = 0;
-  for (int chunk = 0; k + kLanes <= count; k += kLanes) {
-    for (int l = 0; l < kLanes; ++l) {
-      const auto bits = std::bit_cast<uint32_t>(power[k + l]);
-      exponents[l] += static_cast<int32_t>(bits >> 23) - 127;
-      products[l] *= std::bit_cast<float>((bits & 0x007fffffu) | 0x3f800000u);
-    }
+  for (int chunk = 0; k + kLanes8 <= count; k += kLanes8) {
+    const TInt8 bits = detail::Bits8(detail::Load8(power + k));
+    exponents += ((bits >> 23) & 0x1ff) - 127;
+    products *= detail::FromBits8((bits & 0x007fffff) | 0x3f800000);
     if (++chunk == 16) {
       chunk = 0;
-      for (int l = 0; l < kLanes; ++l) {
-        const auto bits = std::bit_cast<uint32_t>(products[l]);
-        exponents[l] += static_cast<int32_t>(bits >> 23) - 127;
-        products[l] = std::bit_cast<float>((bits & 0x007fffffu) | 0x3f800000u);
-      }
+      const TInt8 folded = detail::Bits8(products);
+      exponents += ((folded >> 23) & 0x1ff) - 127;
+      products = detail::FromBits8((folded & 0x007fffff) | 0x3f800000);
     }
   }
-  double total = 0.0;
-  int32_t exponentSum = 0;
-  for (int l = 0; l < kLanes; ++l) {
-    exponentSum += exponents[l];
-    total += DbOfPowerInline(products[l]);
-  }
-  for (; k < count; ++k) total += DbOfPowerInline(power[k]);
-  return total + 3.0102999566398120 * exponentSum;
+  const TFloat8 db = detail::DbOfPower8(products);
+  double total = detail::Sum8(db);
+  int64_t exponentSum = 0;
+  for (int l = 0; l < kLanes8; ++l) exponentSum += exponents[l];
+  for (; k < count; ++k) total += detail::DbOfPower1(power[k]);
+  return total + 3.0102999566398120 * static_cast<double>(exponentSum);
 }
 
 bool AllocPlanned(int n, TFftBuffer& buffer, int doubling) {
@@ -138,20 +127,41 @@ bool AllocPlanned(int n, TFftBuffer& buffer) {
 }  // namespace
 
 float detail::DbOfPower(float v) {
-  return DbOfPowerInline(v);
+  return DbOfPower1(v);
+}
+
+KLARWELL_LANE_CLONES void CentreAndWindow(const float* x, int stride, int n, const float* window, float* out) {
+  double sum = 0.0;
+  int k = 0;
+  if (stride == 1) {
+    TFloat8 lo = {}, hi = {};
+    // Float lanes hold sums of 16-bit samples exactly up to 2^24, so they are emptied into the double
+    // sum every 32 steps.
+    for (int steps = 0; k + 2 * kLanes8 <= n; k += 2 * kLanes8) {
+      lo += detail::Load8(x + k);
+      hi += detail::Load8(x + k + kLanes8);
+      if (++steps == 32) {
+        steps = 0;
+        sum += detail::Sum8(lo) + detail::Sum8(hi);
+        lo = hi = TFloat8{};
+      }
+    }
+    sum += detail::Sum8(lo) + detail::Sum8(hi);
+  }
+  for (; k < n; ++k) sum += x[stride * k];
+  const auto mean = static_cast<float>(sum / n);
+  k = 0;
+  if (stride == 1) {
+    for (; k + kLanes8 <= n; k += kLanes8) {
+      detail::Store8(out + k, (detail::Load8(x + k) - mean) * detail::Load8(window + k));
+    }
+  }
+  for (; k < n; ++k) out[k] = (x[stride * k] - mean) * window[k];
 }
 
 float WindowTraceFloat(int n, const float* x, const float* window, float* work, float* spectrum, double reference,
                        double floor) {
-  double lanes[kLanes] = {};
-  int k = 0;
-  for (; k + kLanes <= n; k += kLanes) {
-    for (int l = 0; l < kLanes; ++l) lanes[l] += x[k + l];
-  }
-  double sum = ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) + ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
-  for (; k < n; ++k) sum += x[k];
-  const auto mean = static_cast<float>(sum / n);
-  for (int i = 0; i < n; ++i) work[i] = (x[i] - mean) * window[i];
+  CentreAndWindow(x, 1, n, window, work);
   Forward(n, work, "WindowTraceFloat");
   FlooredPowers(n, work, spectrum, reference, floor);
   return static_cast<float>(DbSumOfPowers(spectrum, n / 2));
@@ -185,7 +195,7 @@ bool PrepareFloatFft(int n) {
 void PowerSpectrumDbFloat(int n, float* data, float* out, double reference, double floor) {
   Forward(n, data, "PowerSpectrumDbFloat");
   FlooredPowers(n, data, out, reference, floor);
-  for (int k = 0; k < n / 2; ++k) out[k] = DbOfPowerInline(out[k]);
+  DbInPlace(out, n / 2);
 }
 
 void RealSpectrumFloat(int n, float* data, float* re, float* im, float* mag) {

@@ -40,6 +40,10 @@ void InverseRealSpectrumFloat(int n, const float* re, const float* im, float* ou
 float WindowTraceFloat(int n, const float* x, const float* window, float* work, float* spectrum, double reference,
                        double floor);
 
+// out[k] = (x[stride·k] − mean)·window[k] for k = 0 … n − 1, the mean of those n samples summed in
+// double; out may be x when stride is 1. The float road's preparation of a frame or a trace window.
+void CentreAndWindow(const float* x, int stride, int n, const float* window, float* out);
+
 namespace detail {
 // 10·log10(v) for normal, finite, positive floats, within a few float units of the true value; for
 // tests. Other values give meaningless results but raise no floating-point fault.
