@@ -46,6 +46,16 @@ void StartWindow(TFastSlidingFit& fit, const float* w, int32_t n) {
   fit.Bind(w, n);
 }
 
+// The 3-point smoother over v[0 … count − 1] as SmoothSpan gives it, without its general window.
+void Smooth3(float* v, int32_t count) {
+  float previous = v[0];
+  for (int32_t i = 1; i + 1 < count; ++i) {
+    const float current = v[i];
+    v[i] = static_cast<float>((static_cast<double>(previous) + current + v[i + 1]) / 3.0);
+    previous = current;
+  }
+}
+
 // Roughness: the mean residual of line fits over a 60-bin window sliding in steps of 10 bins
 // along w (n bins). TFit is TRegress, its exact fast counterpart TSlidingFit or the float road's
 // TFastSlidingFit.
@@ -165,8 +175,12 @@ double TClickEngine::FrameRoughness(const float* x, int32_t start) {
     for (int32_t k = lo; k <= hi; ++k) fit.Add(static_cast<float>(k), w[k]);
     fit.LineFit(slope, intercept);
   }
-  for (int32_t k = lo; k <= hi; ++k) {
-    w[k] = static_cast<float>(w[k] - (static_cast<double>(slope) * k + intercept));
+  if (FastFit_) {
+    for (int32_t k = lo; k <= hi; ++k) w[k] = w[k] - (slope * static_cast<float>(k) + intercept);
+  } else {
+    for (int32_t k = lo; k <= hi; ++k) {
+      w[k] = static_cast<float>(w[k] - (static_cast<double>(slope) * k + intercept));
+    }
   }
   for (int32_t k = 0; k < lo; ++k) w[k] = 0.0f;
   for (int32_t k = hi + 1; k <= len - 1; ++k) w[k] = 0.0f;
@@ -181,7 +195,11 @@ double TClickEngine::FrameRoughness(const float* x, int32_t start) {
   float* lifterIn = HalfWork_.get();
   std::copy_n(w, n, lifterIn);
   Fft_->ForwardSpectrum(n, lifterIn, re, im, mag);
-  detail::SmoothSpan(mag, 0, q - 1, 1);
+  if (FastFit_) {
+    Smooth3(mag, q);
+  } else {
+    detail::SmoothSpan(mag, 0, q - 1, 1);
+  }
 
   float minMag = mag[10];
   int32_t peak = 10;

@@ -178,7 +178,7 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
     Sliding_.reset();
     FastFit_.reset();
     if (routines == TRoutineSet::Exact) Sliding_ = std::make_unique<TSlidingFit>(121);
-    if (routines == TRoutineSet::Fast) FastFit_ = std::make_unique<TFastSlidingFit>(121, FrameLen_ / 2);
+    if (routines == TRoutineSet::Fast) FastFit_ = std::make_unique<TFastSlidingFit>(121);
     Fit_ = std::make_unique<TRegress>(std::max(FrameLen_, RegionLen_ + 2) + 2);
   } catch (const std::bad_alloc&) {
     BlockBytes_.clear();

@@ -8,9 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
-// The kernels over these lanes are compiled twice on x86-64, for AVX2 and for the baseline, and the
-// processor picks one when the program loads; both give the same bits (see above).
-#if defined(__x86_64__)
+// The kernels over these lanes are compiled twice on x86-64 with GCC, for AVX2 and for the baseline,
+// and the processor picks one when the program loads; both give the same bits (see above). (Clang
+// refuses helpers without AVX inside an AVX2 clone; its builds take the baseline only.)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define KLARWELL_LANE_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define KLARWELL_LANE_CLONES

@@ -14,19 +14,42 @@ namespace {
 // order is written here, and is the same at every optimisation level.
 constexpr int kLanes = 8;
 
-// Σ |slope·(i − centreX) + centreY − y[i]| over i = 0 … count − 1.
-KLARWELL_LANE_CLONES double Residual(const float* y, int count, float slope, float centreX, float centreY) {
+// The mean distance of the points (i, y[i]), i = 0 … count − 1 (count ≥ 1), from their least-squares
+// line: the sums in float lanes (a window is short), the line through the points' centre, since slope·x
+// and the intercept can be large and of opposite sign and their sum in float would lose the digits that
+// the distances are made of.
+KLARWELL_LANE_CLONES double WindowResidual(const float* y, int count) {
   using detail::TFloat8;
-  TFloat8 sum = {};
-  TFloat8 x = {0, 1, 2, 3, 4, 5, 6, 7};
+  const TFloat8 first = {0, 1, 2, 3, 4, 5, 6, 7};
+  TFloat8 sumY = {}, sumXY = {}, x = first;
   int i = 0;
   for (; i + detail::kLanes8 <= count; i += detail::kLanes8) {
+    const TFloat8 v = detail::Load8(y + i);
+    sumY += v;
+    sumXY += x * v;
+    x += 8.0f;
+  }
+  double sy = detail::Sum8(sumY), sxy = detail::Sum8(sumXY);
+  for (int k = i; k < count; ++k) {
+    sy += y[k];
+    sxy += static_cast<double>(k) * y[k];
+  }
+  const double n = count;
+  const double meanX = (n - 1.0) / 2.0;
+  const double meanY = sy / n;
+  const double spread = n * (n * n - 1.0) / 12.0;  // Σ (x − mean x)²
+  const auto slope = static_cast<float>(spread > 0.0 ? (sxy - meanX * sy) / spread : 0.0);
+  const auto centreX = static_cast<float>(meanX);
+  const auto centreY = static_cast<float>(meanY);
+  TFloat8 sum = {};
+  x = first;
+  for (i = 0; i + detail::kLanes8 <= count; i += detail::kLanes8) {
     sum += detail::Abs8(slope * (x - centreX) + centreY - detail::Load8(y + i));
     x += 8.0f;
   }
   double e = detail::Sum8(sum);
   for (; i < count; ++i) e += std::fabs(slope * (static_cast<float>(i) - centreX) + centreY - y[i]);
-  return e;
+  return e / n;
 }
 
 double SumOfLanes(const double (&lanes)[kLanes]) {
@@ -76,29 +99,16 @@ void LineFitRangeFast(const float* y, int32_t lo, int32_t hi, float& slope, floa
   intercept = static_cast<float>(relIntercept - static_cast<double>(relSlope) * lo);
 }
 
-TFastSlidingFit::TFastSlidingFit(int capacity, int maxBins) {
-  KLARWELL_REQUIRE("TFastSlidingFit", capacity >= 1 && maxBins >= 1);
+TFastSlidingFit::TFastSlidingFit(int capacity) {
+  KLARWELL_REQUIRE("TFastSlidingFit", capacity >= 1);
   Capacity_ = capacity;
-  MaxBins_ = maxBins;
-  TotalY_ = std::make_unique<double[]>(static_cast<size_t>(maxBins) + 1);
-  TotalXY_ = std::make_unique<double[]>(static_cast<size_t>(maxBins) + 1);
 }
 
-TFastSlidingFit::~TFastSlidingFit() = default;
-
 void TFastSlidingFit::Bind(const float* y, int bins) {
-  KLARWELL_REQUIRE("TFastSlidingFit::Bind", bins >= 0 && bins <= MaxBins_);
+  KLARWELL_REQUIRE("TFastSlidingFit::Bind", bins >= 0);
   Y_ = y;
   Bins_ = bins;
   Start_ = End_ = 0;
-  double totalY = 0.0, totalXY = 0.0;
-  TotalY_[0] = TotalXY_[0] = 0.0;
-  for (int j = 0; j < bins; ++j) {
-    totalY += y[j];
-    totalXY += static_cast<double>(j) * y[j];
-    TotalY_[static_cast<size_t>(j) + 1] = totalY;
-    TotalXY_[static_cast<size_t>(j) + 1] = totalXY;
-  }
 }
 
 void TFastSlidingFit::AddRun(int32_t first, const float* y, int count) {
@@ -120,22 +130,7 @@ void TFastSlidingFit::KeepNewest(int k) {
 }
 
 double TFastSlidingFit::MeanAbsResidual() const {
-  const int count = End_ - Start_;
-  if (count == 0) return 0.0;
-  // x counted from the window's first bin: the sums of x and x² have closed forms.
-  const double n = count;
-  const double sumY = TotalY_[static_cast<size_t>(End_)] - TotalY_[static_cast<size_t>(Start_)];
-  const double sumXY = TotalXY_[static_cast<size_t>(End_)] - TotalXY_[static_cast<size_t>(Start_)] - Start_ * sumY;
-  const double meanX = (n - 1.0) / 2.0;
-  const double meanY = sumY / n;
-  const double spread = n * (n * n - 1.0) / 12.0;  // Σ (x − mean x)²
-  // The line through the centre of the points: slope·x and the intercept can be large and of opposite
-  // sign, and their sum in float would lose the digits that the residuals are made of.
-  const auto slope = static_cast<float>(spread > 0.0 ? (sumXY - meanX * sumY) / spread : 0.0);
-  const auto centreX = static_cast<float>(meanX);
-  const auto centreY = static_cast<float>(meanY);
-  const float* y = Y_ + Start_;
-  return Residual(y, count, slope, centreX, centreY) / n;
+  return End_ == Start_ ? 0.0 : WindowResidual(Y_ + Start_, End_ - Start_);
 }
 
 }  // namespace klarwell

@@ -6,7 +6,6 @@
 // Not thread-safe per object; distinct objects may be used on distinct threads.
 
 #include <cstdint>
-#include <memory>
 
 namespace klarwell {
 
@@ -15,20 +14,15 @@ namespace klarwell {
 void LineFitRangeFast(const float* y, int32_t lo, int32_t hi, float& slope, float& intercept);
 
 // A window of points (k, y[k]) sliding along one array of bins y, with the mean absolute distance of
-// its points from their least-squares line per position. The calls are TSlidingFit's, with the
-// array bound first: the window always holds a run of consecutive bins, and its sums come from the
-// array's running totals, so that a move costs nothing per point.
+// its points from their least-squares line per position. The calls are TSlidingFit's, with the array
+// bound first: the window always holds a run of consecutive bins, so a move costs nothing per point
+// and each residual reads its points where they lie.
 class TFastSlidingFit {
  public:
-  // At most `capacity` points in the window, arrays of at most maxBins bins (both ≥ 1, checked).
-  // Allocates here, and never again.
-  TFastSlidingFit(int capacity, int maxBins);
-  ~TFastSlidingFit();
-  TFastSlidingFit(const TFastSlidingFit&) = delete;
-  TFastSlidingFit& operator=(const TFastSlidingFit&) = delete;
+  // At most `capacity` points in the window (≥ 1, checked).
+  explicit TFastSlidingFit(int capacity);
 
-  // Binds y (bins floats, bins ≤ maxBins, checked) and empties the window. y must stay unchanged
-  // while it is bound.
+  // Binds y (bins floats) and empties the window. y must stay unchanged while it is bound.
   void Bind(const float* y, int bins);
   // Appends the bins first … first + count − 1 of the bound array, y pointing at bin first; they must
   // follow the window's last bin (or start it when empty) and lie inside the array (checked). On a full
@@ -45,12 +39,8 @@ class TFastSlidingFit {
 
  private:
   int Capacity_ = 0;
-  int MaxBins_ = 0;
   const float* Y_ = nullptr;
   int Bins_ = 0;
-  // Totals of y[j] and j·y[j] over j < i, for i = 0 … Bins_.
-  std::unique_ptr<double[]> TotalY_;
-  std::unique_ptr<double[]> TotalXY_;
   int Start_ = 0;  // first held bin
   int End_ = 0;    // one past the last held bin
 };

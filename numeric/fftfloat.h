@@ -10,9 +10,10 @@
 // measurement, and never from wisdom saved on the machine; the vector width the plans and the loops
 // use depends on the processor, so results may differ in the last bits between machines.
 //
-// Buffers: every data and out buffer handed to these routines must come from AllocFftBuffer (aligned
-// for vector loads; a misaligned one is refused by an always-on check) and hold n + 2 floats, since the
-// transforms run in place and the packed spectrum needs n/2 + 1 complex values.
+// Buffers: every data and out buffer handed to these routines must come from AllocFloatFftBuffer (or
+// this set's table allocators) for the same n: the transforms run out of place, into the buffer's
+// second half behind the room the caller may use, and need it aligned for vector loads (a misaligned
+// buffer is refused by an always-on check).
 
 #include "numeric/fftunit.h"
 
@@ -23,20 +24,25 @@ namespace klarwell {
 // false when the library refuses (the routines below then must not be called for n).
 bool PrepareFloatFft(int n);
 
+// A work buffer for transforms of n points (a power of two, 4 … 2^16): the caller may use its first
+// 2·(n + 2) floats (zero-filled); the rest is the transforms' own. Prepares the plans for n. False
+// (buffer empty) when memory or the plans cannot be had.
+bool AllocFloatFftBuffer(int n, TFftBuffer& buffer);
+
 // As PowerSpectrumDb (fftunit.h), in float arithmetic: out[k] = 10·log10(max(|X[k]|² / reference,
-// floor)), bin 0 from the DC and the Nyquist terms together. data: n + 2 floats, destroyed.
+// floor)), bin 0 from the DC and the Nyquist terms together. data: n floats, destroyed.
 void PowerSpectrumDbFloat(int n, float* data, float* out, double reference, double floor);
 
-// As RealSpectrum: data (n + 2 floats, destroyed); re, im, mag (n/2 each); im[0] = 0. The sign of im
+// As RealSpectrum: data (n floats, destroyed); re, im, mag (n/2 each); im[0] = 0. The sign of im
 // follows the reference's convention.
 void RealSpectrumFloat(int n, float* data, float* re, float* im, float* mag);
 
-// As InverseRealSpectrum: out (n + 2 floats) receives the n samples scaled back; out[n] = 0.
+// As InverseRealSpectrum: out receives the n samples scaled back; out[n] = 0.
 void InverseRealSpectrumFloat(int n, const float* re, const float* im, float* out);
 
 // As WindowTrace (fftunit.h): x (n floats) less their mean, times window, the sum of the dB spectrum's
 // values, with one logarithm per eight bins (the sum of logarithms as the logarithm of a product).
-// work: n + 2 floats, destroyed; spectrum: n/2 floats of scratch.
+// work: a buffer for n points, destroyed; spectrum: n/2 floats of scratch.
 float WindowTraceFloat(int n, const float* x, const float* window, float* work, float* spectrum, double reference,
                        double floor);
 

@@ -50,7 +50,7 @@ TEST(FastFit, SlidingResidualsFollowTheHeldPoints) {
   for (const TCase c : {TCase{121, 512}, TCase{121, 256}, TCase{121, 1024}, TCase{7, 64}}) {
     const std::vector<float> w = Spectrum(c.Bins, static_cast<uint64_t>(c.Bins + c.Capacity));
     std::deque<std::pair<int, float>> held;
-    TFastSlidingFit fast(c.Capacity, c.Bins);
+    TFastSlidingFit fast(c.Capacity);
     fast.Bind(w.data(), c.Bins);
     test::TRandom random(static_cast<uint64_t>(c.Capacity));
     int next = 0;

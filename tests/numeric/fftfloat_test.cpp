@@ -21,11 +21,11 @@ double Reference(int n) {
   return r * r;
 }
 
-// n samples of one kind in an aligned work buffer of n + 2 floats: music-like samples at full scale,
+// n samples of one kind in a work buffer of the float road: music-like samples at full scale,
 // a quiet signal near the floor, silence, and a signal with a DC offset and a Nyquist component.
 TFftBuffer Input(int n, int kind, uint64_t seed) {
   TFftBuffer buf;
-  EXPECT_TRUE(AllocFftBuffer(n, buf));
+  EXPECT_TRUE(AllocFloatFftBuffer(n, buf));
   test::TRandom random(seed);
   for (int i = 0; i < n; ++i) {
     switch (kind) {
@@ -85,7 +85,7 @@ TEST(FftFloat, ForwardAndInverseSpectraAgreeWithTheReference) {
       imA[0] = imB[0] = 0.25f * top;
       TFftBuffer outA, outB;
       ASSERT_TRUE(AllocFftBuffer(n, outA));
-      ASSERT_TRUE(AllocFftBuffer(n, outB));
+      ASSERT_TRUE(AllocFloatFftBuffer(n, outB));
       InverseRealSpectrum(n, reA.data(), imA.data(), outA.get());
       InverseRealSpectrumFloat(n, reB.data(), imB.data(), outB.get());
       for (int i = 0; i < n; ++i) ASSERT_NEAR(outB[i], outA[i], 2.0f * tolerance) << n << " sample " << i;
@@ -102,7 +102,7 @@ TEST(FftFloat, TraceValueAgreesWithTheReference) {
     ASSERT_TRUE(PrepareFloatFft(n));
     TFftBuffer window = Input(n, 0, 3), workA, workB;
     ASSERT_TRUE(AllocFftBuffer(n, workA));
-    ASSERT_TRUE(AllocFftBuffer(n, workB));
+    ASSERT_TRUE(AllocFloatFftBuffer(n, workB));
     std::vector<float> specA(n / 2), specB(n / 2);
     for (int kind = 0; kind < 4; ++kind) {
       const TFftBuffer x = Input(n, kind, 13 * n + kind);
