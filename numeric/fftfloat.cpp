@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 
 #include "numeric/Contract.h"
@@ -18,6 +19,7 @@ namespace klarwell {
 namespace {
 
 constexpr int kMaxLog = 16;
+constexpr size_t kPlannerHeadroomBytes = 8u << 20;
 
 // Per log2(n): the forward (real to packed complex) and the inverse plan, both in place. Published
 // once under gPlanning and never destroyed: a handful of small plans for the process's lifetime.
@@ -200,6 +202,13 @@ bool PrepareFloatFft(int n) {
       gInverse[log].load(std::memory_order_relaxed) != nullptr) {
     return true;
   }
+  // The library's planner ends the process when one of its own allocations fails, so memory is asked
+  // for first and given back just before the planner runs: a wide margin over what the plans take,
+  // since under an address-space limit 1 MB still let the planner fail. Executing a plan allocates
+  // nothing.
+  void* volatile headroom = std::malloc(kPlannerHeadroomBytes);  // volatile: the pair must not be elided
+  if (headroom == nullptr) return false;
+  std::free(headroom);
   auto* scratch = static_cast<float*>(fftwf_malloc(sizeof(float) * static_cast<size_t>(PackedOffset(n) + n + 2)));
   if (scratch == nullptr) return false;
   auto* packed = reinterpret_cast<fftwf_complex*>(Packed(n, scratch));
