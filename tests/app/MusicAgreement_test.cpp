@@ -27,7 +27,7 @@ TEST(MusicAgreement, FastRoutinesMakeTheReferenceRepairsOnRealMusic) {
     double Start, Seconds;
   };
   // Orchestral, ambient and percussive passages.
-  const TExcerpt excerpts[] = {{"Awakening.ogg", 30.0, 15.0}, {"Nebula.ogg", 60.0, 15.0}, {"Coherence.ogg", 45.0, 15.0}};
+  const TExcerpt excerpts[] = {{"Awakening.ogg", 30.0, 10.0}, {"Nebula.ogg", 60.0, 10.0}, {"Coherence.ogg", 45.0, 10.0}};
   const std::string dir = test::MakeTempDir();
   double refCovered = 0, fastCovered = 0;
   uint64_t seed = 31;

@@ -6,6 +6,7 @@
 //       DIR/<name>.clean.wav, runs the reference road, the exact and the fast one, and prints per file
 //       the counted repairs, the share of each road's repairs that the other covers, and the output's
 //       SNR against the clean signal. Without OGG files: excerpts of the test music package.
+//   klarwell-roadquality overlap WAV...   the reference and the fast road over each file: repairs only.
 //   klarwell-roadquality run reference|exact|fast WORKERS WAV   one road over one file (workers 0: one
 //       block at a time), printing the clicks; for a profiler.
 
@@ -66,6 +67,21 @@ void Compare(const std::string& name, const std::string& dir, TSignal clean, uin
   std::fflush(stdout);
 }
 
+// Any WAV file, without a clean original: the repairs only.
+int Overlap(const std::vector<std::string>& wavs) {
+  for (const std::string& wav : wavs) {
+    const TRoadRun ref = RunRoad(wav, TRoutineSet::Reference, 0, " ref");
+    const TRoadRun fast = RunRoad(wav, TRoutineSet::Fast, 2, " fast");
+    std::printf("%-40s clicks ref %4lld fast %4lld | fast covers %6.2f %% of ref, ref covers %6.2f %% of fast | "
+                "same bytes: %s\n",
+                wav.substr(wav.find_last_of('/') + 1).c_str(), static_cast<long long>(ref.Result.Clicks),
+                static_cast<long long>(fast.Result.Clicks), 100.0 * CoveredShare(ref.Repairs, fast.Repairs),
+                100.0 * CoveredShare(fast.Repairs, ref.Repairs), ref.Bytes == fast.Bytes ? "yes" : "no");
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
 int CompareAll(const std::string& dir, double seconds, std::vector<std::string> oggs) {
   if (oggs.empty()) oggs = MusicFiles();
   uint64_t seed = 900;
@@ -92,8 +108,10 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() >= 3 && args[0] == "compare")
     return CompareAll(args[1], std::atof(args[2].c_str()), std::vector<std::string>(args.begin() + 3, args.end()));
+  if (args.size() >= 2 && args[0] == "overlap") return Overlap(std::vector<std::string>(args.begin() + 1, args.end()));
   if (args.size() == 4 && args[0] == "run") return Run(args[1], std::atoi(args[2].c_str()), args[3]);
   std::fprintf(stderr, "usage: klarwell-roadquality compare DIR SECONDS [OGG...]\n"
+                       "       klarwell-roadquality overlap WAV...\n"
                        "       klarwell-roadquality run reference|exact|fast WORKERS WAV\n");
   return 2;
 }
