@@ -72,7 +72,8 @@ using detail::TFloat8;
 using detail::TInt8;
 
 // The scaled, floored power of every bin into power (n/2 floats), from the packed spectrum in data.
-KLARWELL_LANE_CLONES void FlooredPowers(int n, const float* data, float* power, double reference, double floor) {
+KLARWELL_LANE_CLONES void FlooredPowers(int n, const float* data, float* power, double reference,
+                                        double floor) {
   const detail::TDbScale scale = detail::DbScale(reference, floor);
   const auto inverse = static_cast<float>(1.0 / scale.Reference);
   const float floorF = scale.FloorF;
@@ -148,7 +149,8 @@ float detail::DbOfPower(float v) {
   return DbOfPower1(v);
 }
 
-KLARWELL_LANE_CLONES void CentreAndWindow(const float* x, int stride, int n, const float* window, float* out) {
+KLARWELL_LANE_CLONES void CentreAndWindow(const float* x, int stride, int n, const float* window,
+                                          float* out) {
   double sum = 0.0;
   int k = 0;
   if (stride == 1) {
@@ -177,8 +179,8 @@ KLARWELL_LANE_CLONES void CentreAndWindow(const float* x, int stride, int n, con
   for (; k < n; ++k) out[k] = (x[stride * k] - mean) * window[k];
 }
 
-float WindowTraceFloat(int n, const float* x, const float* window, float* work, float* spectrum, double reference,
-                       double floor) {
+float WindowTraceFloat(int n, const float* x, const float* window, float* work, float* spectrum,
+                       double reference, double floor) {
   CentreAndWindow(x, 1, n, window, work);
   FlooredPowers(n, Forward(n, work, "WindowTraceFloat"), spectrum, reference, floor);
   return static_cast<float>(DbSumOfPowers(spectrum, n / 2));
@@ -209,7 +211,8 @@ bool PrepareFloatFft(int n) {
   void* volatile headroom = std::malloc(kPlannerHeadroomBytes);  // volatile: the pair must not be elided
   if (headroom == nullptr) return false;
   std::free(headroom);
-  auto* scratch = static_cast<float*>(fftwf_malloc(sizeof(float) * static_cast<size_t>(PackedOffset(n) + n + 2)));
+  auto* scratch =
+      static_cast<float*>(fftwf_malloc(sizeof(float) * static_cast<size_t>(PackedOffset(n) + n + 2)));
   if (scratch == nullptr) return false;
   auto* packed = reinterpret_cast<fftwf_complex*>(Packed(n, scratch));
   // Estimate, never measure: a measured plan depends on the timings of the moment, and with it the

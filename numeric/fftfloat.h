@@ -43,8 +43,8 @@ void InverseRealSpectrumFloat(int n, const float* re, const float* im, float* ou
 // As WindowTrace (fftunit.h): x (n floats) less their mean, times window, the sum of the dB spectrum's
 // values, with one logarithm per eight bins (the sum of logarithms as the logarithm of a product).
 // work: a buffer for n points, destroyed; spectrum: n/2 floats of scratch.
-float WindowTraceFloat(int n, const float* x, const float* window, float* work, float* spectrum, double reference,
-                       double floor);
+float WindowTraceFloat(int n, const float* x, const float* window, float* work, float* spectrum,
+                       double reference, double floor);
 
 // out[k] = (x[stride·k] − mean)·window[k] for k = 0 … n − 1, the mean of those n samples summed in
 // double; out may be x when stride is 1. The float road's preparation of a frame or a trace window.

@@ -27,7 +27,8 @@ TEST(MusicAgreement, FastRoutinesMakeTheReferenceRepairsOnRealMusic) {
     double Start, Seconds;
   };
   // Orchestral, ambient and percussive passages.
-  const TExcerpt excerpts[] = {{"Awakening.ogg", 30.0, 10.0}, {"Nebula.ogg", 60.0, 10.0}, {"Coherence.ogg", 45.0, 10.0}};
+  const TExcerpt excerpts[] = {
+      {"Awakening.ogg", 30.0, 10.0}, {"Nebula.ogg", 60.0, 10.0}, {"Coherence.ogg", 45.0, 10.0}};
   const std::string dir = test::MakeTempDir();
   double refCovered = 0, fastCovered = 0;
   uint64_t seed = 31;
@@ -35,7 +36,8 @@ TEST(MusicAgreement, FastRoutinesMakeTheReferenceRepairsOnRealMusic) {
     SCOPED_TRACE(e.File);
     test::TSignal clean;
     std::string error;
-    ASSERT_TRUE(test::DecodeOggExcerpt(test::MusicDir() + "/" + e.File, e.Start, e.Seconds, clean, error)) << error;
+    ASSERT_TRUE(test::DecodeOggExcerpt(test::MusicDir() + "/" + e.File, e.Start, e.Seconds, clean, error))
+        << error;
     test::TSignal noisy = clean;
     test::AddClicks(noisy, static_cast<int>(3 * e.Seconds), 3, 120, clean.SampleRate / 10, ++seed);
     const std::string input = dir + "/" + e.File + ".wav";

@@ -85,7 +85,8 @@ TEST(FastFit, LineFitRangeFollowsTRegress) {
   struct TCase {
     int Lo, Hi;
   };
-  for (const TCase c : {TCase{30, 464}, TCase{30, 226}, TCase{0, 1}, TCase{100, 107}, TCase{0, 1024}, TCase{9, 9}}) {
+  for (const TCase c :
+       {TCase{30, 464}, TCase{30, 226}, TCase{0, 1}, TCase{100, 107}, TCase{0, 1024}, TCase{9, 9}}) {
     TRegress ref(2048);
     for (int k = c.Lo; k <= c.Hi; ++k) ref.Add(static_cast<float>(k), w[static_cast<size_t>(k)]);
     float slopeA = 0, interceptA = 0, slopeB = 0, interceptB = 0;

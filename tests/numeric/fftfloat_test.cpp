@@ -29,10 +29,17 @@ TFftBuffer Input(int n, int kind, uint64_t seed) {
   test::TRandom random(seed);
   for (int i = 0; i < n; ++i) {
     switch (kind) {
-      case 0: buf[i] = static_cast<float>(random.Range(-32768.0, 32767.0) * std::sin(0.01 * i)); break;
-      case 1: buf[i] = static_cast<float>(random.Range(-1e-3, 1e-3)); break;
-      case 2: buf[i] = 0.0f; break;
-      default: buf[i] = static_cast<float>(1000.0 + ((i & 1) ? 3000.0 : -3000.0) + random.Range(-10.0, 10.0));
+      case 0:
+        buf[i] = static_cast<float>(random.Range(-32768.0, 32767.0) * std::sin(0.01 * i));
+        break;
+      case 1:
+        buf[i] = static_cast<float>(random.Range(-1e-3, 1e-3));
+        break;
+      case 2:
+        buf[i] = 0.0f;
+        break;
+      default:
+        buf[i] = static_cast<float>(1000.0 + ((i & 1) ? 3000.0 : -3000.0) + random.Range(-10.0, 10.0));
     }
   }
   return buf;
@@ -108,7 +115,8 @@ TEST(FftFloat, TraceValueAgreesWithTheReference) {
       const TFftBuffer x = Input(n, kind, 13 * n + kind);
       const float a = WindowTrace(n, x.get(), window.get(), workA.get(), specA.data(), Reference(n), kFloor);
       std::feclearexcept(FE_ALL_EXCEPT);
-      const float b = WindowTraceFloat(n, x.get(), window.get(), workB.get(), specB.data(), Reference(n), kFloor);
+      const float b =
+          WindowTraceFloat(n, x.get(), window.get(), workB.get(), specB.data(), Reference(n), kFloor);
       EXPECT_EQ(std::fetestexcept(kFaults), 0) << n << " kind " << kind;
       // Bins far below the window's strongest keep fewer exact digits (see the dB spectrum's test).
       EXPECT_NEAR(b, a, 1e-4 * std::fabs(a) + 0.5) << "n " << n << " kind " << kind;

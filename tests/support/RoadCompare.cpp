@@ -70,8 +70,9 @@ size_t DataOffset(const std::string& wav) {
   return 0;
 }
 
-bool OnlyRepairsDiffer(const std::string& input, const std::string& output, const std::vector<TRepairRecord>& repairs,
-                       size_t dataOffset, int blockAlign, int bytesPerSample, std::string* where) {
+bool OnlyRepairsDiffer(const std::string& input, const std::string& output,
+                       const std::vector<TRepairRecord>& repairs, size_t dataOffset, int blockAlign,
+                       int bytesPerSample, std::string* where) {
   if (input.size() != output.size()) {
     if (where) *where = "sizes differ";
     return false;
@@ -102,7 +103,8 @@ double SnrDb(const TSignal& clean, const std::string& wav) {
     for (size_t c = 0; c < channels; ++c) {
       const size_t at = data + (static_cast<size_t>(f) * channels + c) * 2;
       if (at + 1 >= wav.size()) return -1000.0;
-      const auto v = static_cast<int16_t>(static_cast<uint8_t>(wav[at]) | (static_cast<uint8_t>(wav[at + 1]) << 8));
+      const auto v =
+          static_cast<int16_t>(static_cast<uint8_t>(wav[at]) | (static_cast<uint8_t>(wav[at + 1]) << 8));
       const double x = clean.Channels[c][static_cast<size_t>(f)];
       signal += x * x;
       noise += (v - x) * (v - x);

@@ -31,8 +31,9 @@ double CoveredShare(const std::vector<TRepairRecord>& a, const std::vector<TRepa
 // True when every byte of output equals input's, except inside the frames of the reported repairs
 // (those of their channel's samples). Both are whole WAV files of the same layout; dataOffset is the
 // first byte of the sample data, blockAlign and bytesPerSample the input's.
-bool OnlyRepairsDiffer(const std::string& input, const std::string& output, const std::vector<TRepairRecord>& repairs,
-                       size_t dataOffset, int blockAlign, int bytesPerSample, std::string* where = nullptr);
+bool OnlyRepairsDiffer(const std::string& input, const std::string& output,
+                       const std::vector<TRepairRecord>& repairs, size_t dataOffset, int blockAlign,
+                       int bytesPerSample, std::string* where = nullptr);
 
 // The first byte of the sample data of a WAV file's bytes (the data chunk's body); 0 when none.
 size_t DataOffset(const std::string& wavBytes);

@@ -26,10 +26,14 @@ using namespace klarwell::test;
 namespace {
 
 bool ParseSet(const std::string& name, TRoutineSet& set) {
-  if (name == "reference") set = TRoutineSet::Reference;
-  else if (name == "exact") set = TRoutineSet::Exact;
-  else if (name == "fast") set = TRoutineSet::Fast;
-  else return false;
+  if (name == "reference")
+    set = TRoutineSet::Reference;
+  else if (name == "exact")
+    set = TRoutineSet::Exact;
+  else if (name == "fast")
+    set = TRoutineSet::Fast;
+  else
+    return false;
   return true;
 }
 
@@ -58,12 +62,13 @@ void Compare(const std::string& name, const std::string& dir, TSignal clean, uin
   const TRoadRun exact = RunRoad(path, TRoutineSet::Exact, 2, " exact");
   const TRoadRun fast = RunRoad(path, TRoutineSet::Fast, 2, " fast");
   const double snrRef = SnrDb(clean, ref.Bytes), snrFast = SnrDb(clean, fast.Bytes);
-  std::printf("%-28s clicks ref %4lld fast %4lld | fast covers %6.2f %% of ref, ref covers %6.2f %% of fast | "
-              "SNR in %6.2f ref %6.2f fast %6.2f dB (fast - ref %+.3f) | exact same bytes: %s\n",
-              name.c_str(), static_cast<long long>(ref.Result.Clicks), static_cast<long long>(fast.Result.Clicks),
-              100.0 * CoveredShare(ref.Repairs, fast.Repairs), 100.0 * CoveredShare(fast.Repairs, ref.Repairs),
-              SnrDb(clean, ReadFileBytes(path)), snrRef, snrFast, snrFast - snrRef,
-              exact.Bytes == ref.Bytes ? "yes" : "NO");
+  std::printf(
+      "%-28s clicks ref %4lld fast %4lld | fast covers %6.2f %% of ref, ref covers %6.2f %% of fast | "
+      "SNR in %6.2f ref %6.2f fast %6.2f dB (fast - ref %+.3f) | exact same bytes: %s\n",
+      name.c_str(), static_cast<long long>(ref.Result.Clicks), static_cast<long long>(fast.Result.Clicks),
+      100.0 * CoveredShare(ref.Repairs, fast.Repairs), 100.0 * CoveredShare(fast.Repairs, ref.Repairs),
+      SnrDb(clean, ReadFileBytes(path)), snrRef, snrFast, snrFast - snrRef,
+      exact.Bytes == ref.Bytes ? "yes" : "NO");
   std::fflush(stdout);
 }
 
@@ -72,11 +77,12 @@ int Overlap(const std::vector<std::string>& wavs) {
   for (const std::string& wav : wavs) {
     const TRoadRun ref = RunRoad(wav, TRoutineSet::Reference, 0, " ref");
     const TRoadRun fast = RunRoad(wav, TRoutineSet::Fast, 2, " fast");
-    std::printf("%-40s clicks ref %4lld fast %4lld | fast covers %6.2f %% of ref, ref covers %6.2f %% of fast | "
-                "same bytes: %s\n",
-                wav.substr(wav.find_last_of('/') + 1).c_str(), static_cast<long long>(ref.Result.Clicks),
-                static_cast<long long>(fast.Result.Clicks), 100.0 * CoveredShare(ref.Repairs, fast.Repairs),
-                100.0 * CoveredShare(fast.Repairs, ref.Repairs), ref.Bytes == fast.Bytes ? "yes" : "no");
+    std::printf(
+        "%-40s clicks ref %4lld fast %4lld | fast covers %6.2f %% of ref, ref covers %6.2f %% of fast | "
+        "same bytes: %s\n",
+        wav.substr(wav.find_last_of('/') + 1).c_str(), static_cast<long long>(ref.Result.Clicks),
+        static_cast<long long>(fast.Result.Clicks), 100.0 * CoveredShare(ref.Repairs, fast.Repairs),
+        100.0 * CoveredShare(fast.Repairs, ref.Repairs), ref.Bytes == fast.Bytes ? "yes" : "no");
     std::fflush(stdout);
   }
   return 0;
@@ -107,11 +113,14 @@ int CompareAll(const std::string& dir, double seconds, std::vector<std::string> 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() >= 3 && args[0] == "compare")
-    return CompareAll(args[1], std::atof(args[2].c_str()), std::vector<std::string>(args.begin() + 3, args.end()));
-  if (args.size() >= 2 && args[0] == "overlap") return Overlap(std::vector<std::string>(args.begin() + 1, args.end()));
+    return CompareAll(args[1], std::atof(args[2].c_str()),
+                      std::vector<std::string>(args.begin() + 3, args.end()));
+  if (args.size() >= 2 && args[0] == "overlap")
+    return Overlap(std::vector<std::string>(args.begin() + 1, args.end()));
   if (args.size() == 4 && args[0] == "run") return Run(args[1], std::atoi(args[2].c_str()), args[3]);
-  std::fprintf(stderr, "usage: klarwell-roadquality compare DIR SECONDS [OGG...]\n"
-                       "       klarwell-roadquality overlap WAV...\n"
-                       "       klarwell-roadquality run reference|exact|fast WORKERS WAV\n");
+  std::fprintf(stderr,
+               "usage: klarwell-roadquality compare DIR SECONDS [OGG...]\n"
+               "       klarwell-roadquality overlap WAV...\n"
+               "       klarwell-roadquality run reference|exact|fast WORKERS WAV\n");
   return 2;
 }

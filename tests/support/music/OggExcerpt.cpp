@@ -58,8 +58,8 @@ bool DecodeOggExcerpt(const std::string& path, double startSeconds, double secon
   int section = 0;
   while (out.Frames() < frames) {
     float** pcm = nullptr;
-    const long got = ov_read_float(&file, &pcm, static_cast<int>(std::min<int64_t>(4096, frames - out.Frames())),
-                                   &section);
+    const long got = ov_read_float(
+        &file, &pcm, static_cast<int>(std::min<int64_t>(4096, frames - out.Frames())), &section);
     if (got <= 0) {
       error = path + " ends before " + std::to_string(startSeconds + seconds) + " s";
       return false;
