@@ -174,8 +174,8 @@ using TPowerSpectrumDb = void (*)(int n, float* data, float* out, double referen
 // their mean (summed in double, in order), times the window, and the sum of the dB spectrum's values
 // (in double, in order).
 template <TPowerSpectrumDb PowerDb>
-float WindowTraceWith(int n, const float* x, const float* window, float* work, float* spectrum, double reference,
-                      double floor) {
+float WindowTraceWith(int n, const float* x, const float* window, float* work, float* spectrum,
+                      double reference, double floor) {
   double sum = 0.0;
   for (int k = 0; k < n; ++k) {
     work[k] = x[k];

@@ -62,7 +62,8 @@ double SumAnyOrder(const float* v, int n) {
   for (; i + 8 <= n; i += 8) {
     for (int l = 0; l < 8; ++l) lanes[l] += v[i + l];
   }
-  double s = ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) + ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
+  double s =
+      ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) + ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
   for (; i < n; ++i) s += v[i];
   return s;
 }

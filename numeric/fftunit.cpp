@@ -63,7 +63,8 @@ bool AllocFftBuffer(int n, TFftBuffer& buffer, int doubling) {
   const long long count = static_cast<long long>(doubling + 1) * (static_cast<long long>(n) + 2);
   if (n < 0 || doubling < 0 || doubling > 1) return false;
   const auto floats = static_cast<std::size_t>(count);
-  void* memory = ::operator new[](sizeof(float) * floats, std::align_val_t{detail::kFftBufferAlign}, std::nothrow);
+  void* memory =
+      ::operator new[](sizeof(float) * floats, std::align_val_t{detail::kFftBufferAlign}, std::nothrow);
   if (memory == nullptr) return false;
   auto* floatsAt = static_cast<float*>(memory);
   std::fill_n(floatsAt, floats, 0.0f);

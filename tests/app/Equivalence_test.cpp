@@ -1,7 +1,8 @@
 // The fast roads against the reference: the one-block-at-a-time road with the plain numeric routines
 // on one side, the parallel block road with the exact fast routines on the other (and the one-block
-// road with them, as the window runs it); then the default routines' contract. For every format and worker count the output bytes, the click list, the block list and the driver's cells must be the same; a
-// cancelled parallel run leaves no output; every report comes on the calling thread.
+// road with them, as the window runs it); then the default routines' contract. For every format and worker
+// count the output bytes, the click list, the block list and the driver's cells must be the same; a cancelled
+// parallel run leaves no output; every report comes on the calling thread.
 
 #include <gtest/gtest.h>
 
@@ -12,8 +13,8 @@
 #include "app/BatchDriver.h"
 #include "app/ParallelDriver.h"
 #include "numeric/RoutineSet.h"
-#include "tests/support/SignalGen.h"
 #include "tests/support/RoadCompare.h"
+#include "tests/support/SignalGen.h"
 #include "tests/support/SignalWav.h"
 #include "tests/support/TestPaths.h"
 
@@ -167,8 +168,9 @@ TEST(Equivalence, FastRoutinesKeepTheirContractForEveryFormatAndWorkerCount) {
       ASSERT_EQ(fast.Result.Outcome, TFileOutcome::Done) << fast.Result.Status;
       if (workers == 0) {
         std::string where;
-        EXPECT_TRUE(test::OnlyRepairsDiffer(inputBytes, fast.Bytes, fast.Repairs, test::DataOffset(inputBytes),
-                                            c.Channels * c.Bytes, c.Bytes, &where))
+        EXPECT_TRUE(test::OnlyRepairsDiffer(inputBytes, fast.Bytes, fast.Repairs,
+                                            test::DataOffset(inputBytes), c.Channels * c.Bytes, c.Bytes,
+                                            &where))
             << where;
         refCovered += test::CoveredShare(ref.Repairs, fast.Repairs) / std::size(kCases);
         fastCovered += test::CoveredShare(fast.Repairs, ref.Repairs) / std::size(kCases);

@@ -137,8 +137,10 @@ TEST(FftFast, EveryRoutineOfTheFastTableMatchesTheReferenceTable) {
       const std::vector<float> window = Input(n, 0, 5 * n);
       std::vector<float> workA(n + 2), workB(n + 2), specA(n / 2), specB(n / 2);
       for (auto slot : {&TFftRoutines::ShortTraceValue, &TFftRoutines::TinyTraceValue}) {
-        const float traceA = (ref.*slot)(n, x.data(), window.data(), workA.data(), specA.data(), 1.5e8, 1e-12);
-        const float traceB = (fast.*slot)(n, x.data(), window.data(), workB.data(), specB.data(), 1.5e8, 1e-12);
+        const float traceA =
+            (ref.*slot)(n, x.data(), window.data(), workA.data(), specA.data(), 1.5e8, 1e-12);
+        const float traceB =
+            (fast.*slot)(n, x.data(), window.data(), workB.data(), specB.data(), 1.5e8, 1e-12);
         ASSERT_TRUE(SameValues({traceA}, {traceB})) << n;
       }
     }

@@ -238,7 +238,8 @@ TEST(FftUnit, RoutineTableHoldsTheTenRoutines) {
     for (Alloc slot : {fast.AllocBuffer2, fast.AllocBuffer3, fast.AllocBuffer7, fast.AllocBuffer8})
       EXPECT_NE(slot, nullptr);
     EXPECT_NE(fast.AllocLongBuffer, nullptr);
-    for (auto slot : {fast.LongSpectrumDb, fast.ShortSpectrumDb, fast.TinySpectrumDb}) EXPECT_NE(slot, nullptr);
+    for (auto slot : {fast.LongSpectrumDb, fast.ShortSpectrumDb, fast.TinySpectrumDb})
+      EXPECT_NE(slot, nullptr);
     EXPECT_NE(fast.ForwardSpectrum, nullptr);
     EXPECT_NE(fast.InverseSpectrum, nullptr);
   }
