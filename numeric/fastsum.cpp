@@ -56,18 +56,6 @@ __attribute__((target("avx2"))) double SumAvx2(const float* v, int n) {
 
 }  // namespace
 
-double SumAnyOrder(const float* v, int n) {
-  double lanes[8] = {};
-  int i = 0;
-  for (; i + 8 <= n; i += 8) {
-    for (int l = 0; l < 8; ++l) lanes[l] += v[i + l];
-  }
-  double s =
-      ((lanes[0] + lanes[1]) + (lanes[2] + lanes[3])) + ((lanes[4] + lanes[5]) + (lanes[6] + lanes[7]));
-  for (; i < n; ++i) s += v[i];
-  return s;
-}
-
 double SumInOrder(const float* v, int n) {
 #ifdef KLARWELL_HAVE_X86
   if (HaveAvx2()) return SumAvx2(v, n);

@@ -10,8 +10,4 @@ namespace klarwell {
 // v: n floats, 0 ≤ n ≤ 2^20. Any thread; never allocates.
 double SumInOrder(const float* v, int n);
 
-// The float road's sum of n floats in double: eight running sums, added up in a fixed order. Not the
-// plain loop's bits, but the same on every run and at every optimisation level. Any thread.
-double SumAnyOrder(const float* v, int n);
-
 }  // namespace klarwell
