@@ -9,9 +9,9 @@
 
 #include "app/FileRun.h"
 #include "app/ProcThread.h"
-#include "audio/LangText.h"
 #include "audio/WavFile.h"
 #include "engine/engine.h"
+#include "text/LangText.h"
 
 namespace klarwell {
 

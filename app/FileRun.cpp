@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "audio/LangText.h"
 #include "engine/engine.h"
+#include "text/LangText.h"
 
 namespace klarwell {
 

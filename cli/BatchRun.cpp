@@ -13,9 +13,9 @@
 
 #include "app/OutputPlan.h"
 #include "app/ParallelDriver.h"
-#include "audio/LangText.h"
 #include "cli/Progress.h"
 #include "cli/Report.h"
+#include "text/LangText.h"
 
 namespace klarwell::cli {
 

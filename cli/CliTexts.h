@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/LangText.h"
+#include "text/LangText.h"
 
 namespace klarwell::cli {
 

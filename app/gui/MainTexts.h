@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "audio/LangText.h"
+#include "text/LangText.h"
 
 namespace klarwell {
 

@@ -13,12 +13,12 @@
 #include <map>
 
 #include "app/ParallelDriver.h"
-#include "audio/LangText.h"
 #include "audio/WavFile.h"
 #include "tests/support/SignalGen.h"
 #include "tests/support/SignalWav.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/WavBuilder.h"
+#include "text/LangText.h"
 
 namespace klarwell {
 namespace {

@@ -16,11 +16,11 @@
 #include <thread>
 
 #include "app/BatchDriver.h"
-#include "audio/LangText.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchDirTest.h"
 #include "tests/support/SignalGen.h"
 #include "tests/support/SignalWav.h"
+#include "text/LangText.h"
 
 // ---- Allocation seam: while armed, every allocation of at least the threshold fails, as it would
 // when the machine has no memory left for the engine's buffers.

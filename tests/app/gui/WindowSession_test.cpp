@@ -39,7 +39,6 @@
 #include "app/gui/MainLight.h"
 #include "app/gui/MainTexts.h"
 #include "app/gui/MyGrid.h"
-#include "audio/LangText.h"
 #include "audio/WavFile.h"
 #include "chart/Graphic.h"
 #include "engine/engine.h"
@@ -51,6 +50,7 @@
 #include "tests/support/SignalGen.h"
 #include "tests/support/SignalWav.h"
 #include "tests/support/TestPaths.h"
+#include "text/LangText.h"
 #include "ui_MainLight.h"
 
 namespace klarwell {
