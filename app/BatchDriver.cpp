@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/BlockPlan.h"
 #include "app/FileRun.h"
 #include "app/ProcThread.h"
 #include "audio/WavFile.h"
@@ -113,9 +114,6 @@ TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outpu
   TFileRun run(inputPath, outputPath, observer, cancel, decimalPoint);
   if (!run.Open()) return run.Result();
   TWavRecord& input = run.Input();
-  const uint32_t numFrames = run.NumFrames();
-  int64_t position = 0;
-  int64_t writeSkip = 0;
 
   TClickEngine engine;
   if (!run.InitEngine(engine)) return run.FailSetUp();
@@ -130,7 +128,11 @@ TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outpu
     if (cancel.load(std::memory_order_relaxed)) throw TCancelled{};
   };
 
+  const TBlockPlan plan(run.NumFrames(), engine.BlockFrames(), engine.OverlapFrames());
+  TBlock block = plan.First();
+  int64_t writeSkip = 0;
   for (;;) {
+    const int64_t position = block.Position;
     observer.Progress(static_cast<uint32_t>(position));
     if (!engine.ReadBlock(input, static_cast<int32_t>(position), errorText, &errorNumber)) {
       run.Fail(TStatusCode::ReadError, errorText, errorNumber);
@@ -149,14 +151,7 @@ TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outpu
       observer.ClickRegion(engine, isLeft, first, last);
     };
     worker.OnClickRepaired = [&] {
-      TRepairRecord repair;
-      repair.Channel = engine.CurrentIsLeft() ? 0 : 1;
-      repair.Pass = engine.CurrentPass();
-      repair.First = position + engine.RepairStart() + 1;
-      repair.Last = position + engine.RepairEnd() - 1;
-      repair.Changed = engine.LastRepairChanged();
-      repair.Counted = engine.LastClickCounted();
-      observer.Repair(repair);
+      observer.Repair(RepairJustMade(engine, position));
       observer.ClickRepaired(engine);
       checkCancel();
     };
@@ -179,20 +174,11 @@ TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outpu
       fileFailed = runFailed = true;
       break;
     }
-
-    const bool last = position + engine.BlockFrames() >= static_cast<int64_t>(numFrames);
-    const int64_t step = engine.BlockFrames() - engine.OverlapFrames();
-    position += step;
-    writeSkip = step <= engine.LastRepaired() ? engine.LastRepaired() - step : 0;
-    if (position + engine.BlockFrames() > static_cast<int64_t>(numFrames)) {
-      // The last block is moved back so that it ends at the last frame; what it overlaps more
-      // of the previous block has been written already.
-      const int64_t d = position - (static_cast<int64_t>(numFrames) - engine.BlockFrames());
-      position -= d;
-      writeSkip += d;
-    }
-    if (last) break;
-    run.ShowEstimate(position);
+    if (block.Last) break;
+    const int64_t carried = plan.CarriedWriteSkip(engine.LastRepaired());
+    block = plan.Next(block);
+    writeSkip = carried + block.MoveBack;
+    run.ShowEstimate(block.Position);
   }
   return run.Finish(fileFailed, runFailed);
 }
