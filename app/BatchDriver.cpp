@@ -2,11 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
 #include "app/BlockPlan.h"
 #include "app/FileRun.h"
 #include "app/ProcThread.h"
@@ -18,23 +13,6 @@ namespace klarwell {
 
 namespace {
 
-const TTextPair kStatusTexts[] = {
-    {"öffne", "open"},
-    {"erzeuge Datei", "create file"},
-    {"initialisiere", "initialize"},
-    {"läuft", "running"},
-    {"abgebrochen", "cancelled"},
-    {"fertig", "done"},
-    {"Ausgabe schon von anderer Datei belegt", "output already taken by another file"},
-    {"nicht begonnen", "not started"},
-};
-
-const char* const kStatusCodeNames[] = {"done",         "open_error", "create_error", "read_error",  "write_error",
-                                        "engine_error", "cancelled",  "not_started",  "output_taken"};
-
-const TTextPair kMissingOutput = {"Es muß ein Dateisuffix oder ein Ausgabeverzeichnis angegeben werden.",
-                                  "File suffix or output directory must be given."};
-
 std::string Trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t");
   if (b == std::string::npos) return {};
@@ -43,12 +21,6 @@ std::string Trim(const std::string& s) {
 }
 
 }  // namespace
-
-std::string DriverStatusText(TDriverStatus status) { return Text(kStatusTexts[static_cast<int>(status)]); }
-
-const char* StatusCodeName(TStatusCode code) { return kStatusCodeNames[static_cast<int>(code)]; }
-
-std::string MissingOutputText() { return Text(kMissingOutput); }
 
 bool DirectoryExists(const std::string& path) {
   if (path.empty()) return false;
@@ -78,40 +50,14 @@ std::string OutputFileName(const std::string& inputPath, const TOutputSettings& 
   return result;
 }
 
-std::string FormatClicksPerSec(double value, char decimalPoint) {
-  if (!std::isfinite(value)) value = 0;
-  // First to 5 significant digits, then written with two decimals; a value with more than five
-  // digits before the point cannot be shown that way and is written with an exponent.
-  char sig[64];
-  std::snprintf(sig, sizeof sig, "%.4e", value);
-  double rounded = std::strtod(sig, nullptr);
-  char out[64];
-  if (std::fabs(rounded) >= 100000.0) {
-    int exponent = 0;
-    const char* e = std::strchr(sig, 'e');
-    if (e) exponent = std::atoi(e + 1);
-    std::string mantissa(sig, e ? e - sig : std::strlen(sig));
-    // Trailing zeros of the mantissa are dropped, as are the point when nothing follows it.
-    while (!mantissa.empty() && mantissa.back() == '0') mantissa.pop_back();
-    if (!mantissa.empty() && mantissa.back() == '.') mantissa.pop_back();
-    std::snprintf(out, sizeof out, "%sE%d", mantissa.c_str(), exponent);
-  } else {
-    std::snprintf(out, sizeof out, "%.2f", rounded);
-  }
-  std::string text = out;
-  for (char& c : text)
-    if (c == '.') c = decimalPoint;
-  return text;
-}
-
 TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& settings,
-                        TDriverObserver& observer, const std::atomic<bool>& cancel, char decimalPoint) {
-  return ProcessFileTo(inputPath, OutputFileName(inputPath, settings), observer, cancel, decimalPoint);
+                        TDriverObserver& observer, const std::atomic<bool>& cancel) {
+  return ProcessFileTo(inputPath, OutputFileName(inputPath, settings), observer, cancel);
 }
 
 TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outputPath,
-                          TDriverObserver& observer, const std::atomic<bool>& cancel, char decimalPoint) {
-  TFileRun run(inputPath, outputPath, observer, cancel, decimalPoint);
+                          TDriverObserver& observer, const std::atomic<bool>& cancel) {
+  TFileRun run(inputPath, outputPath, observer, cancel);
   if (!run.Open()) return run.Result();
   TWavRecord& input = run.Input();
 
@@ -135,7 +81,7 @@ TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outpu
     const int64_t position = block.Position;
     observer.Progress(static_cast<uint32_t>(position));
     if (!engine.ReadBlock(input, static_cast<int32_t>(position), errorText, &errorNumber)) {
-      run.Fail(TStatusCode::ReadError, errorText, errorNumber);
+      run.Fail(TFileStatus::ReadError, errorText, errorNumber);
       fileFailed = true;
       break;
     }
@@ -158,7 +104,7 @@ TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outpu
     worker.Run([&] { observer.Idle(); });
 
     if (!worker.ErrorText.empty()) {
-      run.Fail(TStatusCode::EngineError, worker.ErrorText);
+      run.Fail(TFileStatus::EngineError, worker.ErrorText);
       runFailed = fileFailed = true;
       break;
     }
@@ -170,7 +116,7 @@ TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outpu
 
     if (!engine.WriteBlock(run.Output(), static_cast<int32_t>(position), static_cast<int32_t>(writeSkip),
                            errorText, &errorNumber)) {
-      run.Fail(TStatusCode::WriteError, errorText, errorNumber);
+      run.Fail(TFileStatus::WriteError, errorText, errorNumber);
       fileFailed = runFailed = true;
       break;
     }

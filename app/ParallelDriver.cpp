@@ -243,16 +243,13 @@ int UsableProcessors() {
 }
 
 TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSettings& settings,
-                                TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
-                                char decimalPoint) {
-  return ProcessFileParallelTo(inputPath, OutputFileName(inputPath, settings), observer, cancel, workers,
-                               decimalPoint);
+                                TDriverObserver& observer, const std::atomic<bool>& cancel, int workers) {
+  return ProcessFileParallelTo(inputPath, OutputFileName(inputPath, settings), observer, cancel, workers);
 }
 
 TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::string& outputPath,
-                                  TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
-                                  char decimalPoint) {
-  TFileRun run(inputPath, outputPath, observer, cancel, decimalPoint);
+                                  TDriverObserver& observer, const std::atomic<bool>& cancel, int workers) {
+  TFileRun run(inputPath, outputPath, observer, cancel);
   if (!run.Open()) return run.Result();
   TWavRecord& input = run.Input();
 
@@ -330,12 +327,12 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
     ring.erase(ring.begin());
 
     if (!slot.ReadError.empty()) {
-      run.Fail(TStatusCode::ReadError, slot.ReadError, slot.ReadErrorNumber);
+      run.Fail(TFileStatus::ReadError, slot.ReadError, slot.ReadErrorNumber);
       fileFailed = true;
       break;
     }
     if (!slot.ErrorText.empty()) {
-      run.Fail(TStatusCode::EngineError, slot.ErrorText);
+      run.Fail(TFileStatus::EngineError, slot.ErrorText);
       runFailed = fileFailed = true;
       break;
     }
@@ -354,7 +351,7 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
 
     if (!slot.Engine.WriteBlock(run.Output(), static_cast<int32_t>(position), static_cast<int32_t>(writeSkip),
                                 errorText, &errorNumber)) {
-      run.Fail(TStatusCode::WriteError, errorText, errorNumber);
+      run.Fail(TFileStatus::WriteError, errorText, errorNumber);
       fileFailed = runFailed = true;
       break;
     }

@@ -12,6 +12,7 @@
 
 #include "app/BatchDriver.h"
 #include "app/ParallelDriver.h"
+#include "app/RunTexts.h"
 #include "numeric/RoutineSet.h"
 #include "tests/support/SignalGen.h"
 #include "tests/support/SignalWav.h"
@@ -34,11 +35,13 @@ class TRecorder : public TDriverObserver {
   bool ForeignThread = false;
   std::function<void()> OnBlock;
 
-  void Status(const std::string& text) override { Note(), Statuses.push_back(text); }
-  void Cell(int column, const std::string& text) override {
-    Note();
-    if (column == 4) ClickCells.push_back(text);
+  void Status(TFileStatus status, const std::string& message) override {
+    Note(), Statuses.push_back(StatusText(status, message));
   }
+  void FiguresReset() override { Note(); }
+  void Clicks(int64_t total) override { Note(), ClickCells.push_back(std::to_string(total)); }
+  void Estimate(double, double) override { Note(); }
+  void Finished(double, double) override { Note(); }
   void Progress(uint32_t frames) override { Note(), Progresses.push_back(frames); }
   void DensityPoint(float minutes, float perSecond) override {
     Note(), Density.emplace_back(minutes, perSecond);
@@ -112,7 +115,7 @@ TEST(Equivalence, ParallelRoadGivesTheReferenceBytesAndClicksForEveryFormatAndWo
     SelectRoutineSet(TRoutineSet::Reference);
     const TFileResult refResult = ProcessFile(input, refSettings, ref, cancel);
     SelectRoutineSet(TRoutineSet::Fast);
-    ASSERT_EQ(refResult.Outcome, TFileOutcome::Done) << refResult.Status;
+    ASSERT_EQ(refResult.Outcome, TFileOutcome::Done) << StatusText(refResult);
     const std::string refBytes = test::ReadFileBytes(refResult.OutputPath);
     ASSERT_FALSE(refBytes.empty());
     for (const auto& r : ref.Repairs)
@@ -126,10 +129,10 @@ TEST(Equivalence, ParallelRoadGivesTheReferenceBytesAndClicksForEveryFormatAndWo
       TRecorder par;
       const TFileResult result = workers == 0 ? ProcessFile(input, settings, par, cancel)
                                               : ProcessFileParallel(input, settings, par, cancel, workers);
-      ASSERT_EQ(result.Outcome, TFileOutcome::Done) << result.Status;
+      ASSERT_EQ(result.Outcome, TFileOutcome::Done) << StatusText(result);
       EXPECT_TRUE(test::ReadFileBytes(result.OutputPath) == refBytes) << "output bytes differ";
       EXPECT_EQ(result.Clicks, refResult.Clicks);
-      EXPECT_EQ(result.Status, refResult.Status);
+      EXPECT_EQ(StatusText(result), StatusText(refResult));
       EXPECT_EQ(par.Repairs, ref.Repairs);
       EXPECT_EQ(par.Blocks, ref.Blocks);
       EXPECT_EQ(par.ClickCells, ref.ClickCells);
@@ -178,7 +181,7 @@ TEST(Equivalence, UnreadableInputFailsLikeTheReferenceRoad) {
   const TFileResult b = ProcessFileParallel(input, settings, par, cancel, 2);
   EXPECT_EQ(a.Outcome, TFileOutcome::Failed);
   EXPECT_EQ(b.Outcome, a.Outcome);
-  EXPECT_EQ(b.Status, a.Status);
+  EXPECT_EQ(StatusText(b), StatusText(a));
   EXPECT_EQ(par.Statuses, ref.Statuses);
 }
 

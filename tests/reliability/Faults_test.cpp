@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/BatchDriver.h"
+#include "app/RunTexts.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchDirTest.h"
 #include "tests/support/SignalGen.h"
@@ -245,10 +246,10 @@ TEST_F(FaultTest, AddressSpaceLimitGivesAMessageAtEveryStageAndNeverAPartialOutp
 // ---- ProcessFile with memory refused while the engine sets up.
 class TSeamObserver : public TDriverObserver {
  public:
-  void Status(const std::string& text) override {
+  void Status(TFileStatus status, const std::string& message) override {
     // Arm the seam just for the set-up; the driver's own small strings stay below the threshold.
-    gFailFrom.store(text == DriverStatusText(TDriverStatus::Initialize) ? 4096 : 0);
-    Statuses.push_back(text);
+    gFailFrom.store(status == TFileStatus::Initialize ? 4096 : 0);
+    Statuses.push_back(StatusText(status, message));
   }
   std::vector<std::string> Statuses;
 };
@@ -270,7 +271,7 @@ TEST_F(FaultTest, MemoryRefusedAtEngineSetUpGivesTheMemoryMessageInBothLanguages
     gFailFrom.store(0);
     SetLanguage(previous);
     EXPECT_EQ(result.Outcome, TFileOutcome::Failed);
-    EXPECT_EQ(result.Status, c.Message);
+    EXPECT_EQ(StatusText(result), c.Message);
     EXPECT_TRUE(result.OutputPath.empty());
     EXPECT_EQ(Leftovers(dir_, {"in.wav"}), std::vector<std::string>{});
     EXPECT_EQ(ReadFileBytes(f), before);
