@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test clean asan tsan fuzz soak
+.PHONY: all deps configure build run test package package-test clean asan tsan fuzz soak
 
 all: build
 
@@ -24,6 +24,13 @@ run: build
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) --timeout 600
+
+# A Debian package of both programs in $(BUILD) (klarwell_VERSION_ARCH.deb), and a check of what it holds.
+package: build
+	cmake --build $(BUILD) --target package
+
+package-test: package
+	scripts/package-test $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

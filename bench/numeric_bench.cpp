@@ -44,7 +44,7 @@ BENCHMARK(BM_PowerSpectrumDb)->Arg(64)->Arg(128)->Arg(1024);
 // The same through the fast routine table (identical results).
 void BM_PowerSpectrumDbFast(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  const klarwell::TFftRoutines& fast = klarwell::BindFftRoutines(klarwell::TRoutineSet::Fast);
+  const klarwell::TFftRoutines& fast = klarwell::BindFftRoutines(klarwell::TRoutineSet::Exact);
   klarwell::PrepareFftTables(n);
   const std::vector<float> input = Signal(n, 1);
   std::vector<float> work(n + 2), out(n / 2);

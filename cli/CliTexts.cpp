@@ -48,6 +48,11 @@ const TTextPair kTexts[kCliTextCount] = {
     {"Kein vorhandenes Ausgabeverzeichnis: ", "Not an existing output directory: "},
     {"Keine WAV-Dateien im Ordner: ", "No WAV files in folder: "},
     {"Ordner nicht lesbar: ", "Cannot read folder: "},
+    {"      --files-from=LISTE\n"
+     "                       dazu die Eingaben aus LISTE, ein Pfad je Zeile (-: Standardeingabe)\n",
+     "      --files-from=LIST\n"
+     "                       the inputs listed in LIST too, one path a line (-: standard input)\n"},
+    {"Dateiliste nicht lesbar: ", "Cannot read file list: "},
 };
 
 }  // namespace

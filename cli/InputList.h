@@ -11,6 +11,12 @@ struct TInputList {
   std::vector<std::string> Warnings;  // complete lines, in the current language
 };
 
+// Appends the paths listed in the file `listPath` ("-": standard input) to `paths`, one a line:
+// empty lines are skipped and a CR before the line's end is dropped (lists written on other
+// systems); anything else, spaces included, belongs to the path. False, with the system's reason in
+// `reason`, when the list cannot be read; `paths` is then unchanged.
+bool ReadInputList(const std::string& listPath, std::vector<std::string>& paths, std::string& reason);
+
 // The arguments with each folder replaced by the WAV files directly inside it (".wav" in any case,
 // regular files, symbolic links to them included), sorted by name in byte order. With `recursive`
 // a folder's files come first, then its subfolders in the same order, each in full (depth first);

@@ -14,13 +14,14 @@ namespace klarwell::cli {
 
 int ParseOptions(int argc, char** argv, int cores, TCliOptions& options) {
   options.Jobs = cores;
-  enum { kOptJson = 1000, kOptReference };
+  enum { kOptJson = 1000, kOptReference, kOptFilesFrom };
   static const option longOptions[] = {
       {"suffix", required_argument, nullptr, 's'},  {"outdir", required_argument, nullptr, 'o'},
       {"jobs", required_argument, nullptr, 'j'},    {"json", no_argument, nullptr, kOptJson},
       {"quiet", no_argument, nullptr, 'q'},         {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},       {"reference", no_argument, nullptr, kOptReference},
-      {"recursive", no_argument, nullptr, 'r'},     {nullptr, 0, nullptr, 0},
+      {"recursive", no_argument, nullptr, 'r'},     {"files-from", required_argument, nullptr, kOptFilesFrom},
+      {nullptr, 0, nullptr, 0},
   };
   opterr = 0;
   int opt;
@@ -46,8 +47,10 @@ int ParseOptions(int argc, char** argv, int cores, TCliOptions& options) {
         break;
       case 'q': options.Quiet = true; break;
       case 'r': options.Recursive = true; break;
+      case kOptFilesFrom: options.FilesFrom = optarg; break;
       case 'h':
-        std::printf("%s\n%s%s", CliText(kUsage), CliText(kHelp), CliText(kHelpFolders));
+        std::printf("%s\n%s%s%s", CliText(kUsage), CliText(kHelp), CliText(kHelpFolders),
+                    CliText(kHelpFilesFrom));
         return 0;
       case 'V':
         std::printf("klarwell-cli %s\n", ProgramVersion);
@@ -60,7 +63,7 @@ int ParseOptions(int argc, char** argv, int cores, TCliOptions& options) {
     }
   }
   options.Arguments.assign(argv + optind, argv + argc);
-  if (options.Arguments.empty()) {
+  if (options.Arguments.empty() && !options.FilesFrom) {
     std::fprintf(stderr, "klarwell-cli: %s\n%s\n%s\n", CliText(kNoFiles), CliText(kUsage), CliText(kTryHelp));
     return 2;
   }

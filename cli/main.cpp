@@ -36,6 +36,15 @@ int main(int argc, char** argv) {
   TCliOptions options;
   const int status = ParseOptions(argc, argv, cores, options);
   if (status >= 0) return status;
+  // The list's paths follow the arguments and are taken exactly like them.
+  if (options.FilesFrom) {
+    std::string reason;
+    if (!ReadInputList(*options.FilesFrom, options.Arguments, reason)) {
+      std::fprintf(stderr, "klarwell-cli: %s%s: %s\n", CliText(kCannotReadList), options.FilesFrom->c_str(),
+                   reason.c_str());
+      return 2;
+    }
+  }
 
   const TInputList inputs = CollectInputs(options.Arguments, options.Recursive, options.Settings.Suffix);
   for (const std::string& warning : inputs.Warnings) std::fprintf(stderr, "klarwell-cli: %s\n", warning.c_str());

@@ -11,7 +11,9 @@
 
 #include "engine/EngineDetail.h"
 #include "engine/engine.h"
+#include "numeric/fastfit.h"
 #include "numeric/fastsum.h"
+#include "numeric/fftfloat.h"
 #include "numeric/fftunit.h"
 #include "numeric/regress.h"
 #include "numeric/slidingfit.h"
@@ -28,11 +30,38 @@ void AddRun(TSlidingFit& fit, int32_t first, const float* y, int count) {
   fit.AddRun(first, y, count);
 }
 
+void AddRun(TFastSlidingFit& fit, int32_t first, const float* y, int count) {
+  fit.AddRun(first, y, count);
+}
+
+void StartWindow(TRegress& fit, const float*, int32_t) {
+  fit.Clear();
+}
+
+void StartWindow(TSlidingFit& fit, const float*, int32_t) {
+  fit.Clear();
+}
+
+void StartWindow(TFastSlidingFit& fit, const float* w, int32_t n) {
+  fit.Bind(w, n);
+}
+
+// The 3-point smoother over v[0 … count − 1] as SmoothSpan gives it, without its general window.
+void Smooth3(float* v, int32_t count) {
+  float previous = v[0];
+  for (int32_t i = 1; i + 1 < count; ++i) {
+    const float current = v[i];
+    v[i] = static_cast<float>((static_cast<double>(previous) + current + v[i + 1]) / 3.0);
+    previous = current;
+  }
+}
+
 // Roughness: the mean residual of line fits over a 60-bin window sliding in steps of 10 bins
-// along w (n bins). TFit is TRegress or its exact fast counterpart TSlidingFit.
+// along w (n bins). TFit is TRegress, its exact fast counterpart TSlidingFit or the float road's
+// TFastSlidingFit.
 template <class TFit>
 double WindowRoughness(TFit& window60, const float* w, int32_t n, int32_t lowCut, int32_t highCut) {
-  window60.Clear();
+  StartWindow(window60, w, n);
   double total = 0.0;
   int32_t count = 0;
   int32_t next = 0;
@@ -101,8 +130,11 @@ double TClickEngine::FrameRoughness(const float* x, int32_t start) {
   // At 88.2 kHz and above every second sample is analysed, without filtering: what lies above
   // the halved Nyquist frequency folds down, which a click's flat spectrum does not mind.
   const int32_t stride = Decimate_ ? 2 : 1;
+  const float* window = WindowLong_.data();
   double sum = 0.0;
-  if (Sliding_) {
+  if (FastFit_) {
+    CentreAndWindow(x + start, stride, len, window, buf);
+  } else if (Sliding_) {
     if (stride == 1) {
       std::copy_n(x + start, len, buf);
     } else {
@@ -113,11 +145,12 @@ double TClickEngine::FrameRoughness(const float* x, int32_t start) {
     for (int32_t k = 0; k < len; ++k) buf[k] = x[start + stride * k];
     for (int32_t k = 0; k < len; ++k) sum += buf[k];
   }
-  const double mean = sum / len;
-  const float* window = WindowLong_.data();
-  for (int32_t k = 0; k < len; ++k) {
-    buf[k] = static_cast<float>(buf[k] - mean);
-    buf[k] = buf[k] * window[k];
+  if (!FastFit_) {
+    const double mean = sum / len;
+    for (int32_t k = 0; k < len; ++k) {
+      buf[k] = static_cast<float>(buf[k] - mean);
+      buf[k] = buf[k] * window[k];
+    }
   }
 
   float* spectrum = Spectrum_.data();
@@ -132,7 +165,9 @@ double TClickEngine::FrameRoughness(const float* x, int32_t start) {
   if (hi - lo < 1) return 0.0;  // no band left between the cuts
 
   float slope = 0.0f, intercept = 0.0f;
-  if (Sliding_) {
+  if (FastFit_) {
+    LineFitRangeFast(w, lo, hi, slope, intercept);
+  } else if (Sliding_) {
     LineFitRange(w, lo, hi, slope, intercept);
   } else {
     TRegress& fit = *Fit_;
@@ -140,8 +175,12 @@ double TClickEngine::FrameRoughness(const float* x, int32_t start) {
     for (int32_t k = lo; k <= hi; ++k) fit.Add(static_cast<float>(k), w[k]);
     fit.LineFit(slope, intercept);
   }
-  for (int32_t k = lo; k <= hi; ++k) {
-    w[k] = static_cast<float>(w[k] - (static_cast<double>(slope) * k + intercept));
+  if (FastFit_) {
+    for (int32_t k = lo; k <= hi; ++k) w[k] = w[k] - (slope * static_cast<float>(k) + intercept);
+  } else {
+    for (int32_t k = lo; k <= hi; ++k) {
+      w[k] = static_cast<float>(w[k] - (static_cast<double>(slope) * k + intercept));
+    }
   }
   for (int32_t k = 0; k < lo; ++k) w[k] = 0.0f;
   for (int32_t k = hi + 1; k <= len - 1; ++k) w[k] = 0.0f;
@@ -156,7 +195,11 @@ double TClickEngine::FrameRoughness(const float* x, int32_t start) {
   float* lifterIn = HalfWork_.get();
   std::copy_n(w, n, lifterIn);
   Fft_->ForwardSpectrum(n, lifterIn, re, im, mag);
-  detail::SmoothSpan(mag, 0, q - 1, 1);
+  if (FastFit_) {
+    Smooth3(mag, q);
+  } else {
+    detail::SmoothSpan(mag, 0, q - 1, 1);
+  }
 
   float minMag = mag[10];
   int32_t peak = 10;
@@ -178,6 +221,7 @@ double TClickEngine::FrameRoughness(const float* x, int32_t start) {
     Fft_->InverseSpectrum(n, re, im, w);
   }
 
+  if (FastFit_) return WindowRoughness(*FastFit_, w, n, LowCutBins_, HighCutBins_);
   return Sliding_ ? WindowRoughness(*Sliding_, w, n, LowCutBins_, HighCutBins_)
                   : WindowRoughness(*Roughness_, w, n, LowCutBins_, HighCutBins_);
 }

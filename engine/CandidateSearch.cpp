@@ -93,25 +93,8 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion
 
 float TClickEngine::TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work,
                                bool isShort) {
-  double sum = 0.0;
-  for (int32_t k = 0; k < n; ++k) {
-    work[k] = x[start + k];
-    sum += work[k];
-  }
-  const double mean = sum / n;
-  for (int32_t k = 0; k < n; ++k) {
-    work[k] = static_cast<float>(work[k] - mean);
-    work[k] = work[k] * window[k];
-  }
-  float* spectrum = WindowSpectrum_.data();
-  if (isShort) {
-    Fft_->ShortSpectrumDb(n, work, spectrum, RefPower_, FloorPower_);
-  } else {
-    Fft_->TinySpectrumDb(n, work, spectrum, RefPower_, FloorPower_);
-  }
-  double total = 0.0;
-  for (int32_t k = 0; k < n / 2; ++k) total += spectrum[k];
-  return static_cast<float>(total);
+  const auto trace = isShort ? Fft_->ShortTraceValue : Fft_->TinyTraceValue;
+  return trace(n, x + start, window, work, WindowSpectrum_.data(), RefPower_, FloorPower_);
 }
 
 // The highest peak of the trace over a .. b, its height measured from its feet on both sides and

@@ -10,6 +10,7 @@
 
 #include "audio/SampleCodec.h"
 #include "engine/EngineDetail.h"
+#include "numeric/fastfit.h"
 #include "numeric/fftunit.h"
 #include "numeric/peak.h"
 #include "numeric/regress.h"
@@ -175,7 +176,9 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
 
     Roughness_ = std::make_unique<TRegress>(121);
     Sliding_.reset();
-    if (routines == TRoutineSet::Fast) Sliding_ = std::make_unique<TSlidingFit>(121);
+    FastFit_.reset();
+    if (routines == TRoutineSet::Exact) Sliding_ = std::make_unique<TSlidingFit>(121);
+    if (routines == TRoutineSet::Fast) FastFit_ = std::make_unique<TFastSlidingFit>(121);
     Fit_ = std::make_unique<TRegress>(std::max(FrameLen_, RegionLen_ + 2) + 2);
   } catch (const std::bad_alloc&) {
     BlockBytes_.clear();

@@ -28,6 +28,7 @@ namespace klarwell {
 
 class TRegress;
 class TSlidingFit;
+class TFastSlidingFit;
 
 // Called after each analysed frame and channel: the frame's index, whether it is the left channel,
 // and its dB spectrum (FrameLen() / 2 values, valid during the call only).
@@ -262,9 +263,12 @@ class TClickEngine {
 
   std::unique_ptr<TRegress> Roughness_;  // sliding 60-bin window, capacity 121
   std::unique_ptr<TRegress> Fit_;        // single line fits
-  // The exact fast counterpart of Roughness_, set up when the fast routines are selected; the
-  // frame's tilt fit then also takes the fast road.
+  // The exact fast counterpart of Roughness_, set up when the exact routines are selected; the
+  // frame's tilt fit then also takes the exact fast road.
   std::unique_ptr<TSlidingFit> Sliding_;
+  // The float road's counterpart, set up when the fast routines are selected; the frame's mean and
+  // tilt fit then also take the float road.
+  std::unique_ptr<TFastSlidingFit> FastFit_;
 
   // Scan and click state.
   int32_t ScanIndex_ = 0;

@@ -168,6 +168,30 @@ void PowerSpectrumDbWith(int n, float* data, float* out, double reference, doubl
   DbFromPacked(data, out, 0, n / 2, scale);
 }
 
+using TPowerSpectrumDb = void (*)(int n, float* data, float* out, double reference, double floor);
+
+// The detection trace's value of one window, over the dB spectrum routine PowerDb: the samples less
+// their mean (summed in double, in order), times the window, and the sum of the dB spectrum's values
+// (in double, in order).
+template <TPowerSpectrumDb PowerDb>
+float WindowTraceWith(int n, const float* x, const float* window, float* work, float* spectrum,
+                      double reference, double floor) {
+  double sum = 0.0;
+  for (int k = 0; k < n; ++k) {
+    work[k] = x[k];
+    sum += work[k];
+  }
+  const double mean = sum / n;
+  for (int k = 0; k < n; ++k) {
+    work[k] = static_cast<float>(work[k] - mean);
+    work[k] = work[k] * window[k];
+  }
+  PowerDb(n, work, spectrum, reference, floor);
+  double total = 0.0;
+  for (int k = 0; k < n / 2; ++k) total += spectrum[k];
+  return static_cast<float>(total);
+}
+
 template <TRealFft Real>
 void RealSpectrumWith(int n, float* data, float* re, float* im, float* mag) {
   Real(data, n / 2, 1);

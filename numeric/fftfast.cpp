@@ -412,6 +412,11 @@ TFftRoutines MakeTable() {
   t.AllocBuffer8 = t.AllocBuffer2;
   t.ForwardSpectrum = &detail::RealSpectrumWith<Real>;
   t.InverseSpectrum = &detail::InverseRealSpectrumWith<Real>;
+  t.ShortTraceValue = &detail::WindowTraceWith<&detail::PowerSpectrumDbWith<Real>>;
+#ifdef KLARWELL_HAVE_X86
+  if constexpr (Avx2) t.ShortTraceValue = &detail::WindowTraceWith<&PowerSpectrumDbAvx2<Real>>;
+#endif
+  t.TinyTraceValue = t.ShortTraceValue;
   return t;
 }
 

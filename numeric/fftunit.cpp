@@ -1,5 +1,6 @@
 #include "numeric/fftunit.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <new>
@@ -7,6 +8,7 @@
 #include "numeric/Contract.h"
 #include "numeric/FftDetail.h"
 #include "numeric/fftfast.h"
+#include "numeric/fftfloat.h"
 
 namespace klarwell {
 
@@ -60,8 +62,14 @@ bool AllocFftBuffer(int n, TFftBuffer& buffer, int doubling) {
   buffer.reset();  // the old buffer goes before the new one is asked for
   const long long count = static_cast<long long>(doubling + 1) * (static_cast<long long>(n) + 2);
   if (n < 0 || doubling < 0 || doubling > 1) return false;
-  buffer.reset(new (std::nothrow) float[static_cast<std::size_t>(count)]());
-  return buffer != nullptr;
+  const auto floats = static_cast<std::size_t>(count);
+  void* memory =
+      ::operator new[](sizeof(float) * floats, std::align_val_t{detail::kFftBufferAlign}, std::nothrow);
+  if (memory == nullptr) return false;
+  auto* floatsAt = static_cast<float*>(memory);
+  std::fill_n(floatsAt, floats, 0.0f);
+  buffer.reset(floatsAt);
+  return true;
 }
 
 bool AllocFftBuffer(int n, TFftBuffer& buffer) {
@@ -80,8 +88,14 @@ void InverseRealSpectrum(int n, const float* re, const float* im, float* out) {
   detail::InverseRealSpectrumWith<&RealFft>(n, re, im, out);
 }
 
+float WindowTrace(int n, const float* x, const float* window, float* work, float* spectrum, double reference,
+                  double floor) {
+  return detail::WindowTraceWith<&PowerSpectrumDb>(n, x, window, work, spectrum, reference, floor);
+}
+
 const TFftRoutines& BindFftRoutines(TRoutineSet set) {
-  if (set == TRoutineSet::Fast) return FastFftRoutines();
+  if (set == TRoutineSet::Exact) return FastFftRoutines();
+  if (set == TRoutineSet::Fast) return FloatFftRoutines();
   // A function-local static is initialised exactly once, even under concurrent first calls.
   static const TFftRoutines table = [] {
     TFftRoutines t;
@@ -95,6 +109,8 @@ const TFftRoutines& BindFftRoutines(TRoutineSet set) {
     t.AllocBuffer8 = t.AllocBuffer2;
     t.ForwardSpectrum = &RealSpectrum;
     t.InverseSpectrum = &InverseRealSpectrum;
+    t.ShortTraceValue = &WindowTrace;
+    t.TinyTraceValue = &WindowTrace;
     return t;
   }();
   return table;

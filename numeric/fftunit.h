@@ -9,7 +9,9 @@
 // always-on check, since the index arithmetic would run past the buffer.
 // All routines are re-entrant and may run on any thread; none allocates except AllocFftBuffer.
 
+#include <cstddef>
 #include <memory>
+#include <new>
 
 #include "numeric/RoutineSet.h"
 
@@ -19,8 +21,16 @@ namespace klarwell {
 // rounded value, not by the exact one.
 inline constexpr float LN10 = 2.302585092994045684f;
 
-// A work buffer owned by the caller.
-using TFftBuffer = std::unique_ptr<float[]>;
+namespace detail {
+// Work buffers start on a 64-byte boundary, so that vector loads of whole lines never split one.
+inline constexpr std::size_t kFftBufferAlign = 64;
+struct TFftBufferFree {
+  void operator()(float* p) const { ::operator delete[](p, std::align_val_t{kFftBufferAlign}); }
+};
+}  // namespace detail
+
+// A work buffer owned by the caller, aligned to detail::kFftBufferAlign bytes.
+using TFftBuffer = std::unique_ptr<float[], detail::TFftBufferFree>;
 
 // In-place complex FFT of nn complex points, data[2k] real and data[2k + 1] imaginary part of
 // point k (2·nn floats). isign = +1 computes sum x_j·exp(+2πi·jk/nn), isign = −1 the conjugate
@@ -56,6 +66,12 @@ void RealSpectrum(int n, float* data, float* re, float* im, float* mag);
 // out (n + 2 floats) receives the n real samples in out[0 … n − 1], scaled by 2/n; out[n] = 0.
 void InverseRealSpectrum(int n, const float* re, const float* im, float* out);
 
+// The detection trace's value of a window of n samples x (n floats): the samples less their mean
+// (summed in double), times window (n floats), through PowerSpectrumDb into spectrum (n/2 floats), and
+// the sum of those dB values (in double), as a float. work: n + 2 floats, destroyed.
+float WindowTrace(int n, const float* x, const float* window, float* work, float* spectrum, double reference,
+                  double floor);
+
 // The routine table. The engine binds it once per file and calls each use through its own slot,
 // so that faster variants of the same routines can be bound here without touching the engine.
 struct TFftRoutines {
@@ -69,9 +85,15 @@ struct TFftRoutines {
   bool (*AllocBuffer8)(int n, TFftBuffer& buffer) = nullptr;
   void (*ForwardSpectrum)(int n, float* data, float* re, float* im, float* mag) = nullptr;
   void (*InverseSpectrum)(int n, const float* re, const float* im, float* out) = nullptr;
+  // The detection trace's value of a short and of a tiny window (WindowTrace below), so that a set
+  // can take the whole window in one pass.
+  float (*ShortTraceValue)(int n, const float* x, const float* window, float* work, float* spectrum,
+                           double reference, double floor) = nullptr;
+  float (*TinyTraceValue)(int n, const float* x, const float* window, float* work, float* spectrum,
+                          double reference, double floor) = nullptr;
 };
 
-// The table of the given routine set (both sets give identical results). Each table is filled
+// The table of the given routine set (RoutineSet.h). Each table is filled
 // once per process, so concurrent calls from several threads are safe.
 const TFftRoutines& BindFftRoutines(TRoutineSet set = SelectedRoutineSet());
 

@@ -11,6 +11,30 @@
 
 namespace klarwell {
 
+void MarkHeaderPrepared(TWaveHeader& header) {
+  header.Flags |= WaveHeaderPrepared;
+}
+
+int MarkHeaderUnprepared(TWaveHeader& header) {
+  if (header.Flags & WaveHeaderInQueue) return WaveOutStillPlaying;
+  header.Flags &= ~WaveHeaderPrepared;
+  return WaveOutOk;
+}
+
+int CheckHeaderQueueable(const TWaveHeader& header) {
+  if (!(header.Flags & WaveHeaderPrepared)) return WaveOutUnprepared;
+  if (header.Flags & WaveHeaderInQueue) return WaveOutStillPlaying;
+  return WaveOutOk;
+}
+
+void MarkHeaderQueued(TWaveHeader& header) {
+  header.Flags = (header.Flags & ~WaveHeaderDone) | WaveHeaderInQueue;
+}
+
+void MarkHeaderDone(TWaveHeader& header) {
+  header.Flags = (header.Flags & ~WaveHeaderInQueue) | WaveHeaderDone;
+}
+
 bool AllocWaveBuffers(uint32_t size, TWaveBufferSet& set) {
   FreeWaveBuffers(set);
   set.HeaderA.reset(new (std::nothrow) TWaveHeader());
@@ -161,25 +185,22 @@ void TWaveOutPlayer::StartSink() {
 
 int TWaveOutPlayer::PrepareHeader(TWaveHeader& header) {
   if (!Sink) return WaveOutNotOpen;
-  header.Flags |= WaveHeaderPrepared;
+  MarkHeaderPrepared(header);
   return WaveOutOk;
 }
 
 int TWaveOutPlayer::UnprepareHeader(TWaveHeader& header) {
   if (!Sink) return WaveOutNotOpen;
-  if (header.Flags & WaveHeaderInQueue) return WaveOutStillPlaying;
-  header.Flags &= ~WaveHeaderPrepared;
-  return WaveOutOk;
+  return MarkHeaderUnprepared(header);
 }
 
 int TWaveOutPlayer::Write(TWaveHeader& header) {
   if (!Sink) return WaveOutNotOpen;
-  if (!(header.Flags & WaveHeaderPrepared)) return WaveOutUnprepared;
-  if (header.Flags & WaveHeaderInQueue) return WaveOutStillPlaying;
+  if (const int refused = CheckHeaderQueueable(header); refused != WaveOutOk) return refused;
   // The stream is gone (the server went away, or a restart after Reset failed): a buffer queued now
   // would never come back.
   if (!Push) return WaveOutError;
-  header.Flags = (header.Flags & ~WaveHeaderDone) | WaveHeaderInQueue;
+  MarkHeaderQueued(header);
   Queue.push_back(TQueued{&header, 0, 0, false});
   Feed();
   return WaveOutOk;
@@ -189,7 +210,7 @@ void TWaveOutPlayer::ReturnQueued() {
   std::deque<TQueued> returned;
   returned.swap(Queue);
   for (TQueued& queued : returned) {
-    queued.Header->Flags = (queued.Header->Flags & ~WaveHeaderInQueue) | WaveHeaderDone;
+    MarkHeaderDone(*queued.Header);
     PostDone(queued.Header);
   }
 }
@@ -220,7 +241,7 @@ void TWaveOutPlayer::Feed() {
   while (!Queue.empty() && Queue.front().FullyWritten && Queue.front().EndOffset <= StreamConsumed) {
     TWaveHeader* header = Queue.front().Header;
     Queue.pop_front();
-    header->Flags = (header->Flags & ~WaveHeaderInQueue) | WaveHeaderDone;
+    MarkHeaderDone(*header);
     PostDone(header);
   }
 

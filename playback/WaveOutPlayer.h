@@ -43,6 +43,18 @@ struct TWaveHeader {
   uint32_t Flags = 0;
 };
 
+// The header-flag rules every device keeps, whatever plays the bytes: a header must be prepared
+// before it is queued, is queued at most once at a time, and cannot be unprepared while queued.
+// Callers have checked that the device is open.
+void MarkHeaderPrepared(TWaveHeader& header);
+// WaveOutStillPlaying while the header is queued.
+int MarkHeaderUnprepared(TWaveHeader& header);
+// WaveOutUnprepared or WaveOutStillPlaying when the header cannot be queued now, else WaveOutOk.
+int CheckHeaderQueueable(const TWaveHeader& header);
+void MarkHeaderQueued(TWaveHeader& header);
+// The device has finished with the buffer (played, or returned by Reset).
+void MarkHeaderDone(TWaveHeader& header);
+
 // The two buffers of one file during a playback: headers and data blocks A and B.
 struct TWaveBufferSet {
   std::unique_ptr<TWaveHeader> HeaderA, HeaderB;

@@ -356,6 +356,42 @@ TEST_F(CliTest, FolderArgumentsStandForTheirWavFilesInNameOrder) {
   }
 }
 
+// A list's paths follow the arguments, one a line, from a file or from standard input; a list that
+// cannot be read is a wrong call that reports and writes nothing.
+TEST_F(CliTest, FilesFromAListFollowTheArgumentsAndAnUnreadableListIsAWrongCall) {
+  const std::string a = MakeFile("a.wav", 0.3, 0, 21), b = MakeFile("b c.wav", 0.3, 0, 22);
+  const std::string d = MakeFile("d.wav", 0.3, 0, 23), e = MakeFile("e.wav", 0.3, 0, 24);
+  const std::string list = Path("list.txt"), missing = Path("missing.txt");
+  { std::ofstream(list, std::ios::binary) << b << "\n\n" << d << "\r\n" << e; }  // no line end at the end
+  fs::create_directories(Path("out"));
+  const char* listOnStdin = list.c_str();
+  auto fromStdin = [listOnStdin] { dup2(open(listOnStdin, O_RDONLY), 0); };
+  struct Case {
+    std::vector<std::string> args;
+    std::function<void()> beforeExec;
+    const char* language;
+    int exit;
+    std::vector<std::string> files;
+    std::string error;
+  } cases[] = {
+      {{"--files-from", list, a}, {}, "LC_ALL=C", 0, {a, b, d, e}, ""},
+      {{"--files-from=-"}, fromStdin, "LC_ALL=C", 0, {b, d, e}, ""},
+      {{"--files-from", missing, a}, {}, "LC_ALL=C", 2, {}, "Cannot read file list: " + missing + ": No such file"},
+      {{"--files-from", Path("out"), a}, {}, "LC_ALL=C", 2, {}, "Cannot read file list: " + Path("out") + ": Is a"},
+      {{"--files-from", missing}, {}, "LC_ALL=de_DE.UTF-8", 2, {}, "Dateiliste nicht lesbar: " + missing},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"-q", "--json", "-o", Path("out")};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    TRunResult r = test::RunChild(KLARWELL_CLI, args, {{c.language}, c.beforeExec, {}});
+    SCOPED_TRACE(c.args.front() + " " + c.args[1 % c.args.size()] + "\n" + r.Out + r.Err);
+    EXPECT_EQ(r.Exit, c.exit);
+    EXPECT_EQ(Fields(r, "file"), c.files);
+    EXPECT_NE(r.Err.find(c.error), std::string::npos);
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(Path("out")), fs::directory_iterator()), 4);
+}
+
 // The progress line is redrawn in place with "\r": a line wider than the terminal wraps and leaves
 // a trail of broken lines. Widths from the terminal itself and from COLUMNS.
 TEST_F(CliTest, ProgressLineNeverFillsTheTerminalWidth) {

@@ -30,8 +30,9 @@ struct TDigest {
 
 int main(int argc, char** argv) {
   using namespace klarwell;
-  // "reference": the plain numeric routines instead of the fast ones.
+  // "reference": the plain numeric routines; "exact": the exact fast ones; else the default set.
   if (argc > 1 && std::string(argv[1]) == "reference") SelectRoutineSet(TRoutineSet::Reference);
+  if (argc > 1 && std::string(argv[1]) == "exact") SelectRoutineSet(TRoutineSet::Exact);
   struct TCase {
     test::TSignal Signal;
     uint8_t Bytes;

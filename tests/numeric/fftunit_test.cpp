@@ -230,15 +230,21 @@ TEST(FftUnit, RoutineTableHoldsTheTenRoutines) {
   EXPECT_EQ(t.ForwardSpectrum, &RealSpectrum);
   EXPECT_EQ(t.InverseSpectrum, &InverseRealSpectrum);
   EXPECT_EQ(&BindFftRoutines(TRoutineSet::Reference), &t);
-  // The fast set fills every slot too, and is what a new engine binds unless told otherwise.
-  const TFftRoutines& fast = BindFftRoutines(TRoutineSet::Fast);
-  for (Alloc slot : {fast.AllocBuffer2, fast.AllocBuffer3, fast.AllocBuffer7, fast.AllocBuffer8})
-    EXPECT_NE(slot, nullptr);
-  EXPECT_NE(fast.AllocLongBuffer, nullptr);
-  for (auto slot : {fast.LongSpectrumDb, fast.ShortSpectrumDb, fast.TinySpectrumDb}) EXPECT_NE(slot, nullptr);
-  EXPECT_NE(fast.ForwardSpectrum, nullptr);
-  EXPECT_NE(fast.InverseSpectrum, nullptr);
-  EXPECT_EQ(&BindFftRoutines(), &fast);
+  // The exact and the fast set fill every slot too, and the fast one is what a new engine binds
+  // unless told otherwise.
+  for (TRoutineSet set : {TRoutineSet::Exact, TRoutineSet::Fast}) {
+    const TFftRoutines& fast = BindFftRoutines(set);
+    EXPECT_NE(&fast, &t);
+    for (Alloc slot : {fast.AllocBuffer2, fast.AllocBuffer3, fast.AllocBuffer7, fast.AllocBuffer8})
+      EXPECT_NE(slot, nullptr);
+    EXPECT_NE(fast.AllocLongBuffer, nullptr);
+    for (auto slot : {fast.LongSpectrumDb, fast.ShortSpectrumDb, fast.TinySpectrumDb})
+      EXPECT_NE(slot, nullptr);
+    EXPECT_NE(fast.ForwardSpectrum, nullptr);
+    EXPECT_NE(fast.InverseSpectrum, nullptr);
+  }
+  EXPECT_NE(&BindFftRoutines(TRoutineSet::Exact), &BindFftRoutines(TRoutineSet::Fast));
+  EXPECT_EQ(&BindFftRoutines(), &BindFftRoutines(TRoutineSet::Fast));
 }
 
 // A length that is not a power of two would make the butterflies write past the buffer.

@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "playback/CaptureWaveOut.h"
 #include "playback/MyTrackBar.h"
 #include "playback/PlaybackController.h"
 #include "tests/playback/QtTestApp.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/WavBuilder.h"
+#include "tests/support/playback/CaptureWaveOut.h"
 #include "text/LangText.h"
 
 namespace klarwell {

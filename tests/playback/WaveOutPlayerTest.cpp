@@ -14,11 +14,11 @@
 #include <string>
 #include <thread>
 
-#include "playback/CaptureWaveOut.h"
 #include "playback/WaveOutPlayer.h"
 #include "tests/playback/QtTestApp.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/WavBuilder.h"
+#include "tests/support/playback/CaptureWaveOut.h"
 
 namespace klarwell {
 namespace {

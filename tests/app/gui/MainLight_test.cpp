@@ -31,12 +31,12 @@
 #include "app/gui/QtLanguage.h"
 #include "audio/WavFile.h"
 #include "chart/Graphic.h"
-#include "playback/CaptureWaveOut.h"
 #include "playback/PlaybackController.h"
 #include "tests/app/gui/GuiTestApp.h"
 #include "tests/support/SignalGen.h"
 #include "tests/support/SignalWav.h"
 #include "tests/support/TestPaths.h"
+#include "tests/support/playback/CaptureWaveOut.h"
 #include "ui_MainLight.h"
 
 namespace klarwell {

@@ -43,7 +43,6 @@
 #include "audio/WavFile.h"
 #include "chart/Graphic.h"
 #include "engine/engine.h"
-#include "playback/CaptureWaveOut.h"
 #include "playback/MyTrackBar.h"
 #include "playback/PlaybackController.h"
 #include "playback/Player.h"
@@ -51,6 +50,7 @@
 #include "tests/support/SignalGen.h"
 #include "tests/support/SignalWav.h"
 #include "tests/support/TestPaths.h"
+#include "tests/support/playback/CaptureWaveOut.h"
 #include "text/LangText.h"
 #include "ui_MainLight.h"
 

@@ -1,4 +1,4 @@
-#include "playback/CaptureWaveOut.h"
+#include "tests/support/playback/CaptureWaveOut.h"
 
 namespace klarwell {
 
@@ -34,24 +34,21 @@ int TCaptureWaveOut::Open(int deviceId, const TWaveFormat& format, TWaveOutListe
 int TCaptureWaveOut::PrepareHeader(TWaveHeader& header) {
   if (!Opened) return WaveOutNotOpen;
   if (++PreparesThisOpen == 2 && PrepareResult != WaveOutOk) return PrepareResult;
-  header.Flags |= WaveHeaderPrepared;
+  MarkHeaderPrepared(header);
   return WaveOutOk;
 }
 
 int TCaptureWaveOut::UnprepareHeader(TWaveHeader& header) {
   if (!Opened) return WaveOutNotOpen;
-  if (header.Flags & WaveHeaderInQueue) return WaveOutStillPlaying;
-  header.Flags &= ~WaveHeaderPrepared;
-  return WaveOutOk;
+  return MarkHeaderUnprepared(header);
 }
 
 int TCaptureWaveOut::Write(TWaveHeader& header) {
   if (!Opened) return WaveOutNotOpen;
-  if (!(header.Flags & WaveHeaderPrepared)) return WaveOutUnprepared;
-  if (header.Flags & WaveHeaderInQueue) return WaveOutStillPlaying;
+  if (const int refused = CheckHeaderQueueable(header); refused != WaveOutOk) return refused;
   if (RefuseWritesAfter >= 0 && WritesThisOpen >= RefuseWritesAfter) return WaveOutError;
   ++WritesThisOpen;
-  header.Flags = (header.Flags & ~WaveHeaderDone) | WaveHeaderInQueue;
+  MarkHeaderQueued(header);
   Writes.push_back(TWrite{std::vector<uint8_t>(header.Data, header.Data + header.BufferLength), Opens});
   Queue.push_back(&header);
   return WaveOutOk;
@@ -79,7 +76,7 @@ int TCaptureWaveOut::Reset() {
   while (!Queue.empty()) {
     TWaveHeader* header = Queue.front();
     Queue.pop_front();
-    header->Flags = (header->Flags & ~WaveHeaderInQueue) | WaveHeaderDone;
+    MarkHeaderDone(*header);
     Pending.push_back([this, open, listener, header] {
       if (open > Silenced) listener->WaveOutDone(header);
     });
@@ -123,7 +120,7 @@ bool TCaptureWaveOut::CompleteNext() {
   if (Queue.empty()) return false;
   TWaveHeader* header = Queue.front();
   Queue.pop_front();
-  header->Flags = (header->Flags & ~WaveHeaderInQueue) | WaveHeaderDone;
+  MarkHeaderDone(*header);
   const int open = Opens;
   TWaveOutListener* listener = Listener;
   Pending.push_back([this, open, listener, header] {
