@@ -2,37 +2,16 @@
 
 #include <sys/stat.h>
 
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
+#include "app/BlockPlan.h"
 #include "app/FileRun.h"
 #include "app/ProcThread.h"
-#include "audio/LangText.h"
 #include "audio/WavFile.h"
 #include "engine/engine.h"
+#include "text/LangText.h"
 
 namespace klarwell {
 
 namespace {
-
-const TTextPair kStatusTexts[] = {
-    {"öffne", "open"},
-    {"erzeuge Datei", "create file"},
-    {"initialisiere", "initialize"},
-    {"läuft", "running"},
-    {"abgebrochen", "cancelled"},
-    {"fertig", "done"},
-    {"Ausgabe schon von anderer Datei belegt", "output already taken by another file"},
-    {"nicht begonnen", "not started"},
-};
-
-const char* const kStatusCodeNames[] = {"done",         "open_error", "create_error", "read_error",  "write_error",
-                                        "engine_error", "cancelled",  "not_started",  "output_taken"};
-
-const TTextPair kMissingOutput = {"Es muß ein Dateisuffix oder ein Ausgabeverzeichnis angegeben werden.",
-                                  "File suffix or output directory must be given."};
 
 std::string Trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t");
@@ -42,12 +21,6 @@ std::string Trim(const std::string& s) {
 }
 
 }  // namespace
-
-std::string DriverStatusText(TDriverStatus status) { return Text(kStatusTexts[static_cast<int>(status)]); }
-
-const char* StatusCodeName(TStatusCode code) { return kStatusCodeNames[static_cast<int>(code)]; }
-
-std::string MissingOutputText() { return Text(kMissingOutput); }
 
 bool DirectoryExists(const std::string& path) {
   if (path.empty()) return false;
@@ -77,45 +50,16 @@ std::string OutputFileName(const std::string& inputPath, const TOutputSettings& 
   return result;
 }
 
-std::string FormatClicksPerSec(double value, char decimalPoint) {
-  if (!std::isfinite(value)) value = 0;
-  // First to 5 significant digits, then written with two decimals; a value with more than five
-  // digits before the point cannot be shown that way and is written with an exponent.
-  char sig[64];
-  std::snprintf(sig, sizeof sig, "%.4e", value);
-  double rounded = std::strtod(sig, nullptr);
-  char out[64];
-  if (std::fabs(rounded) >= 100000.0) {
-    int exponent = 0;
-    const char* e = std::strchr(sig, 'e');
-    if (e) exponent = std::atoi(e + 1);
-    std::string mantissa(sig, e ? e - sig : std::strlen(sig));
-    // Trailing zeros of the mantissa are dropped, as are the point when nothing follows it.
-    while (!mantissa.empty() && mantissa.back() == '0') mantissa.pop_back();
-    if (!mantissa.empty() && mantissa.back() == '.') mantissa.pop_back();
-    std::snprintf(out, sizeof out, "%sE%d", mantissa.c_str(), exponent);
-  } else {
-    std::snprintf(out, sizeof out, "%.2f", rounded);
-  }
-  std::string text = out;
-  for (char& c : text)
-    if (c == '.') c = decimalPoint;
-  return text;
-}
-
 TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& settings,
-                        TDriverObserver& observer, const std::atomic<bool>& cancel, char decimalPoint) {
-  return ProcessFileTo(inputPath, OutputFileName(inputPath, settings), observer, cancel, decimalPoint);
+                        TDriverObserver& observer, const std::atomic<bool>& cancel) {
+  return ProcessFileTo(inputPath, OutputFileName(inputPath, settings), observer, cancel);
 }
 
 TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outputPath,
-                          TDriverObserver& observer, const std::atomic<bool>& cancel, char decimalPoint) {
-  TFileRun run(inputPath, outputPath, observer, cancel, decimalPoint);
+                          TDriverObserver& observer, const std::atomic<bool>& cancel) {
+  TFileRun run(inputPath, outputPath, observer, cancel);
   if (!run.Open()) return run.Result();
   TWavRecord& input = run.Input();
-  const uint32_t numFrames = run.NumFrames();
-  int64_t position = 0;
-  int64_t writeSkip = 0;
 
   TClickEngine engine;
   if (!run.InitEngine(engine)) return run.FailSetUp();
@@ -130,10 +74,14 @@ TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outpu
     if (cancel.load(std::memory_order_relaxed)) throw TCancelled{};
   };
 
+  const TBlockPlan plan(run.NumFrames(), engine.BlockFrames(), engine.OverlapFrames());
+  TBlock block = plan.First();
+  int64_t writeSkip = 0;
   for (;;) {
+    const int64_t position = block.Position;
     observer.Progress(static_cast<uint32_t>(position));
     if (!engine.ReadBlock(input, static_cast<int32_t>(position), errorText, &errorNumber)) {
-      run.Fail(TStatusCode::ReadError, errorText, errorNumber);
+      run.Fail(TFileStatus::ReadError, errorText, errorNumber);
       fileFailed = true;
       break;
     }
@@ -149,21 +97,14 @@ TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outpu
       observer.ClickRegion(engine, isLeft, first, last);
     };
     worker.OnClickRepaired = [&] {
-      TRepairRecord repair;
-      repair.Channel = engine.CurrentIsLeft() ? 0 : 1;
-      repair.Pass = engine.CurrentPass();
-      repair.First = position + engine.RepairStart() + 1;
-      repair.Last = position + engine.RepairEnd() - 1;
-      repair.Changed = engine.LastRepairChanged();
-      repair.Counted = engine.LastClickCounted();
-      observer.Repair(repair);
+      observer.Repair(RepairJustMade(engine, position));
       observer.ClickRepaired(engine);
       checkCancel();
     };
     worker.Run([&] { observer.Idle(); });
 
     if (!worker.ErrorText.empty()) {
-      run.Fail(TStatusCode::EngineError, worker.ErrorText);
+      run.Fail(TFileStatus::EngineError, worker.ErrorText);
       runFailed = fileFailed = true;
       break;
     }
@@ -175,24 +116,15 @@ TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outpu
 
     if (!engine.WriteBlock(run.Output(), static_cast<int32_t>(position), static_cast<int32_t>(writeSkip),
                            errorText, &errorNumber)) {
-      run.Fail(TStatusCode::WriteError, errorText, errorNumber);
+      run.Fail(TFileStatus::WriteError, errorText, errorNumber);
       fileFailed = runFailed = true;
       break;
     }
-
-    const bool last = position + engine.BlockFrames() >= static_cast<int64_t>(numFrames);
-    const int64_t step = engine.BlockFrames() - engine.OverlapFrames();
-    position += step;
-    writeSkip = step <= engine.LastRepaired() ? engine.LastRepaired() - step : 0;
-    if (position + engine.BlockFrames() > static_cast<int64_t>(numFrames)) {
-      // The last block is moved back so that it ends at the last frame; what it overlaps more
-      // of the previous block has been written already.
-      const int64_t d = position - (static_cast<int64_t>(numFrames) - engine.BlockFrames());
-      position -= d;
-      writeSkip += d;
-    }
-    if (last) break;
-    run.ShowEstimate(position);
+    if (block.Last) break;
+    const int64_t carried = plan.CarriedWriteSkip(engine.LastRepaired());
+    block = plan.Next(block);
+    writeSkip = carried + block.MoveBack;
+    run.ShowEstimate(block.Position);
   }
   return run.Finish(fileFailed, runFailed);
 }

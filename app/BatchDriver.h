@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "app/FileStatus.h"
+
 namespace klarwell {
 
 class TClickEngine;
@@ -25,31 +27,6 @@ bool DirectoryExists(const std::string& path);
 
 // A run needs a non-blank suffix or an existing output directory.
 bool OutputSettingsUsable(const TOutputSettings& settings);
-
-// Clicks per second as the list shows it: fixed, two decimals, at most 5 significant digits
-// (exponent form beyond), with the given decimal separator.
-std::string FormatClicksPerSec(double value, char decimalPoint);
-
-// The status texts of a file's road, in the current language.
-enum class TDriverStatus { Open, CreateFile, Initialize, Running, Cancelled, Done, OutputTaken, NotStarted };
-std::string DriverStatusText(TDriverStatus status);
-
-// What became of one file, for scripts: stable and never translated (StatusCodeName gives the word).
-enum class TStatusCode {
-  Done,         // "done": complete output written
-  OpenError,    // "open_error": the input could not be opened or is not an accepted WAV file
-  CreateError,  // "create_error": the output could not be created
-  ReadError,    // "read_error"
-  WriteError,   // "write_error": writing, finishing, or the output vanished
-  EngineError,  // "engine_error": engine set-up or a block's worker failed
-  Cancelled,    // "cancelled"
-  NotStarted,   // "not_started": the run stopped before this file
-  OutputTaken,  // "output_taken": another file of the run claimed the same output
-};
-const char* StatusCodeName(TStatusCode code);
-
-// The message shown when neither a suffix nor an output directory is usable.
-std::string MissingOutputText();
 
 // One repair that the click engine confirmed, in processing order (for the command line's click list).
 struct TRepairRecord {
@@ -89,11 +66,24 @@ class TDriverObserver {
  public:
   virtual ~TDriverObserver() = default;
 
-  // Status cell: "open", "create file", "initialize", "running", "done", "cancelled" (in the
-  // current language) or the failing operation's message.
-  virtual void Status(const std::string& text) { (void)text; }
-  // Cells 4 (clicks), 5 (clicks per second), 6 (remaining or elapsed time); an empty text clears.
-  virtual void Cell(int column, const std::string& text) { (void)column, (void)text; }
+  // Where the file stands (Open, CreateFile, Initialize, Running) and how its road ended (Done,
+  // Cancelled or a failure). `message` is the failing operation's message, in the program's
+  // language, for the kinds that carry one (CarriesMessage), and empty for the others.
+  virtual void Status(TFileStatus status, const std::string& message) { (void)status, (void)message; }
+  // The road begins: the file has no click total, clicks per second or time yet.
+  virtual void FiguresReset() {}
+  // After each block: the file's click total so far.
+  virtual void Clicks(int64_t total) { (void)total; }
+  // After each block but the last: the clicks per second so far and the remaining time, estimated
+  // from the time the blocks so far took.
+  virtual void Estimate(double clicksPerSecond, double remainingSeconds) {
+    (void)clicksPerSecond, (void)remainingSeconds;
+  }
+  // The file is done: its clicks per second over its whole length and the time it took, engine
+  // set-up included.
+  virtual void Finished(double clicksPerSecond, double elapsedSeconds) {
+    (void)clicksPerSecond, (void)elapsedSeconds;
+  }
   virtual void ProgressMax(uint32_t frames) { (void)frames; }
   virtual void Progress(uint32_t frames) { (void)frames; }
   // The output file was created (the player may now offer it).
@@ -128,12 +118,12 @@ class TDriverObserver {
 // What a finished road leaves behind.
 struct TFileResult {
   TFileOutcome Outcome = TFileOutcome::Failed;
-  TStatusCode Code = TStatusCode::NotStarted;  // set by every end of the road
-  std::string Status;      // last status text
+  TFileStatus Status = TFileStatus::NotStarted;  // set by every end of the road
+  std::string Message;     // the failing operation's message, for the kinds that carry one
   std::string Reason;      // the operating system's reason for a failure (strerror), empty when none
   std::string OutputPath;  // empty when no output was created
   int64_t Clicks = 0;
-  double Seconds = 0;      // elapsed, engine set-up included
+  double Seconds = 0;  // elapsed, engine set-up included
   // Format of the input when it opened.
   std::string FormatText, LengthText;
   uint32_t SampleRate = 0, Channels = 0, Frames = 0;
@@ -144,16 +134,13 @@ struct TFileResult {
 // Takes one file from opening to its finished output at `outputPath` (or to no output at all): open,
 // create, initialize, the block loop with one worker per block, write, finish with the input's
 // trailing chunks; on any failure or cancellation the output is deleted. `cancel` may be set from any
-// thread. `decimalPoint` is the locale's decimal separator for the clicks-per-second cell. A host
-// that planned its outputs (PlanOutputs) passes the planned path, so that what was checked is what
-// gets written.
+// thread. A host that planned its outputs (PlanOutputs) passes the planned path, so that what was
+// checked is what gets written.
 TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outputPath,
-                          TDriverObserver& observer, const std::atomic<bool>& cancel,
-                          char decimalPoint = '.');
+                          TDriverObserver& observer, const std::atomic<bool>& cancel);
 
 // As ProcessFileTo, to the output OutputFileName gives at the start of the road.
 TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& settings,
-                        TDriverObserver& observer, const std::atomic<bool>& cancel,
-                        char decimalPoint = '.');
+                        TDriverObserver& observer, const std::atomic<bool>& cancel);
 
 }  // namespace klarwell

@@ -3,11 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cmath>
 #include <cstring>
 
-#include "audio/LangText.h"
 #include "engine/engine.h"
+#include "text/LangText.h"
 
 namespace klarwell {
 
@@ -28,10 +27,6 @@ bool FileIdentity(const std::string& path, dev_t& dev, ino_t& ino) {
   return true;
 }
 
-int32_t RoundToInt(double v) {
-  return static_cast<int32_t>(std::nearbyint(v));
-}
-
 // The operating system's own words for errno (in the C library's message language); empty for 0.
 std::string SystemReason(int errorNumber) {
   if (errorNumber == 0) return {};
@@ -42,22 +37,18 @@ std::string SystemReason(int errorNumber) {
 }  // namespace
 
 TFileRun::TFileRun(const std::string& inputPath, const std::string& outputPath, TDriverObserver& observer,
-                   const std::atomic<bool>& cancel, char decimalPoint)
-    : inputPath_(inputPath),
-      outputPath_(outputPath),
-      observer_(observer),
-      cancel_(cancel),
-      decimalPoint_(decimalPoint) {}
+                   const std::atomic<bool>& cancel)
+    : inputPath_(inputPath), outputPath_(outputPath), observer_(observer), cancel_(cancel) {}
 
-void TFileRun::SetStatus(const std::string& text) {
-  result_.Status = text;
-  observer_.Status(text);
+void TFileRun::SetStatus(TFileStatus status, const std::string& message) {
+  result_.Status = status;
+  result_.Message = message;
+  observer_.Status(status, message);
 }
 
-void TFileRun::Fail(TStatusCode code, const std::string& text, int errorNumber) {
-  result_.Code = code;
+void TFileRun::Fail(TFileStatus status, const std::string& message, int errorNumber) {
   result_.Reason = SystemReason(errorNumber);
-  SetStatus(text);
+  SetStatus(status, message);
 }
 
 double TFileRun::SecondsSinceStart() const {
@@ -67,13 +58,11 @@ double TFileRun::SecondsSinceStart() const {
 }
 
 bool TFileRun::Open() {
-  SetStatus(DriverStatusText(TDriverStatus::Open));
-  observer_.Cell(5, "");
-  observer_.Cell(4, "");
-  observer_.Cell(6, "");
+  SetStatus(TFileStatus::Open);
+  observer_.FiguresReset();
 
   if (!OpenWav(inputPath_, input_)) {
-    Fail(TStatusCode::OpenError, input_.ErrorMsg, input_.ErrorNumber);
+    Fail(TFileStatus::OpenError, input_.ErrorMsg, input_.ErrorNumber);
     return false;
   }
   result_.FormatText = WavFormatText(input_);
@@ -85,11 +74,11 @@ bool TFileRun::Open() {
   result_.FloatFormat = input_.Format.wFormatTag == WaveFormatIeeeFloat ||
                         (input_.Format.wFormatTag == WaveFormatExtensible && input_.PcmSubFormat == 0);
 
-  SetStatus(DriverStatusText(TDriverStatus::CreateFile));
+  SetStatus(TFileStatus::CreateFile);
   output_.Format = input_.Format;
   if (!CreateWavWithHead(outputPath_, output_, input_)) {
     // Also the case when the output would be the input itself: the open input refuses it.
-    Fail(TStatusCode::CreateError, output_.ErrorMsg, output_.ErrorNumber);
+    Fail(TFileStatus::CreateError, output_.ErrorMsg, output_.ErrorNumber);
     CloseWav(input_);
     return false;
   }
@@ -102,13 +91,13 @@ bool TFileRun::Open() {
   clickTotal_ = 0;
   observer_.DensityReset();
 
-  SetStatus(DriverStatusText(TDriverStatus::Initialize));
+  SetStatus(TFileStatus::Initialize);
   return true;
 }
 
 bool TFileRun::InitEngine(TClickEngine& engine) {
   if (engine.InitEngine(input_, kFloorDb, errorText_)) return true;
-  Fail(TStatusCode::EngineError, errorText_);
+  Fail(TFileStatus::EngineError, errorText_);
   return false;
 }
 
@@ -124,21 +113,21 @@ TFileResult TFileRun::FailSetUp() {
 }
 
 void TFileRun::StartBlocks() {
-  SetStatus(DriverStatusText(TDriverStatus::Running));
+  SetStatus(TFileStatus::Running);
 }
 
 void TFileRun::BlockCounted(int64_t position, int32_t clicks) {
   observer_.DensityPoint(static_cast<float>(position / sampleRate_ / 60.0), static_cast<float>(clicks / 2.0));
   clickTotal_ += clicks;
-  observer_.Cell(4, std::to_string(clickTotal_));
+  observer_.Clicks(clickTotal_);
   observer_.BlockDone(position, clicks);
 }
 
 void TFileRun::ShowEstimate(int64_t nextPosition) {
   const double elapsed = SecondsSinceStart();
   const double numFrames = input_.NumFrames;
-  observer_.Cell(6, SecondsToHMS(RoundToInt((numFrames / nextPosition - 1.0) * elapsed)));
-  observer_.Cell(5, FormatClicksPerSec(clickTotal_ / (nextPosition / sampleRate_), decimalPoint_));
+  const double remaining = (numFrames / nextPosition - 1.0) * elapsed;
+  observer_.Estimate(clickTotal_ / (nextPosition / sampleRate_), remaining);
 }
 
 TFileResult TFileRun::Finish(bool fileFailed, bool runFailed) {
@@ -150,7 +139,7 @@ TFileResult TFileRun::Finish(bool fileFailed, bool runFailed) {
     DiscardOutput();
   } else if (!CloseWavWithTail(output_, input_)) {
     // The output could not be finished (its sizes not patched): it is not a complete file.
-    Fail(TStatusCode::WriteError, output_.ErrorMsg, output_.ErrorNumber);
+    Fail(TFileStatus::WriteError, output_.ErrorMsg, output_.ErrorNumber);
     DiscardOutput();
     fileFailed = true;
   } else {
@@ -160,7 +149,7 @@ TFileResult TFileRun::Finish(bool fileFailed, bool runFailed) {
     if (!outputKnown_ || !FileIdentity(outputPath_, dev, ino) || dev != outputDev_ || ino != outputIno_) {
       // Writes into a file without a name all succeed, yet leave nothing behind; whatever now
       // carries the name is not ours and stays.
-      Fail(TStatusCode::WriteError, Text(kOutputVanished));
+      Fail(TFileStatus::WriteError, Text(kOutputVanished));
       runFailed = true;
     }
   }
@@ -168,9 +157,8 @@ TFileResult TFileRun::Finish(bool fileFailed, bool runFailed) {
   result_.Seconds = SecondsSinceStart();
 
   if (cancelled) {
-    result_.Code = TStatusCode::Cancelled;
     result_.Reason.clear();
-    SetStatus(DriverStatusText(TDriverStatus::Cancelled));
+    SetStatus(TFileStatus::Cancelled);
     result_.Outcome = TFileOutcome::Cancelled;
     return result_;
   }
@@ -184,10 +172,8 @@ TFileResult TFileRun::Finish(bool fileFailed, bool runFailed) {
   }
   result_.OutputPath = outputPath_;
   result_.Outcome = TFileOutcome::Done;
-  result_.Code = TStatusCode::Done;
-  SetStatus(DriverStatusText(TDriverStatus::Done));
-  observer_.Cell(5, FormatClicksPerSec(clickTotal_ / (numFrames / sampleRate_), decimalPoint_));
-  observer_.Cell(6, SecondsToHMS(RoundToInt(result_.Seconds)));
+  SetStatus(TFileStatus::Done);
+  observer_.Finished(clickTotal_ / (numFrames / sampleRate_), result_.Seconds);
   return result_;
 }
 

@@ -13,51 +13,47 @@
 namespace klarwell {
 
 // The steps that every road of one file shares, whatever it does with the blocks in between:
-// opening the input, creating the output, the status texts and cells, the per-block bookkeeping,
+// opening the input, creating the output, the statuses and figures reported, the per-block bookkeeping,
 // and the finish (the output completed with the input's trailing chunks, or removed). The driver
 // owns the block loop and calls these in order: Open, InitEngine (once per engine), StartBlocks,
 // then BlockCounted / ShowEstimate per block, and Finish last. Driver thread only.
 class TFileRun {
  public:
-  // The output is written to exactly `outputPath`. `observer` and `cancel` must outlive the run;
-  // `decimalPoint` is the locale's separator for the clicks-per-second cell.
+  // The output is written to exactly `outputPath`. `observer` and `cancel` must outlive the run.
   TFileRun(const std::string& inputPath, const std::string& outputPath, TDriverObserver& observer,
-           const std::atomic<bool>& cancel, char decimalPoint);
+           const std::atomic<bool>& cancel);
   TFileRun(const TFileRun&) = delete;
   TFileRun& operator=(const TFileRun&) = delete;
 
-  // Status "open", the cells cleared, the input opened, status "create file", the output created
-  // with the input's format, then the progress range, the clock and the density curve started and
-  // status "initialize". False when the input cannot be opened or the output not created: the
-  // status then holds the message, nothing is left open, and Result() is what the road returns.
+  // Status Open, the figures reset, the input opened, status CreateFile, the output created with
+  // the input's format, then the progress range, the clock and the density curve started and status
+  // Initialize. False when the input cannot be opened or the output not created: the status then
+  // carries the message, nothing is left open, and Result() is what the road returns.
   bool Open();
 
-  // Sets up one engine for this file's input; on failure the status holds the engine's message.
+  // Sets up one engine for this file's input; on failure the status carries the engine's message.
   bool InitEngine(TClickEngine& engine);
 
   // Engine set-up failed: closes both files, removes the output, and gives the road's result.
   TFileResult FailSetUp();
 
-  // Status "running": the blocks start.
+  // Status Running: the blocks start.
   void StartBlocks();
 
-  // Status := text (a failing operation's message), reported at once.
-  void SetStatus(const std::string& text);
+  // The road fails with `status`, one that carries `message`; the result also carries the reason
+  // for `errorNumber` (the failing system call's errno; 0 for none).
+  void Fail(TFileStatus status, const std::string& message, int errorNumber = 0);
 
-  // The road fails: status := text, and the result carries `code` and the reason for `errorNumber`
-  // (the failing system call's errno; 0 for none).
-  void Fail(TStatusCode code, const std::string& text, int errorNumber = 0);
-
-  // A block's clicks, once known: its density point, the running total in cell 4, BlockDone.
+  // A block's clicks, once known: its density point, the running total, BlockDone.
   // `position` is the block's first frame in the file.
   void BlockCounted(int64_t position, int32_t clicks);
 
-  // Cells 6 and 5 while the file runs: the remaining time estimated from the elapsed time, and the
-  // clicks per second so far, both measured at `nextPosition` (> 0), the next block's first frame.
+  // While the file runs: the clicks per second so far and the remaining time estimated from the
+  // elapsed time, both measured at `nextPosition` (> 0), the next block's first frame.
   void ShowEstimate(int64_t nextPosition);
 
   // The road's end. Without a failure or a cancel: progress at the end, the output finished with
-  // the input's trailing chunks and checked to still carry its name ("done" and the final cells,
+  // the input's trailing chunks and checked to still carry its name (Done and the final figures,
   // or the vanished message, which ends the run). Otherwise (or when the finish fails) the output
   // is closed and removed. The driver must have released everything that reads the files first.
   TFileResult Finish(bool fileFailed, bool runFailed);
@@ -72,6 +68,7 @@ class TFileRun {
  private:
   using TClock = std::chrono::steady_clock;
 
+  void SetStatus(TFileStatus status, const std::string& message = {});
   void DiscardOutput();
   double SecondsSinceStart() const;
 
@@ -79,7 +76,6 @@ class TFileRun {
   const std::string outputPath_;
   TDriverObserver& observer_;
   const std::atomic<bool>& cancel_;
-  const char decimalPoint_;
 
   TFileResult result_;
   TWavRecord input_, output_;

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/BlockPlan.h"
 #include "app/FileRun.h"
 #include "app/ProcThread.h"
 #include "audio/WavFile.h"
@@ -19,8 +20,6 @@
 namespace klarwell {
 
 namespace {
-
-constexpr int32_t kMaxPasses = 13;
 
 // A repair as the worker saw it; whether it counts is decided once the block's WriteSkip is known.
 struct TPendingRepair {
@@ -174,14 +173,7 @@ class TBlockSlot {
       };
     }
     TOnClickRepaired onRepaired = [&] {
-      TPendingRepair p;
-      p.Record.Channel = Engine.CurrentIsLeft() ? 0 : 1;
-      p.Record.Pass = Engine.CurrentPass();
-      p.Record.First = Position + Engine.RepairStart() + 1;
-      p.Record.Last = Position + Engine.RepairEnd() - 1;
-      p.Record.Changed = Engine.LastRepairChanged();
-      p.ClickPosition = Engine.LastClickPosition();
-      Repairs.push_back(p);
+      Repairs.push_back({RepairJustMade(Engine, Position), Engine.LastClickPosition()});
       if (keeping) KeepRepair(regionFirst);
       keeping = false;
       checkCancel();
@@ -223,12 +215,7 @@ class TBlockSlot {
     HasExtract = true;
   }
 
-  // "<message> FilePos: <position>", appended piecewise (g++ 12 warns falsely on the chained form).
-  void SetError(const char* message) {
-    ErrorText.assign(message);
-    ErrorText.append(" FilePos: ");
-    ErrorText.append(std::to_string(Position));
-  }
+  void SetError(const char* message) { ErrorText = BlockErrorText(message, Position); }
 
   const TWavRecord& format_;
   const std::atomic<bool>& cancel_;
@@ -256,19 +243,15 @@ int UsableProcessors() {
 }
 
 TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSettings& settings,
-                                TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
-                                char decimalPoint) {
-  return ProcessFileParallelTo(inputPath, OutputFileName(inputPath, settings), observer, cancel, workers,
-                               decimalPoint);
+                                TDriverObserver& observer, const std::atomic<bool>& cancel, int workers) {
+  return ProcessFileParallelTo(inputPath, OutputFileName(inputPath, settings), observer, cancel, workers);
 }
 
 TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::string& outputPath,
-                                  TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
-                                  char decimalPoint) {
-  TFileRun run(inputPath, outputPath, observer, cancel, decimalPoint);
+                                  TDriverObserver& observer, const std::atomic<bool>& cancel, int workers) {
+  TFileRun run(inputPath, outputPath, observer, cancel);
   if (!run.Open()) return run.Result();
   TWavRecord& input = run.Input();
-  const uint32_t numFrames = run.NumFrames();
 
   std::string errorText;
   int errorNumber = 0;
@@ -296,26 +279,10 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
   run.StartBlocks();
   bool fileFailed = false, runFailed = false;
 
-  // Block positions depend only on the sizes: each block starts one step after the previous one,
-  // the last is moved back so that it ends at the last frame. `moveBack` is what the move adds to
-  // that block's WriteSkip.
-  const int32_t blockFrames = slots[0]->Engine.BlockFrames();
-  const int64_t step = blockFrames - slots[0]->Engine.OverlapFrames();
-  int64_t nextPosition = 0;
-  int64_t nextMoveBack = 0;
+  // Block positions depend only on the sizes, so blocks are read ahead of the WriteSkip chain.
+  const TBlockPlan plan(run.NumFrames(), slots[0]->Engine.BlockFrames(), slots[0]->Engine.OverlapFrames());
+  TBlock next = plan.First();
   bool allDispatched = false;
-  auto advance = [&] {
-    if (nextPosition + blockFrames >= static_cast<int64_t>(numFrames)) {
-      allDispatched = true;
-      return;
-    }
-    nextPosition += step;
-    nextMoveBack = 0;
-    if (nextPosition + blockFrames > static_cast<int64_t>(numFrames)) {
-      nextMoveBack = nextPosition - (static_cast<int64_t>(numFrames) - blockFrames);
-      nextPosition -= nextMoveBack;
-    }
-  };
 
   struct TInFlight {
     TBlockSlot* Slot;
@@ -328,21 +295,24 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
     while (!allDispatched && ring.size() < slots.size() && !cancel.load()) {
       TBlockSlot& slot = *slots[nextSlot];
       nextSlot = (nextSlot + 1) % slots.size();
-      slot.Position = nextPosition;
+      slot.Position = next.Position;
       // A read failure is reported when the block's turn comes, after the blocks before it.
-      if (!slot.Engine.ReadBlock(input, static_cast<int32_t>(nextPosition), slot.ReadError,
+      if (!slot.Engine.ReadBlock(input, static_cast<int32_t>(next.Position), slot.ReadError,
                                  &slot.ReadErrorNumber)) {
         if (slot.ReadError.empty()) slot.ReadError.assign("Read error");
       } else {
         slot.ReadError.clear();
       }
-      ring.push_back({&slot, nextMoveBack});
+      ring.push_back({&slot, next.MoveBack});
       slot.Start(gate.NextTicket());
       if (!slot.ReadError.empty()) {
         allDispatched = true;  // nothing after an unreadable block is needed
         break;
       }
-      advance();
+      if (next.Last)
+        allDispatched = true;
+      else
+        next = plan.Next(next);
     }
   };
 
@@ -357,12 +327,12 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
     ring.erase(ring.begin());
 
     if (!slot.ReadError.empty()) {
-      run.Fail(TStatusCode::ReadError, slot.ReadError, slot.ReadErrorNumber);
+      run.Fail(TFileStatus::ReadError, slot.ReadError, slot.ReadErrorNumber);
       fileFailed = true;
       break;
     }
     if (!slot.ErrorText.empty()) {
-      run.Fail(TStatusCode::EngineError, slot.ErrorText);
+      run.Fail(TFileStatus::EngineError, slot.ErrorText);
       runFailed = fileFailed = true;
       break;
     }
@@ -381,12 +351,11 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
 
     if (!slot.Engine.WriteBlock(run.Output(), static_cast<int32_t>(position), static_cast<int32_t>(writeSkip),
                                 errorText, &errorNumber)) {
-      run.Fail(TStatusCode::WriteError, errorText, errorNumber);
+      run.Fail(TFileStatus::WriteError, errorText, errorNumber);
       fileFailed = runFailed = true;
       break;
     }
-    const int32_t lastRepaired = slot.Engine.LastRepaired();
-    writeSkip = step <= lastRepaired ? lastRepaired - step : 0;
+    writeSkip = plan.CarriedWriteSkip(slot.Engine.LastRepaired());
     // The slot is free again: the next block goes into it while the others still run.
     dispatch();
     if (ring.empty()) break;

@@ -18,18 +18,17 @@ int UsableProcessors();
 // (each block's WriteSkip from the previous one's last repair, its clicks counted by their candidate
 // positions) and written in order. Memory grows with `workers`, not with the file's length.
 //
-// Every observer call comes on the calling thread, in block order: Status, Cell, ProgressMax,
-// Progress, OutputCreated, DensityReset, DensityPoint, BlockDone, Repair, ClickExtract and Idle (about
-// every 10 ms while it waits). Only the flag that ExtractRequest hands out is read (and cleared) by
-// the workers. Frame, ClickRegion and ClickRepaired, which expect a single worker whose engine they
-// may inspect, are not called. workers < 1 counts as 1.
+// Every observer call comes on the calling thread, in block order: Status, FiguresReset, Clicks,
+// Estimate, Finished, ProgressMax, Progress, OutputCreated, DensityReset, DensityPoint, BlockDone,
+// Repair, ClickExtract and Idle (about every 10 ms while it waits). Only the flag that
+// ExtractRequest hands out is read (and cleared) by the workers. Frame, ClickRegion and
+// ClickRepaired, which expect a single worker whose engine they may inspect, are not called.
+// workers < 1 counts as 1.
 TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::string& outputPath,
-                                  TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
-                                  char decimalPoint = '.');
+                                  TDriverObserver& observer, const std::atomic<bool>& cancel, int workers);
 
 // As ProcessFileParallelTo, to the output OutputFileName gives at the start of the road.
 TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSettings& settings,
-                                TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
-                                char decimalPoint = '.');
+                                TDriverObserver& observer, const std::atomic<bool>& cancel, int workers);
 
 }  // namespace klarwell

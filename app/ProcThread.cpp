@@ -29,9 +29,9 @@ void TProcThread::Execute() {
   } catch (const TCancelled&) {
     // The user cancelled: the block ends silently; the driver sees the flag.
   } catch (const std::exception& e) {
-    ErrorText = std::string(e.what()) + " FilePos: " + std::to_string(position_);
+    ErrorText = BlockErrorText(e.what(), position_);
   } catch (...) {
-    ErrorText = "Unknown error FilePos: " + std::to_string(position_);
+    ErrorText = BlockErrorText("Unknown error", position_);
   }
   std::lock_guard lock(mutex_);
   finished_ = true;
@@ -50,7 +50,7 @@ void TProcThread::Run(const std::function<void()>& idle, int idleMs) {
   } catch (const std::exception& e) {
     // No thread to be had (memory or the process's thread limit): the block fails like a worker
     // error, so that the driver discards the output instead of the program ending mid-file.
-    ErrorText = std::string(e.what()) + " FilePos: " + std::to_string(position_);
+    ErrorText = BlockErrorText(e.what(), position_);
     return;
   }
   std::unique_lock lock(mutex_);

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/BlockPlan.h"
 #include "engine/engine.h"
 
 namespace klarwell {
@@ -28,7 +29,7 @@ class TProcThread {
   TOnClickRegion OnClickRegion;
   std::function<void()> OnClickRepaired;
 
-  int32_t MaxPasses = 13;
+  int32_t MaxPasses = kMaxPasses;
   int32_t ClickCount = 0;  // out: clicks counted in the block
   int32_t Passes = 0;      // out: passes run
   std::string ErrorText;   // out: empty, or "<message> FilePos: <position>"

@@ -3,7 +3,7 @@
 #include <array>
 #include <string>
 
-#include "audio/LangText.h"
+#include "text/LangText.h"
 
 namespace klarwell {
 

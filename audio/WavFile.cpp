@@ -10,7 +10,7 @@
 #include <new>
 #include <utility>
 
-#include "audio/LangText.h"
+#include "text/LangText.h"
 
 namespace klarwell {
 

@@ -13,9 +13,10 @@
 
 #include "app/OutputPlan.h"
 #include "app/ParallelDriver.h"
-#include "audio/LangText.h"
+#include "app/RunTexts.h"
 #include "cli/Progress.h"
 #include "cli/Report.h"
+#include "text/LangText.h"
 
 namespace klarwell::cli {
 
@@ -51,8 +52,9 @@ class TFileObserver : public TDriverObserver {
 
   void ProgressMax(uint32_t frames) override { Update([&](TProgress::TEntry& e) { e.Max = frames; }); }
   void Progress(uint32_t frames) override { Update([&](TProgress::TEntry& e) { e.Pos = frames; }); }
-  void Cell(int column, const std::string& text) override {
-    if (column == 6) Update([&](TProgress::TEntry& e) { e.Remaining = text; });
+  void FiguresReset() override { Update([&](TProgress::TEntry& e) { e.Remaining.clear(); }); }
+  void Estimate(double, double remainingSeconds) override {
+    Update([&](TProgress::TEntry& e) { e.Remaining = FormatSeconds(remainingSeconds); });
   }
   void BlockDone(int64_t position, int32_t clicks) override { Blocks.push_back({position, clicks}); }
   void Repair(const TRepairRecord& repair) override {
@@ -75,11 +77,10 @@ class TFileObserver : public TDriverObserver {
 };
 
 // A result for a file that never went on its road.
-TFileResult Unstarted(TStatusCode code, TDriverStatus status) {
+TFileResult Unstarted(TFileStatus status) {
   TFileResult r;
   r.Outcome = TFileOutcome::Failed;
-  r.Code = code;
-  r.Status = DriverStatusText(status);
+  r.Status = status;
   return r;
 }
 
@@ -98,7 +99,7 @@ int RunBatch(const TCliOptions& options, const std::vector<std::string>& files, 
   std::vector<size_t> toRun;
   for (size_t i = 0; i < files.size(); ++i) {
     if (plan[i].Taken) {
-      outcomes[i].Result = Unstarted(TStatusCode::OutputTaken, TDriverStatus::OutputTaken);
+      outcomes[i].Result = Unstarted(TFileStatus::OutputTaken);
       outcomes[i].Finished = true;
     } else {
       toRun.push_back(i);
@@ -154,8 +155,8 @@ int RunBatch(const TCliOptions& options, const std::vector<std::string>& files, 
       const std::string& output = plan[index].OutputPath;
       TFileResult result =
           options.Reference
-              ? ProcessFileTo(files[index], output, observer, cancel, decimalPoint)
-              : ProcessFileParallelTo(files[index], output, observer, cancel, blockWorkers, decimalPoint);
+              ? ProcessFileTo(files[index], output, observer, cancel)
+              : ProcessFileParallelTo(files[index], output, observer, cancel, blockWorkers);
       {
         std::lock_guard lock(progress.Mutex);
         progress.Entries[index].Active = false;
@@ -206,7 +207,7 @@ int RunBatch(const TCliOptions& options, const std::vector<std::string>& files, 
     std::lock_guard lock(outMutex);
     for (TOutcome& o : outcomes) {
       if (!o.Finished) {
-        o.Result = Unstarted(TStatusCode::NotStarted, TDriverStatus::NotStarted);
+        o.Result = Unstarted(TFileStatus::NotStarted);
         o.Finished = true;
       }
       if (o.Result.Outcome != TFileOutcome::Done) allDone = false;

@@ -5,13 +5,6 @@ namespace klarwell::cli {
 namespace {
 
 const TTextPair kTexts[kCliTextCount] = {
-    {"Datei", "File"},
-    {"Status", "Status"},
-    {"Format", "Format"},
-    {"Länge", "Length"},
-    {"Klicks", "Clicks"},
-    {"Klicks/sek", "Clicks/sec"},
-    {"Zeit", "Time"},
     {"Aufruf: klarwell-cli [OPTION]... DATEI...", "Usage: klarwell-cli [OPTION]... FILE..."},
     {"Entfernt Knackser aus WAV-Dateien digitalisierter Schallplatten und schreibt von jeder DATEI\n"
      "eine reparierte Kopie. Nur die Knackser werden ersetzt, alle anderen Samples bleiben unverändert.\n"

@@ -1,12 +1,11 @@
 #pragma once
 
-#include "audio/LangText.h"
+#include "text/LangText.h"
 
 namespace klarwell::cli {
 
-// The command line's own texts. The column titles are the file list's.
+// The command line's own texts; the table's column titles and statuses are the file list's (RunTexts).
 enum TCliText {
-  kColFile, kColStatus, kColFormat, kColLength, kColClicks, kColClicksPerSec, kColTime,
   kUsage, kHelp, kBadJobs, kUnknownOption, kNoFiles, kTryHelp, kRemaining,
   kHelpFolders, kNoOutDir, kNoWavInFolder, kCannotReadFolder, kHelpFilesFrom, kCannotReadList,
   kCliTextCount

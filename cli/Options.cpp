@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/RunTexts.h"
 #include "app/Version.h"
 #include "cli/CliTexts.h"
 #include "numeric/RoutineSet.h"

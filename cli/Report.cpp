@@ -2,8 +2,7 @@
 
 #include <cmath>
 
-#include "audio/WavFile.h"
-#include "cli/CliTexts.h"
+#include "app/RunTexts.h"
 #include "cli/Json.h"
 
 namespace klarwell::cli {
@@ -24,9 +23,9 @@ double ClicksPerSecond(const TFileResult& r) {
 
 std::string TableHeader() {
   std::string line;
-  for (TCliText key : {kColFile, kColStatus, kColFormat, kColLength, kColClicks, kColClicksPerSec, kColTime}) {
+  for (int column = 0; column < ColumnCount; ++column) {
     if (!line.empty()) line += '\t';
-    line += CliText(key);
+    line += ColumnTitle(column);
   }
   return line;
 }
@@ -38,9 +37,10 @@ std::string TableLine(const std::string& file, const TOutcome& o, char decimalPo
   if (done || !o.Blocks.empty()) clicks = std::to_string(r.Clicks);
   if (done) {
     perSec = FormatClicksPerSec(ClicksPerSecond(r), decimalPoint);
-    time = SecondsToHMS(static_cast<int32_t>(std::nearbyint(r.Seconds)));
+    time = FormatSeconds(r.Seconds);
   }
-  const std::string status = r.Reason.empty() ? r.Status : r.Status + ": " + r.Reason;
+  const std::string text = StatusText(r);
+  const std::string status = r.Reason.empty() ? text : text + ": " + r.Reason;
   return BaseName(file) + "\t" + status + "\t" + r.FormatText + "\t" + r.LengthText + "\t" + clicks + "\t" +
          perSec + "\t" + time;
 }
@@ -54,8 +54,8 @@ std::string JsonLine(const std::string& file, const TOutcome& o) {
   j.Key("output");
   if (done) j.String(r.OutputPath); else j.Null();
   j.Key("ok").Bool(done);
-  j.Key("code").String(StatusCodeName(r.Code));
-  j.Key("status").String(r.Status);
+  j.Key("code").String(StatusCodeName(r.Status));
+  j.Key("status").String(StatusText(r));
   j.Key("reason");
   if (r.Reason.empty()) j.Null(); else j.String(r.Reason);
   j.Key("format").String(r.FormatText);

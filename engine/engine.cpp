@@ -8,7 +8,6 @@
 #include <cstring>
 #include <new>
 
-#include "audio/LangText.h"
 #include "audio/SampleCodec.h"
 #include "engine/EngineDetail.h"
 #include "numeric/fastfit.h"
@@ -17,6 +16,7 @@
 #include "numeric/regress.h"
 #include "numeric/RoutineSet.h"
 #include "numeric/slidingfit.h"
+#include "text/LangText.h"
 
 namespace klarwell {
 

@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <limits>
 
-#include "audio/LangText.h"
 #include "audio/SampleCodec.h"
 #include "playback/MyTrackBar.h"
+#include "text/LangText.h"
 
 namespace klarwell {
 namespace {

@@ -30,6 +30,7 @@
 #include "app/BatchDriver.h"
 #include "app/OutputPlan.h"
 #include "app/ParallelDriver.h"
+#include "app/RunTexts.h"
 #include "app/Version.h"
 #include "app/gui/FolderPicker.h"
 #include "app/gui/MainTexts.h"
@@ -167,7 +168,7 @@ class TMainFrm::TPlayerHost : public TPlaybackHost {
 
 // What the batch driver reports for one file, turned into the row's cells, the progress bar and
 // the two charts. Rows may move while events are processed during a block (rows removed or sorted),
-// so the row is found again by its "running" status before it is written after such a pause.
+// so the row is found again by its mark (OnRoad) before it is written after such a pause.
 class TMainFrm::TRunObserver : public TDriverObserver {
  public:
   TRunObserver(TMainFrm& form, int row) : Form(form), Row(row) {}
@@ -177,11 +178,20 @@ class TMainFrm::TRunObserver : public TDriverObserver {
     return Row;
   }
 
-  void Status(const std::string& text) override {
-    Form.Grid()->SetCell(1, CurrentRow(), QString::fromStdString(text));
+  void Status(TFileStatus status, const std::string& message) override {
+    Form.ShowStatus(CurrentRow(), status, message);
   }
-  void Cell(int column, const std::string& text) override {
-    Form.Grid()->SetCell(column, CurrentRow(), QString::fromStdString(text));
+  void FiguresReset() override {
+    for (int column : {colClicksPerSec, colClicks, colTime}) SetCell(column, std::string());
+  }
+  void Clicks(int64_t total) override { SetCell(colClicks, std::to_string(total)); }
+  void Estimate(double clicksPerSecond, double remainingSeconds) override {
+    SetCell(colTime, FormatSeconds(remainingSeconds));
+    SetCell(colClicksPerSec, FormatClicksPerSec(clicksPerSecond, Form.DecimalPoint()));
+  }
+  void Finished(double clicksPerSecond, double elapsedSeconds) override {
+    SetCell(colClicksPerSec, FormatClicksPerSec(clicksPerSecond, Form.DecimalPoint()));
+    SetCell(colTime, FormatSeconds(elapsedSeconds));
   }
   void ProgressMax(uint32_t frames) override {
     // The bar counts in int: very long files are counted in coarser units.
@@ -218,6 +228,9 @@ class TMainFrm::TRunObserver : public TDriverObserver {
   void ClickExtract(const TClickExtract& extract) override { Form.DrawClickExtract(extract); }
 
  private:
+  void SetCell(int column, const std::string& text) {
+    Form.Grid()->SetCell(column, CurrentRow(), QString::fromStdString(text));
+  }
   void Refind() {
     if (!MayHaveMoved) return;
     MayHaveMoved = false;
@@ -252,12 +265,12 @@ TMainFrm::TMainFrm(std::string settingsPath, TMainSeams seams, QWidget* parent)
   setMinimumHeight(DesignedHeight - 118 + 2 * 18);
 
   TMyGrid* grid = UiForm->MyGrid1;
-  grid->SetColCount(7);
+  grid->SetColCount(ColumnCount);
   grid->SetRowCount(DesignedRows);
   // The designed widths, widened where a title would be cut in either language, so that the
   // remembered widths do not depend on the language the settings were saved in.
-  for (int c = 0; c < 7; ++c) {
-    const TTextPair& title = MainTextPair(txColFile + c);
+  for (int c = 0; c < ColumnCount; ++c) {
+    const TTextPair& title = ColumnTitlePair(c);
     int width = ColumnWidths[c];
     for (const char* text : {title.German, title.English})
       width = std::max(width, TitleWidth(grid->horizontalHeader(), QString::fromUtf8(text)));
@@ -386,7 +399,7 @@ void TMainFrm::FormCreate() {
   UiForm->ZoomGrCntrl->SetTitle(MainText(txZoomTitle));
   OpenDialogFilter = DialogFilter(MainText(txOpenFilter));
   QStringList titles;
-  for (int key = txColFile; key <= txColTime; ++key) titles << MainText(key);
+  for (int c = 0; c < ColumnCount; ++c) titles << QString::fromStdString(ColumnTitle(c));
   Grid()->SetTitleCaptions(titles);
   // No shutdown ever takes place: the box is shown for its text but can never be ticked.
   UiForm->CBShutoff->setChecked(false);
@@ -620,7 +633,7 @@ void TMainFrm::AddFiles(const QStringList& paths) {
     if (a.Opened) {
       grid->SetCell(0, row, a.Name);
       grid->Objects(row).FullPath = a.FullPath;
-      grid->SetCell(1, row, MainText(txStatusWaiting));
+      ShowStatus(row, TFileStatus::Waiting);
       grid->SetCell(2, row, a.FormatText);
       grid->SetCell(3, row, a.LengthText);
     } else {
@@ -638,11 +651,10 @@ void TMainFrm::DelBtnClick() {
   TMyGrid* grid = Grid();
   const int top = grid->SelectionTop();
   const int bottom = grid->SelectionBottom();
-  const QString running = MainText(txStatusRunning);
   int row = top;
   for (int n = 0; n < bottom - top + 1; ++n) {
     if (row >= grid->RowCount()) break;
-    if (grid->Cell(1, row) == running) {
+    if (grid->Objects(row).OnRoad) {
       ++row;
       continue;
     }
@@ -656,9 +668,8 @@ void TMainFrm::DelBtnClick() {
 
 void TMainFrm::SortGridClick() {
   TMyGrid* grid = Grid();
-  const QString waiting = MainText(txStatusWaiting);
   for (int p = 1; p <= grid->RowCount() - 2; ++p) {
-    if (!grid->HasFullPath(p) || grid->Cell(1, p) != waiting) continue;
+    if (!grid->HasFullPath(p) || grid->Objects(p).Status != TFileStatus::Waiting) continue;
     for (int q = p + 1; q < grid->RowCount() && grid->HasFullPath(q); ++q) {
       if (SortKey(*grid->Objects(p).FullPath) > SortKey(*grid->Objects(q).FullPath)) grid->ExchangeRows(p, q);
     }
@@ -688,10 +699,14 @@ char TMainFrm::DecimalPoint() const {
 }
 
 int TMainFrm::FindRunningRow() const {
-  const QString running = MainText(txStatusRunning);
   for (int r = 1; r < Grid()->RowCount(); ++r)
-    if (Grid()->Cell(1, r) == running) return r;
+    if (Grid()->Objects(r).OnRoad) return r;
   return 0;
+}
+
+void TMainFrm::ShowStatus(int row, TFileStatus status, const std::string& message) {
+  Grid()->SetCell(colStatus, row, QString::fromStdString(StatusText(status, message)));
+  Grid()->Objects(row).Status = status;
 }
 
 bool TMainFrm::AskCancel() {
@@ -755,18 +770,20 @@ void TMainFrm::RunBtnClick() {
     grid->Objects(row).OutputTaken.reset();
     reached.push_back(path);
     if (taken) {
-      grid->SetCell(1, row, QString::fromStdString(DriverStatusText(TDriverStatus::OutputTaken)));
-      for (int c = 4; c <= 6; ++c) grid->SetCell(c, row, QString());
+      ShowStatus(row, TFileStatus::OutputTaken);
+      for (int c = colClicks; c <= colTime; ++c) grid->SetCell(c, row, QString());
       FreeRowStatistics(row);
       continue;
     }
     const int visible = grid->VisibleRowCount();
     if (row >= grid->TopRow() + visible) grid->SetTopRow(row - visible + 1);
     SelectRow(row);
+    grid->Objects(row).OnRoad = true;
     TRunObserver observer(*this, row);
     const TFileResult result =
-        ProcessFileParallel(path, settings, observer, CancelRequested, UsableProcessors(), DecimalPoint());
+        ProcessFileParallel(path, settings, observer, CancelRequested, UsableProcessors());
     row = observer.CurrentRow();
+    grid->Objects(row).OnRoad = false;
     if (result.Outcome == TFileOutcome::Cancelled || result.Outcome == TFileOutcome::RunFailed) {
       UiForm->ProgressBar1->setValue(UiForm->ProgressBar1->maximum());
       LeaveRunningState();

@@ -130,6 +130,8 @@ class TMainFrm : public QWidget {
   void SetCaptions();
   void LayoutForHeight(int height);
   int FindRunningRow() const;
+  // The Status cell of `row` and the kind the row keeps of it.
+  void ShowStatus(int row, TFileStatus status, const std::string& message = {});
   void PlanRows(int fromRow, const std::vector<std::string>& reached, const TOutputSettings& settings);
   void RememberFolder(const QString& folder);
   char DecimalPoint() const;

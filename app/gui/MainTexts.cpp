@@ -1,8 +1,21 @@
 #include "app/gui/MainTexts.h"
 
+#include <iterator>
+
+#include "app/RunTexts.h"
+
 namespace klarwell {
 
 namespace {
+
+// The list's statuses in key order, txStatusWaiting .. txStatusDone.
+const TFileStatus kListStatuses[] = {TFileStatus::Waiting,    TFileStatus::Open,    TFileStatus::CreateFile,
+                                     TFileStatus::Initialize, TFileStatus::Running, TFileStatus::Cancelled,
+                                     TFileStatus::Done};
+static_assert(std::size(kListStatuses) == txStatusDone - txStatusWaiting + 1);
+
+// The keys whose texts the command line shows too stand empty here: MainTextPair takes them from the
+// run table, which both hosts share.
 
 const TTextPair MainTexts[txMainTextCount] = {
     {"Fehler beim Öffnen der Datei", "Error opening file"},
@@ -28,25 +41,24 @@ const TTextPair MainTexts[txMainTextCount] = {
     {"Sortieren...", "Sorting..."},
     {"Computer nach dem Bearbeiten herunterfahren", "Shut down computer after processing files"},
     {"Fehler", "Error"},
-    {"Es muß ein Dateisuffix oder ein Ausgabeverzeichnis angegeben werden.",
-     "File suffix or output directory must be given."},
-    {"warte", "waiting"},
-    {"öffne", "open"},
-    {"erzeuge Datei", "create file"},
-    {"initialisiere", "initialize"},
-    {"läuft", "running"},
-    {"abgebrochen", "cancelled"},
-    {"fertig", "done"},
+    {},  // txMissingOutput
+    {},  // txStatusWaiting
+    {},  // txStatusOpen
+    {},  // txStatusCreate
+    {},  // txStatusInitialize
+    {},  // txStatusRunning
+    {},  // txStatusCancelled
+    {},  // txStatusDone
     {"Kann Wav-Device nicht initialisieren", "Cannot initialize Wav-Device"},
     {"Die Dateien haben unterschiedliche Formate/Größen.", "Files are of different format/size."},
     {"Fehler bei Wav-Ausgabe", "Error on Wav-Output"},
-    {"Datei", "File"},
-    {"Status", "Status"},
-    {"Format", "Format"},
-    {"Länge", "Length"},
-    {"Klicks", "Clicks"},
-    {"Klicks/sek", "Clicks/sec"},
-    {"Zeit", "Time"},
+    {},  // txColFile
+    {},  // txColStatus
+    {},  // txColFormat
+    {},  // txColLength
+    {},  // txColClicks
+    {},  // txColDensity
+    {},  // txColTime
     // 41: what the program is for.
     {"  Was ist das für ein Programm ?", "  What's this progam for ?"},
     {"Klarwell entfernt Knackser (Klicks) aus Aufnahmen von Schallplatten,",
@@ -120,6 +132,10 @@ QString WindowText(int key) {
 
 const TTextPair& MainTextPair(int key) {
   if (key < 0 || key >= txMainTextCount) key = txErrorCaption;
+  if (key == txMissingOutput) return MissingOutputPair();
+  if (key >= txStatusWaiting && key <= txStatusDone)
+    return StatusTextPair(kListStatuses[key - txStatusWaiting]);
+  if (key >= txColFile && key <= txColTime) return ColumnTitlePair(key - txColFile);
   return MainTexts[key];
 }
 

@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "audio/LangText.h"
+#include "text/LangText.h"
 
 namespace klarwell {
 
@@ -54,7 +54,8 @@ enum TMainText : int {
   txMainTextCount = 68,
 };
 
-// The pair of one key (0 .. 67).
+// The pair of one key (0 .. 67). The statuses, the column titles and the missing-output message are
+// the run table's (app/RunTexts), which the command line shows too.
 const TTextPair& MainTextPair(int key);
 // The text of one key in the current language.
 QString MainText(int key);

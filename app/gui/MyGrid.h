@@ -5,6 +5,8 @@
 #include <optional>
 #include <vector>
 
+#include "app/FileStatus.h"
+
 namespace klarwell {
 
 // What a list row holds besides its cell texts: column 0's slot carries the file's full path
@@ -19,6 +21,11 @@ struct TRowObjects {
   // (another file of the run claims it, or it is another input of the run); empty until the run has
   // planned the row, and emptied again when the run reaches it.
   std::optional<bool> OutputTaken;
+  // The status the row's Status cell shows, as a kind (the cell holds it in the program's words).
+  TFileStatus Status = TFileStatus::Waiting;
+  // The run is taking this row's file along its road: the row is found again by this mark after
+  // rows were removed or sorted meanwhile, and it cannot be removed.
+  bool OnRoad = false;
 };
 
 // A string grid: a table of text cells with one object slot set per row, and a fixed title row.

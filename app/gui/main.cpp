@@ -10,7 +10,7 @@
 #include "app/gui/MainLight.h"
 #include "app/gui/Mutex.h"
 #include "app/gui/QtLanguage.h"
-#include "audio/LangText.h"
+#include "text/LangText.h"
 
 int main(int argc, char* argv[]) {
   using namespace klarwell;

@@ -13,12 +13,13 @@
 #include <map>
 
 #include "app/ParallelDriver.h"
-#include "audio/LangText.h"
+#include "app/RunTexts.h"
 #include "audio/WavFile.h"
 #include "tests/support/SignalGen.h"
 #include "tests/support/SignalWav.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/WavBuilder.h"
+#include "text/LangText.h"
 
 namespace klarwell {
 namespace {
@@ -49,8 +50,11 @@ class TRecorder : public TDriverObserver {
   std::function<void()> OnBlock;
   std::function<void()> OnFrame;
 
-  void Status(const std::string& text) override { Statuses.push_back(text); }
-  void Cell(int column, const std::string& text) override { Cells[column] = text; }
+  void Status(TFileStatus status, const std::string& message) override {
+    Statuses.push_back(StatusText(status, message));
+  }
+  void Clicks(int64_t total) override { Cells[4] = std::to_string(total); }
+  void Finished(double, double elapsed) override { Cells[6] = FormatSeconds(elapsed); }
   void DensityPoint(float x, float y) override { Density.push_back({x, y}); }
   void BlockDone(int64_t position, int32_t clicks) override {
     Blocks.push_back({position, clicks});
@@ -117,7 +121,7 @@ TEST_F(BatchDriverTest, ShortFileIsOneBlockWithOneDensityPointAndAFullOutput) {
 
   TRecorder rec;
   TFileResult r = RunFile(in, rec);
-  EXPECT_EQ(r.Outcome, TFileOutcome::Done) << r.Status;
+  EXPECT_EQ(r.Outcome, TFileOutcome::Done) << StatusText(r);
   EXPECT_EQ(rec.Statuses, (std::vector<std::string>{"open", "create file", "initialize", "running", "done"}));
   ASSERT_EQ(rec.Blocks.size(), 1u);
   EXPECT_EQ(rec.Blocks[0].first, 0);
@@ -142,7 +146,7 @@ TEST_F(BatchDriverTest, BlockEndingOneFrameBeforeTheEndIsFollowedByOneMovedBack)
   ASSERT_TRUE(test::WriteSignalWav(in, s, 2, false));
   TRecorder rec;
   TFileResult r = RunFile(in, rec);
-  ASSERT_EQ(r.Outcome, TFileOutcome::Done) << r.Status;
+  ASSERT_EQ(r.Outcome, TFileOutcome::Done) << StatusText(r);
   ASSERT_EQ(rec.Blocks.size(), 2u);
   EXPECT_EQ(rec.Blocks[0].first, 0);
   EXPECT_EQ(rec.Blocks[1].first, 1);
@@ -160,7 +164,7 @@ TEST_F(BatchDriverTest, LongerFileStepsByBlockMinusOverlapAndEndsAtTheLastFrame)
   ASSERT_TRUE(test::WriteSignalWav(in, s, 2, false));
   TRecorder rec;
   TFileResult r = RunFile(in, rec);
-  ASSERT_EQ(r.Outcome, TFileOutcome::Done) << r.Status;
+  ASSERT_EQ(r.Outcome, TFileOutcome::Done) << StatusText(r);
   const int64_t frames = s.Frames();
   std::vector<int64_t> expected;
   for (int64_t p = 0;; p += 83790) {
@@ -183,7 +187,7 @@ TEST_F(BatchDriverTest, OutputOntoTheInputItselfFailsAtCreateAndLeavesTheInput) 
   TRecorder rec;
   TFileResult r = RunFile(in, rec, {"", dir.Path()});
   EXPECT_EQ(r.Outcome, TFileOutcome::Failed);
-  EXPECT_EQ(r.Status, "Create error");
+  EXPECT_EQ(StatusText(r), "Create error");
   EXPECT_EQ(ReadFileBytes(in), before);
 }
 
@@ -194,9 +198,9 @@ TEST_F(BatchDriverTest, UnreadableInputGivesTheOpenMessageAndNoOutput) {
   TRecorder rec;
   TFileResult r = RunFile(in, rec);
   EXPECT_EQ(r.Outcome, TFileOutcome::Failed);
-  EXPECT_EQ(r.Status, "No Wav file");
+  EXPECT_EQ(StatusText(r), "No Wav file");
   EXPECT_FALSE(FileExists(dir / "junk #kw2.wav"));
-  EXPECT_EQ(RunFile(dir / "missing.wav", rec).Status, "Open error");
+  EXPECT_EQ(StatusText(RunFile(dir / "missing.wav", rec)), "Open error");
 }
 
 TEST_F(BatchDriverTest, InputCutDuringTheRunFailsThatFileOnlyAndDeletesItsOutput) {
@@ -207,8 +211,8 @@ TEST_F(BatchDriverTest, InputCutDuringTheRunFailsThatFileOnlyAndDeletesItsOutput
   rec.OnBlock = [&] { ASSERT_EQ(::truncate(in.c_str(), 1000), 0); };
   TFileResult r = RunFile(in, rec);
   EXPECT_EQ(r.Outcome, TFileOutcome::Failed);
-  EXPECT_EQ(r.Status, "Faild to read data");
-  EXPECT_EQ(r.Code, TStatusCode::ReadError);
+  EXPECT_EQ(StatusText(r), "Faild to read data");
+  EXPECT_EQ(r.Status, TFileStatus::ReadError);
   EXPECT_FALSE(FileExists(dir / "shrinks #kw2.wav"));
 
   // The next file is processed as usual.
@@ -231,8 +235,8 @@ TEST_F(BatchDriverTest, CancelDuringABlockEndsCancelledWithoutOutput) {
   };
   TFileResult r = ProcessFile(in, {}, rec, cancel);
   EXPECT_EQ(r.Outcome, TFileOutcome::Cancelled);
-  EXPECT_EQ(r.Status, "cancelled");
-  EXPECT_EQ(r.Code, TStatusCode::Cancelled);
+  EXPECT_EQ(StatusText(r), "cancelled");
+  EXPECT_EQ(r.Status, TFileStatus::Cancelled);
   EXPECT_TRUE(rec.Blocks.empty());
   EXPECT_FALSE(FileExists(dir / "cancel #kw2.wav"));
   EXPECT_EQ(ReadFileBytes(in), before);
@@ -258,7 +262,7 @@ TEST_F(BatchDriverTest, StatusTextsFollowTheLanguage) {
   TRecorder rec;
   RunFile(in, rec);
   EXPECT_EQ(rec.Statuses, (std::vector<std::string>{"öffne", "erzeuge Datei", "initialisiere", "läuft", "fertig"}));
-  EXPECT_EQ(RunFile(dir / "missing.wav", rec).Status, "Fehler beim Öffnen");
+  EXPECT_EQ(StatusText(RunFile(dir / "missing.wav", rec)), "Fehler beim Öffnen");
   EXPECT_EQ(MissingOutputText(), "Es muß ein Dateisuffix oder ein Ausgabeverzeichnis angegeben werden.");
 }
 
@@ -273,20 +277,20 @@ TEST_F(BatchDriverTest, EveryEndOfTheRoadCarriesItsCodeAndTheSystemsReason) {
   fs::create_directory(dir / "folder.wav");
   struct Case {
     std::string input, output;
-    TStatusCode code;
+    TFileStatus code;
     std::string reason;
     uint32_t bits;
     bool isFloat;
   } cases[] = {
-      {dir / "missing.wav", dir / "o1.wav", TStatusCode::OpenError, "No such file or directory", 0, false},
-      {dir / "folder.wav", dir / "o2.wav", TStatusCode::OpenError, "Is a directory", 0, false},
-      {dir / "junk.wav", dir / "o3.wav", TStatusCode::OpenError, "", 0, false},
-      {dir / "pcm.wav", dir / "no/such/o4.wav", TStatusCode::CreateError, "No such file or directory", 24,
+      {dir / "missing.wav", dir / "o1.wav", TFileStatus::OpenError, "No such file or directory", 0, false},
+      {dir / "folder.wav", dir / "o2.wav", TFileStatus::OpenError, "Is a directory", 0, false},
+      {dir / "junk.wav", dir / "o3.wav", TFileStatus::OpenError, "", 0, false},
+      {dir / "pcm.wav", dir / "no/such/o4.wav", TFileStatus::CreateError, "No such file or directory", 24,
        false},
-      {dir / "pcm.wav", dir / "pcm.wav", TStatusCode::CreateError, "", 24, false},  // refused by the program
-      {dir / "slow.wav", dir / "o6.wav", TStatusCode::EngineError, "", 16, false},
-      {dir / "pcm.wav", dir / "o7.wav", TStatusCode::Done, "", 24, false},
-      {dir / "float.wav", dir / "o8.wav", TStatusCode::Done, "", 32, true},
+      {dir / "pcm.wav", dir / "pcm.wav", TFileStatus::CreateError, "", 24, false},  // refused by the program
+      {dir / "slow.wav", dir / "o6.wav", TFileStatus::EngineError, "", 16, false},
+      {dir / "pcm.wav", dir / "o7.wav", TFileStatus::Done, "", 24, false},
+      {dir / "float.wav", dir / "o8.wav", TFileStatus::Done, "", 32, true},
   };
   for (const Case& c : cases) {
     for (int workers : {0, 2}) {
@@ -295,11 +299,11 @@ TEST_F(BatchDriverTest, EveryEndOfTheRoadCarriesItsCodeAndTheSystemsReason) {
       TRecorder rec;
       const TFileResult r = workers == 0 ? ProcessFileTo(c.input, c.output, rec, cancel)
                                          : ProcessFileParallelTo(c.input, c.output, rec, cancel, workers);
-      EXPECT_EQ(r.Code, c.code) << r.Status;
+      EXPECT_EQ(r.Status, c.code) << StatusText(r);
       EXPECT_EQ(r.Reason, c.reason);
       EXPECT_EQ(r.BitsPerSample, c.bits);
       EXPECT_EQ(r.FloatFormat, c.isFloat);
-      EXPECT_EQ(r.OutputPath, c.code == TStatusCode::Done ? c.output : "");
+      EXPECT_EQ(r.OutputPath, c.code == TFileStatus::Done ? c.output : "");
     }
   }
 }
@@ -322,7 +326,7 @@ TEST_F(BatchDriverTest, OutputsDifferFromInputsOnlyInsideReportedRepairs) {
     const std::string before = ReadFileBytes(in);
     TRecorder rec;
     TFileResult r = RunFile(in, rec);
-    ASSERT_EQ(r.Outcome, TFileOutcome::Done) << r.Status;
+    ASSERT_EQ(r.Outcome, TFileOutcome::Done) << StatusText(r);
     EXPECT_EQ(ReadFileBytes(in), before);
     const std::string after = ReadFileBytes(r.OutputPath);
     ASSERT_EQ(after.size(), before.size());
@@ -373,7 +377,7 @@ TEST_F(BatchDriverTest, TrailingChunksAreCopiedAndTheHeaderIsRewritten) {
   ASSERT_TRUE(b.WriteFile(in));
   TRecorder rec;
   TFileResult r = RunFile(in, rec);
-  ASSERT_EQ(r.Outcome, TFileOutcome::Done) << r.Status;
+  ASSERT_EQ(r.Outcome, TFileOutcome::Done) << StatusText(r);
   const std::string out = ReadFileBytes(r.OutputPath);
   // RIFF, WAVE, the bext, a 40-byte fmt chunk, the LIST, then data.
   const size_t fmtAt = 12 + 8 + bext.size();
@@ -404,7 +408,7 @@ TEST_F(BatchDriverTest, TrailingChunksAreCopiedAndTheHeaderIsRewritten) {
   TRecorder parallelRec;
   std::atomic<bool> cancel{false};
   TFileResult p = ProcessFileParallel(in, {}, parallelRec, cancel, 3);
-  ASSERT_EQ(p.Outcome, TFileOutcome::Done) << p.Status;
+  ASSERT_EQ(p.Outcome, TFileOutcome::Done) << StatusText(p);
   EXPECT_EQ(ReadFileBytes(p.OutputPath), out) << "the parallel road writes the same bytes";
 }
 
@@ -442,7 +446,7 @@ TEST_F(BatchDriverTest, ParallelRoadDeliversRequestedClicksInBlockOrder) {
   } rec;
   std::atomic<bool> cancel{false};
   const TFileResult r = ProcessFileParallel(in, {}, rec, cancel, 2);
-  ASSERT_EQ(r.Outcome, TFileOutcome::Done) << r.Status;
+  ASSERT_EQ(r.Outcome, TFileOutcome::Done) << StatusText(r);
   ASSERT_GE(rec.Extracts.size(), 2u);  // one request at a time: how many depends on the workers
 
   for (size_t k = 0; k < rec.Extracts.size(); ++k) {

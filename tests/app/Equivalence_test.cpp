@@ -12,6 +12,7 @@
 
 #include "app/BatchDriver.h"
 #include "app/ParallelDriver.h"
+#include "app/RunTexts.h"
 #include "numeric/RoutineSet.h"
 #include "tests/support/RoadCompare.h"
 #include "tests/support/SignalGen.h"
@@ -35,11 +36,13 @@ class TRecorder : public TDriverObserver {
   bool ForeignThread = false;
   std::function<void()> OnBlock;
 
-  void Status(const std::string& text) override { Note(), Statuses.push_back(text); }
-  void Cell(int column, const std::string& text) override {
-    Note();
-    if (column == 4) ClickCells.push_back(text);
+  void Status(TFileStatus status, const std::string& message) override {
+    Note(), Statuses.push_back(StatusText(status, message));
   }
+  void FiguresReset() override { Note(); }
+  void Clicks(int64_t total) override { Note(), ClickCells.push_back(std::to_string(total)); }
+  void Estimate(double, double) override { Note(); }
+  void Finished(double, double) override { Note(); }
   void Progress(uint32_t frames) override { Note(), Progresses.push_back(frames); }
   void DensityPoint(float minutes, float perSecond) override {
     Note(), Density.emplace_back(minutes, perSecond);
@@ -114,7 +117,7 @@ TEST(Equivalence, ParallelRoadGivesTheReferenceBytesAndClicksForEveryFormatAndWo
     const TFileResult refResult = ProcessFile(input, refSettings, ref, cancel);
     // The exact fast routines; the default ones agree by measure, not bit for bit (below).
     SelectRoutineSet(TRoutineSet::Exact);
-    ASSERT_EQ(refResult.Outcome, TFileOutcome::Done) << refResult.Status;
+    ASSERT_EQ(refResult.Outcome, TFileOutcome::Done) << StatusText(refResult);
     const std::string refBytes = test::ReadFileBytes(refResult.OutputPath);
     ASSERT_FALSE(refBytes.empty());
     for (const auto& r : ref.Repairs)
@@ -128,10 +131,10 @@ TEST(Equivalence, ParallelRoadGivesTheReferenceBytesAndClicksForEveryFormatAndWo
       TRecorder par;
       const TFileResult result = workers == 0 ? ProcessFile(input, settings, par, cancel)
                                               : ProcessFileParallel(input, settings, par, cancel, workers);
-      ASSERT_EQ(result.Outcome, TFileOutcome::Done) << result.Status;
+      ASSERT_EQ(result.Outcome, TFileOutcome::Done) << StatusText(result);
       EXPECT_TRUE(test::ReadFileBytes(result.OutputPath) == refBytes) << "output bytes differ";
       EXPECT_EQ(result.Clicks, refResult.Clicks);
-      EXPECT_EQ(result.Status, refResult.Status);
+      EXPECT_EQ(StatusText(result), StatusText(refResult));
       EXPECT_EQ(par.Repairs, ref.Repairs);
       EXPECT_EQ(par.Blocks, ref.Blocks);
       EXPECT_EQ(par.ClickCells, ref.ClickCells);
@@ -160,12 +163,12 @@ TEST(Equivalence, FastRoutinesKeepTheirContractForEveryFormatAndWorkerCount) {
     const std::string input = MakeInput(dir, c, seed += 10);
     const std::string inputBytes = test::ReadFileBytes(input);
     const test::TRoadRun ref = test::RunRoad(input, TRoutineSet::Reference, 0, " ref");
-    ASSERT_EQ(ref.Result.Outcome, TFileOutcome::Done) << ref.Result.Status;
+    ASSERT_EQ(ref.Result.Outcome, TFileOutcome::Done) << StatusText(ref.Result);
     test::TRoadRun first;
     for (int workers : {0, 1, 2, 3}) {
       SCOPED_TRACE("workers " + std::to_string(workers));
       test::TRoadRun fast = test::RunRoad(input, TRoutineSet::Fast, workers, " fast");
-      ASSERT_EQ(fast.Result.Outcome, TFileOutcome::Done) << fast.Result.Status;
+      ASSERT_EQ(fast.Result.Outcome, TFileOutcome::Done) << StatusText(fast.Result);
       if (workers == 0) {
         std::string where;
         EXPECT_TRUE(test::OnlyRepairsDiffer(inputBytes, fast.Bytes, fast.Repairs,
@@ -220,7 +223,7 @@ TEST(Equivalence, UnreadableInputFailsLikeTheReferenceRoad) {
   const TFileResult b = ProcessFileParallel(input, settings, par, cancel, 2);
   EXPECT_EQ(a.Outcome, TFileOutcome::Failed);
   EXPECT_EQ(b.Outcome, a.Outcome);
-  EXPECT_EQ(b.Status, a.Status);
+  EXPECT_EQ(StatusText(b), StatusText(a));
   EXPECT_EQ(par.Statuses, ref.Statuses);
 }
 

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "app/RunTexts.h"
 #include "tests/support/RoadCompare.h"
 #include "tests/support/SignalWav.h"
 #include "tests/support/TestPaths.h"
@@ -45,8 +46,8 @@ TEST(MusicAgreement, FastRoutinesMakeTheReferenceRepairsOnRealMusic) {
 
     const test::TRoadRun ref = test::RunRoad(input, TRoutineSet::Reference, 0, " ref");
     const test::TRoadRun fast = test::RunRoad(input, TRoutineSet::Fast, 2, " fast");
-    ASSERT_EQ(ref.Result.Outcome, TFileOutcome::Done) << ref.Result.Status;
-    ASSERT_EQ(fast.Result.Outcome, TFileOutcome::Done) << fast.Result.Status;
+    ASSERT_EQ(ref.Result.Outcome, TFileOutcome::Done) << StatusText(ref.Result);
+    ASSERT_EQ(fast.Result.Outcome, TFileOutcome::Done) << StatusText(fast.Result);
     refCovered += test::CoveredShare(ref.Repairs, fast.Repairs) / std::size(excerpts);
     fastCovered += test::CoveredShare(fast.Repairs, ref.Repairs) / std::size(excerpts);
     const double snrRef = test::SnrDb(clean, ref.Bytes);

@@ -10,10 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "audio/LangText.h"
 #include "audio/WavFile.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/WavBuilder.h"
+#include "text/LangText.h"
 
 namespace klarwell {
 namespace {

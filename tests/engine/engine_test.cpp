@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "audio/LangText.h"
 #include "audio/SampleCodec.h"
 #include "audio/WavFile.h"
 #include "tests/engine/EngineTestSignals.h"
 #include "tests/support/SignalGen.h"
+#include "text/LangText.h"
 
 namespace klarwell {
 

@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "audio/LangText.h"
 #include "playback/MyTrackBar.h"
 #include "playback/PlaybackController.h"
 #include "tests/playback/QtTestApp.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/WavBuilder.h"
 #include "tests/support/playback/CaptureWaveOut.h"
+#include "text/LangText.h"
 
 namespace klarwell {
 namespace {

@@ -16,11 +16,12 @@
 #include <thread>
 
 #include "app/BatchDriver.h"
-#include "audio/LangText.h"
+#include "app/RunTexts.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchDirTest.h"
 #include "tests/support/SignalGen.h"
 #include "tests/support/SignalWav.h"
+#include "text/LangText.h"
 
 // ---- Allocation seam: while armed, every allocation of at least the threshold fails, as it would
 // when the machine has no memory left for the engine's buffers.
@@ -247,10 +248,10 @@ TEST_F(FaultTest, AddressSpaceLimitGivesAMessageAtEveryStageAndNeverAPartialOutp
 // ---- ProcessFile with memory refused while the engine sets up.
 class TSeamObserver : public TDriverObserver {
  public:
-  void Status(const std::string& text) override {
+  void Status(TFileStatus status, const std::string& message) override {
     // Arm the seam just for the set-up; the driver's own small strings stay below the threshold.
-    gFailFrom.store(text == DriverStatusText(TDriverStatus::Initialize) ? 4096 : 0);
-    Statuses.push_back(text);
+    gFailFrom.store(status == TFileStatus::Initialize ? 4096 : 0);
+    Statuses.push_back(StatusText(status, message));
   }
   std::vector<std::string> Statuses;
 };
@@ -272,7 +273,7 @@ TEST_F(FaultTest, MemoryRefusedAtEngineSetUpGivesTheMemoryMessageInBothLanguages
     gFailFrom.store(0);
     SetLanguage(previous);
     EXPECT_EQ(result.Outcome, TFileOutcome::Failed);
-    EXPECT_EQ(result.Status, c.Message);
+    EXPECT_EQ(StatusText(result), c.Message);
     EXPECT_TRUE(result.OutputPath.empty());
     EXPECT_EQ(Leftovers(dir_, {"in.wav"}), std::vector<std::string>{});
     EXPECT_EQ(ReadFileBytes(f), before);

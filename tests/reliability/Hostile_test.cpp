@@ -14,6 +14,7 @@
 
 #include "app/BatchDriver.h"
 #include "app/ParallelDriver.h"
+#include "app/RunTexts.h"
 #include "audio/WavFile.h"
 #include "tests/support/SignalGen.h"
 #include "tests/support/TestPaths.h"
@@ -163,8 +164,8 @@ TEST_P(HostileInput, EveryHostileFileFailsCleanlyOrChangesOnlyReportedRepairs) {
                                             : ProcessFileParallel(input, settings, observer, cancel, workers);
     EXPECT_EQ(test::ReadBytes(input), h.Bytes) << "the input was changed";
     if (result.Outcome != TFileOutcome::Done) {
-      EXPECT_FALSE(h.MustOpen) << result.Status;
-      EXPECT_TRUE(kOpenMessages.count(result.Status)) << result.Status;
+      EXPECT_FALSE(h.MustOpen) << StatusText(result);
+      EXPECT_TRUE(kOpenMessages.count(StatusText(result))) << StatusText(result);
       EXPECT_FALSE(fs::exists(output));
       continue;
     }

@@ -1,6 +1,6 @@
 # cmake -DROOT=DIR [-DEXPECT=N] -P CheckCoreIncludes.cmake
 #
-# Fails unless the core's files under DIR (audio/, numeric/, engine/, and app/ without app/gui/)
+# Fails unless the core's files under DIR (text/, audio/, numeric/, engine/, and app/ without app/gui/)
 # include exactly N (default 0) headers they must not: Qt's, the window's, or those of chart/,
 # playback/ and cli/. The linker catches such an include only when it pulls in a symbol; a header
 # that compiles on its own (an enum, an inline helper, a Qt type in a signature left unused) would
@@ -14,7 +14,7 @@ if(NOT DEFINED EXPECT)
 endif()
 
 set(_globs)
-foreach(_dir audio numeric engine app)
+foreach(_dir text audio numeric engine app)
   foreach(_ext h hpp cpp cc inl)
     list(APPEND _globs "${ROOT}/${_dir}/*.${_ext}")
   endforeach()

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/RunTexts.h"
 #include "tests/support/RoadCompare.h"
 #include "tests/support/SignalGen.h"
 #include "tests/support/SignalWav.h"
@@ -42,7 +43,7 @@ int Run(const std::string& setName, int workers, const std::string& wav) {
   if (!ParseSet(setName, set)) return 2;
   const TRoadRun run = RunRoad(wav, set, workers, " " + setName);
   std::printf("%s: %lld clicks, %zu repairs, %s\n", wav.c_str(), static_cast<long long>(run.Result.Clicks),
-              run.Repairs.size(), run.Result.Status.c_str());
+              run.Repairs.size(), StatusText(run.Result).c_str());
   return run.Result.Outcome == TFileOutcome::Done ? 0 : 1;
 }
 

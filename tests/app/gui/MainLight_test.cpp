@@ -25,6 +25,7 @@
 #include <functional>
 
 #include "app/BatchDriver.h"
+#include "app/RunTexts.h"
 #include "app/gui/MainTexts.h"
 #include "app/gui/MyGrid.h"
 #include "app/gui/QtLanguage.h"
@@ -288,7 +289,7 @@ TEST_F(MainWindowTest, AnOutputClaimedEarlierInTheRunIsRefused) {
   std::filesystem::copy_file(a, x1);
   std::filesystem::copy_file(a, x2);
   const std::string original = test::ReadFileBytes(x2);
-  const QString taken = QString::fromStdString(DriverStatusText(TDriverStatus::OutputTaken));
+  const QString taken = QString::fromStdString(StatusText(TFileStatus::OutputTaken));
   struct {
     const char* name;
     std::vector<std::string> files;
@@ -430,7 +431,7 @@ TEST_F(MainWindowTest, DeleteSkipsTheRunningRowAndNeverGoesBelowFiveRows) {
   for (const char* n : {"1.wav", "2.wav", "3.wav", "4.wav", "5.wav"}) files.push_back(MakeWav(n, 0.2));
   Add(files);
   ASSERT_EQ(Grid()->RowCount(), 6);
-  Grid()->SetCell(1, 3, MainText(txStatusRunning));
+  Grid()->Objects(3).OnRoad = true;
   Grid()->SelectRow(2);
   Grid()->setRangeSelected(QTableWidgetSelectionRange(1, 0, 3, 6), true);
   Window->DelBtnClick();
@@ -440,7 +441,7 @@ TEST_F(MainWindowTest, DeleteSkipsTheRunningRowAndNeverGoesBelowFiveRows) {
   EXPECT_FALSE(Grid()->HasFullPath(4));
   EXPECT_EQ(Grid()->RowCount(), 5);
 
-  Grid()->SetCell(1, 2, MainText(txStatusWaiting));
+  Grid()->Objects(2).OnRoad = false;
   Grid()->setRangeSelected(QTableWidgetSelectionRange(0, 0, 3, 6), true);
   Window->DelBtnClick();
   EXPECT_EQ(Grid()->RowCount(), 5);

@@ -36,10 +36,10 @@
 #include <vector>
 
 #include "app/BatchDriver.h"
+#include "app/RunTexts.h"
 #include "app/gui/MainLight.h"
 #include "app/gui/MainTexts.h"
 #include "app/gui/MyGrid.h"
-#include "audio/LangText.h"
 #include "audio/WavFile.h"
 #include "chart/Graphic.h"
 #include "engine/engine.h"
@@ -51,6 +51,7 @@
 #include "tests/support/SignalWav.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/playback/CaptureWaveOut.h"
+#include "text/LangText.h"
 #include "ui_MainLight.h"
 
 namespace klarwell {
@@ -777,7 +778,7 @@ class TSession : public QObject {
       // A refused create is the only failure a listed file can meet here, and only while the player
       // held its output; the row's figures were emptied when it was opened. A file listed more than
       // once finds its output taken by its first row in a run.
-      const bool taken = status == QString::fromStdString(DriverStatusText(TDriverStatus::OutputTaken));
+      const bool taken = status == QString::fromStdString(StatusText(TFileStatus::OutputTaken));
       if (taken && in.TimesAdded < 2) return Fail(where + "output taken, but no other row has its file");
       const bool refused = taken || (status == CreateRefused && (in.OutputPlayed || SelfTarget));
       if (refused) {

@@ -1,4 +1,4 @@
-#include "audio/LangText.h"
+#include "text/LangText.h"
 
 #include <atomic>
 #include <cstdlib>

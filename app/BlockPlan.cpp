@@ -1,0 +1,38 @@
+#include "app/BlockPlan.h"
+
+#include "engine/engine.h"
+
+namespace klarwell {
+
+TBlock TBlockPlan::Next(const TBlock& previous) const {
+  TBlock block;
+  block.Position = previous.Position + step_;
+  if (block.Position + blockFrames_ > numFrames_) {
+    // What the moved block overlaps more of the one before has been written already.
+    block.MoveBack = block.Position - (numFrames_ - blockFrames_);
+    block.Position -= block.MoveBack;
+  }
+  block.Last = block.Position + blockFrames_ >= numFrames_;
+  return block;
+}
+
+TRepairRecord RepairJustMade(const TClickEngine& engine, int64_t position) {
+  TRepairRecord repair;
+  repair.Channel = engine.CurrentIsLeft() ? 0 : 1;
+  repair.Pass = engine.CurrentPass();
+  repair.First = position + engine.RepairStart() + 1;
+  repair.Last = position + engine.RepairEnd() - 1;
+  repair.Changed = engine.LastRepairChanged();
+  repair.Counted = engine.LastClickCounted();
+  return repair;
+}
+
+std::string BlockErrorText(const char* message, int64_t position) {
+  // Appended piecewise: g++ 12 warns falsely on the chained form.
+  std::string text(message);
+  text.append(" FilePos: ");
+  text.append(std::to_string(position));
+  return text;
+}
+
+}  // namespace klarwell
