@@ -10,8 +10,11 @@
 
 // The kernels over these lanes are compiled twice on x86-64 with GCC, for AVX2 and for the baseline,
 // and the processor picks one when the program loads; both give the same bits (see above). (Clang
-// refuses helpers without AVX inside an AVX2 clone; its builds take the baseline only.)
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// refuses helpers without AVX inside an AVX2 clone; its builds take the baseline only.) Sanitizer
+// builds take the baseline too: the loader runs the clones' resolvers before the sanitizer's runtime
+// is up, and an instrumented resolver crashes there.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_THREAD__) && \
+    !defined(__SANITIZE_ADDRESS__)
 #define KLARWELL_LANE_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define KLARWELL_LANE_CLONES
