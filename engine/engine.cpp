@@ -13,6 +13,7 @@
 #include "engine/EngineDetail.h"
 #include "numeric/fftunit.h"
 #include "numeric/peak.h"
+#include "numeric/peaksearch.h"
 #include "numeric/regress.h"
 #include "numeric/RoutineSet.h"
 #include "numeric/slidingfit.h"
@@ -176,6 +177,11 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
     Roughness_ = std::make_unique<TRegress>(121);
     Sliding_.reset();
     if (routines == TRoutineSet::Fast) Sliding_ = std::make_unique<TSlidingFit>(121);
+    SinePeak_.reset();
+    // The longest range searched: a dip's 35 frame steps, each at most a thousandth of the block and
+    // a sample, or a 10 ms region. A longer one would only take the plain loop.
+    if (routines == TRoutineSet::Fast)
+      SinePeak_ = std::make_unique<TSinePeak>(std::max(36 * (BlockFrames_ / 1000 + 2), RegionLen_ + 2));
     Fit_ = std::make_unique<TRegress>(std::max(FrameLen_, RegionLen_ + 2) + 2);
   } catch (const std::bad_alloc&) {
     BlockBytes_.clear();
