@@ -5,7 +5,7 @@
 // (FindFeet with the linear score, bounds a and b), averaged and weighted by sin(π(p − a)/(b − a)),
 // so that peaks near the ends, whose feet may lie beyond the range, count less. The first position
 // of the greatest weighted height wins; −1 when none is above 0 (also when b − a < 2).
-// step ≥ 1. Neither routine allocates; distinct objects may run on distinct threads.
+// step ≥ 1. Neither search allocates; distinct TSinePeak objects may run on distinct threads.
 
 #include <vector>
 
