@@ -14,6 +14,7 @@
 #include "engine/engine.h"
 #include "numeric/fftunit.h"
 #include "numeric/peak.h"
+#include "numeric/peaksearch.h"
 
 namespace klarwell {
 
@@ -100,20 +101,9 @@ float TClickEngine::TraceValue(const float* x, int32_t start, int32_t n, const f
 // The highest peak of the trace over a .. b, its height measured from its feet on both sides and
 // weighted by a sine over the range, so that peaks near the range's ends count less (their feet
 // may lie outside it). Returns -1 when no position has a weighted height above 0.
-int32_t TClickEngine::PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf, int32_t& rf) const {
+int32_t TClickEngine::PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf, int32_t& rf) {
   const float* t = TraceBuf_.data();
-  double best = 0.0;
-  int32_t pos = -1;
-  for (int32_t p = a + 1; p < b; p += step) {
-    int l = a, r = b;
-    FindFeet(p, l, r, t, true, 4);
-    double h = ((static_cast<double>(t[p]) - t[l]) + (static_cast<double>(t[p]) - t[r])) / 2.0;
-    h = h * std::sin((detail::Pi * (p - a)) / (b - a));
-    if (h > best) {
-      best = h;
-      pos = p;
-    }
-  }
+  const int32_t pos = SinePeak_ ? SinePeak_->Find(t, a, b, step) : SinePeak(t, a, b, step);
   if (pos < 0) return pos;
   int l = a, r = b;
   FindFeet(pos, l, r, t, true, 6);

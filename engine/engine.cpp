@@ -13,6 +13,7 @@
 #include "numeric/fastfit.h"
 #include "numeric/fftunit.h"
 #include "numeric/peak.h"
+#include "numeric/peaksearch.h"
 #include "numeric/regress.h"
 #include "numeric/RoutineSet.h"
 #include "numeric/slidingfit.h"
@@ -179,6 +180,11 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
     FastFit_.reset();
     if (routines == TRoutineSet::Exact) Sliding_ = std::make_unique<TSlidingFit>(121);
     if (routines == TRoutineSet::Fast) FastFit_ = std::make_unique<TFastSlidingFit>(121);
+    SinePeak_.reset();
+    // The longest range searched: a dip's 35 frame steps, each at most a thousandth of the block and
+    // a sample, or a 10 ms region. A longer one would only take the plain loop.
+    if (routines != TRoutineSet::Reference)
+      SinePeak_ = std::make_unique<TSinePeak>(std::max(36 * (BlockFrames_ / 1000 + 2), RegionLen_ + 2));
     Fit_ = std::make_unique<TRegress>(std::max(FrameLen_, RegionLen_ + 2) + 2);
   } catch (const std::bad_alloc&) {
     BlockBytes_.clear();

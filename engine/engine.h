@@ -29,6 +29,7 @@ namespace klarwell {
 class TRegress;
 class TSlidingFit;
 class TFastSlidingFit;
+class TSinePeak;
 
 // Called after each analysed frame and channel: the frame's index, whether it is the left channel,
 // and its dB spectrum (FrameLen() / 2 values, valid during the call only).
@@ -192,7 +193,7 @@ class TClickEngine {
   void AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float gridOffset);
   double FrameRoughness(const float* x, int32_t start);
   float TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work, bool isShort);
-  int32_t PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf, int32_t& rf) const;
+  int32_t PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf, int32_t& rf);
   bool ToneTest(const float* x, int32_t a, int32_t b, double factor, int32_t pos, int32_t lf, int32_t rf);
   int32_t ExtremumTest(const float* x, int32_t s, int32_t e);
   void OscillationScan(const float* x, int32_t s, int32_t e, bool quadratic, int32_t kMax, long double& kBest,
@@ -269,6 +270,8 @@ class TClickEngine {
   // The float road's counterpart, set up when the fast routines are selected; the frame's mean and
   // tilt fit then also take the float road.
   std::unique_ptr<TFastSlidingFit> FastFit_;
+  // The fast routines' peak search, which skips the positions that cannot win; null: the plain loop.
+  std::unique_ptr<TSinePeak> SinePeak_;
 
   // Scan and click state.
   int32_t ScanIndex_ = 0;
