@@ -194,6 +194,8 @@ class TClickEngine {
   float TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work, bool isShort);
   int32_t PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf, int32_t& rf) const;
   bool ToneTest(const float* x, int32_t a, int32_t b, double factor, int32_t pos, int32_t lf, int32_t rf);
+  bool SteadyOscillation(const float* x, int32_t a, int32_t b, int32_t c1, int32_t c2);
+  bool Rings(const float* x, int32_t a, int32_t b);
   int32_t ExtremumTest(const float* x, int32_t s, int32_t e);
   void OscillationScan(const float* x, int32_t s, int32_t e, bool quadratic, int32_t kMax, long double& kBest,
                        double& gain);
@@ -203,6 +205,9 @@ class TClickEngine {
   void Detrend(float* y, int32_t n, bool quadratic);
   void RobustMean(const double* v, int32_t count, double& mean, double& spread) const;
   void Predict(const float* x, int32_t edge, int32_t t, bool backward, int32_t count);
+  int32_t BestTraining(const float* x, int32_t edge, bool backward, int32_t len, int32_t room);
+  void BlendPredictions(const float* x, int32_t rs, int32_t re, int32_t tForward, int32_t tBackward);
+  bool StoreRepair(const TWavRecord& format, bool isLeft, int32_t rs, int32_t count);
 
   float* Channel(bool isLeft) { return isLeft ? LeftBuf_.data() : RightBuf_.data(); }
 
