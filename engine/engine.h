@@ -51,6 +51,13 @@ class TFloatingPointError : public std::runtime_error {
   explicit TFloatingPointError(const std::string& what) : std::runtime_error(what) {}
 };
 
+// How the engine sets the span it replaces, chosen per file at InitEngine.
+struct TEngineOptions {
+  // Off: the span LocateClick finds is replaced, as it always was. On: each accepted click's span is
+  // re-estimated from the waveform (RefineSpan) before anything is reported or repaired.
+  bool Refine = false;
+};
+
 namespace detail {
 struct TEngineProbe;  // white-box access for the engine's own tests
 }
@@ -73,7 +80,9 @@ class TClickEngine {
   // passes -120). False with a message in errorText ("Out of Memory", "Unsupported sample rate"; in
   // the current language) when the buffers cannot be had or the rate lies outside 8000..192000 Hz.
   // Driving thread.
-  bool InitEngine(const TWavRecord& format, int32_t floorDb, std::string& errorText);
+  // options travel with the file: the next InitEngine may choose differently.
+  bool InitEngine(const TWavRecord& format, int32_t floorDb, std::string& errorText,
+                  const TEngineOptions& options = {});
 
   // Reads BlockFrames() frames from frame `position` of the input into BlockBytes() and decodes them
   // into LeftBuf (and RightBuf for stereo). On failure errorText holds the reader's message and the
@@ -121,6 +130,12 @@ class TClickEngine {
   // Decides whether the candidate at pos (inside the region starting at RegionStart()) is a click;
   // true with RepairStart()/RepairEnd() set, RepairEnd() - RepairStart() >= 3.
   bool LocateClick(bool isLeft, int32_t pos);
+  // Refined mode's span: moves RepairStart()/RepairEnd() to the samples whose prediction residual
+  // stands out from the intact signal around the click, searching within the region (and keeping
+  // the span LocateClick set when the waveform gives no clear answer). Afterwards still
+  // RepairEnd() - RepairStart() >= 3, and the span leaves RepairClick room to train on both sides
+  // whenever LocateClick's span did.
+  void RefineSpan(bool isLeft);
   // Replaces samples RepairStart() + 1 .. RepairEnd() - 1 of the channel by a blend of forward and
   // backward prediction, in the channel buffer and in BlockBytes(). True when the click was left
   // alone because it lies too close to its region's edge, or when the stored bytes changed.
@@ -140,6 +155,8 @@ class TClickEngine {
   int32_t TrainMax() const { return TrainMax_; }
   int32_t TrainStep() const { return TrainStep_; }
   int32_t FloorDb() const { return FloorDb_; }
+  bool Refine() const { return Options_.Refine; }
+  int32_t RefineOrder() const { return RefineOrder_; }
   double FloorPower() const { return FloorPower_; }
   double RefPower() const { return RefPower_; }
   double SampleScale() const { return SampleScale_; }
@@ -208,6 +225,9 @@ class TClickEngine {
   int32_t BestTraining(const float* x, int32_t edge, bool backward, int32_t len, int32_t room);
   void BlendPredictions(const float* x, int32_t rs, int32_t re, int32_t tForward, int32_t tBackward);
   bool StoreRepair(const TWavRecord& format, bool isLeft, int32_t rs, int32_t count);
+  bool FitContextModel(const float* x, int32_t s, int32_t e, int32_t context);
+  void ResidualSpan(const float* x, int32_t s, int32_t e, int32_t context, int32_t& first, int32_t& last,
+                    bool& damagedBefore, bool& damagedAfter) const;
 
   float* Channel(bool isLeft) { return isLeft ? LeftBuf_.data() : RightBuf_.data(); }
 
@@ -229,6 +249,8 @@ class TClickEngine {
   int32_t TrainMax_ = 0;
   int32_t TrainStep_ = 0;
   int32_t FloorDb_ = -120;
+  TEngineOptions Options_;
+  int32_t RefineOrder_ = 0;  // of the refined span's autoregressive model
   double FloorPower_ = 0;
   double RefPower_ = 0;
   double SampleScale_ = 0;
@@ -265,6 +287,7 @@ class TClickEngine {
   // Repair work arrays.
   std::vector<double> Training_, Prediction_;
   std::vector<float> Forward_, Backward_, Blend_;
+  std::vector<double> ArNormal_, ArCoef_;  // the refined span's model: normal equations, coefficients
 
   std::unique_ptr<TRegress> Roughness_;  // sliding 60-bin window, capacity 121
   std::unique_ptr<TRegress> Fit_;        // single line fits
