@@ -104,13 +104,16 @@ std::string FormatClicksPerSec(double value, char decimalPoint) {
 }
 
 TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& settings,
-                        TDriverObserver& observer, const std::atomic<bool>& cancel, char decimalPoint) {
-  return ProcessFileTo(inputPath, OutputFileName(inputPath, settings), observer, cancel, decimalPoint);
+                        TDriverObserver& observer, const std::atomic<bool>& cancel, char decimalPoint,
+                        const TEngineOptions& engine) {
+  return ProcessFileTo(inputPath, OutputFileName(inputPath, settings), observer, cancel, decimalPoint,
+                       engine);
 }
 
 TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outputPath,
-                          TDriverObserver& observer, const std::atomic<bool>& cancel, char decimalPoint) {
-  TFileRun run(inputPath, outputPath, observer, cancel, decimalPoint);
+                          TDriverObserver& observer, const std::atomic<bool>& cancel, char decimalPoint,
+                          const TEngineOptions& engineOptions) {
+  TFileRun run(inputPath, outputPath, observer, cancel, decimalPoint, engineOptions);
   if (!run.Open()) return run.Result();
   TWavRecord& input = run.Input();
   const uint32_t numFrames = run.NumFrames();
@@ -156,6 +159,7 @@ TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outpu
       repair.Last = position + engine.RepairEnd() - 1;
       repair.Changed = engine.LastRepairChanged();
       repair.Counted = engine.LastClickCounted();
+      repair.Refined = engine.Refine();
       observer.Repair(repair);
       observer.ClickRepaired(engine);
       checkCancel();

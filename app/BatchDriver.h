@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace klarwell {
+#include "engine/engine.h"
 
-class TClickEngine;
+namespace klarwell {
 
 // Where the repaired copy of an input goes.
 struct TOutputSettings {
@@ -59,6 +59,7 @@ struct TRepairRecord {
   int64_t Last = 0;      // file frame of the last replaced sample
   bool Changed = false;  // the repair changed stored bytes
   bool Counted = false;  // the click counts towards the file's total
+  bool Refined = false;  // made in the engine's refined mode
 };
 
 // One repaired click as the window's extract chart shows it: the region the search examined around
@@ -147,13 +148,14 @@ struct TFileResult {
 // thread. `decimalPoint` is the locale's decimal separator for the clicks-per-second cell. A host
 // that planned its outputs (PlanOutputs) passes the planned path, so that what was checked is what
 // gets written.
+// `engine` is the engine's mode for this file.
 TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outputPath,
-                          TDriverObserver& observer, const std::atomic<bool>& cancel,
-                          char decimalPoint = '.');
+                          TDriverObserver& observer, const std::atomic<bool>& cancel, char decimalPoint = '.',
+                          const TEngineOptions& engine = {});
 
 // As ProcessFileTo, to the output OutputFileName gives at the start of the road.
 TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& settings,
-                        TDriverObserver& observer, const std::atomic<bool>& cancel,
-                        char decimalPoint = '.');
+                        TDriverObserver& observer, const std::atomic<bool>& cancel, char decimalPoint = '.',
+                        const TEngineOptions& engine = {});
 
 }  // namespace klarwell

@@ -42,12 +42,13 @@ std::string SystemReason(int errorNumber) {
 }  // namespace
 
 TFileRun::TFileRun(const std::string& inputPath, const std::string& outputPath, TDriverObserver& observer,
-                   const std::atomic<bool>& cancel, char decimalPoint)
+                   const std::atomic<bool>& cancel, char decimalPoint, const TEngineOptions& engineOptions)
     : inputPath_(inputPath),
       outputPath_(outputPath),
       observer_(observer),
       cancel_(cancel),
-      decimalPoint_(decimalPoint) {}
+      decimalPoint_(decimalPoint),
+      engineOptions_(engineOptions) {}
 
 void TFileRun::SetStatus(const std::string& text) {
   result_.Status = text;
@@ -107,7 +108,7 @@ bool TFileRun::Open() {
 }
 
 bool TFileRun::InitEngine(TClickEngine& engine) {
-  if (engine.InitEngine(input_, kFloorDb, errorText_)) return true;
+  if (engine.InitEngine(input_, kFloorDb, errorText_, engineOptions_)) return true;
   Fail(TStatusCode::EngineError, errorText_);
   return false;
 }

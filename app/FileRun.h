@@ -22,7 +22,7 @@ class TFileRun {
   // The output is written to exactly `outputPath`. `observer` and `cancel` must outlive the run;
   // `decimalPoint` is the locale's separator for the clicks-per-second cell.
   TFileRun(const std::string& inputPath, const std::string& outputPath, TDriverObserver& observer,
-           const std::atomic<bool>& cancel, char decimalPoint);
+           const std::atomic<bool>& cancel, char decimalPoint, const TEngineOptions& engineOptions = {});
   TFileRun(const TFileRun&) = delete;
   TFileRun& operator=(const TFileRun&) = delete;
 
@@ -80,6 +80,7 @@ class TFileRun {
   TDriverObserver& observer_;
   const std::atomic<bool>& cancel_;
   const char decimalPoint_;
+  const TEngineOptions engineOptions_;  // every engine of this file runs in this mode
 
   TFileResult result_;
   TWavRecord input_, output_;

@@ -180,6 +180,7 @@ class TBlockSlot {
       p.Record.First = Position + Engine.RepairStart() + 1;
       p.Record.Last = Position + Engine.RepairEnd() - 1;
       p.Record.Changed = Engine.LastRepairChanged();
+      p.Record.Refined = Engine.Refine();
       p.ClickPosition = Engine.LastClickPosition();
       Repairs.push_back(p);
       if (keeping) KeepRepair(regionFirst);
@@ -257,15 +258,15 @@ int UsableProcessors() {
 
 TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSettings& settings,
                                 TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
-                                char decimalPoint) {
+                                char decimalPoint, const TEngineOptions& engine) {
   return ProcessFileParallelTo(inputPath, OutputFileName(inputPath, settings), observer, cancel, workers,
-                               decimalPoint);
+                               decimalPoint, engine);
 }
 
 TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::string& outputPath,
                                   TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
-                                  char decimalPoint) {
-  TFileRun run(inputPath, outputPath, observer, cancel, decimalPoint);
+                                  char decimalPoint, const TEngineOptions& engine) {
+  TFileRun run(inputPath, outputPath, observer, cancel, decimalPoint, engine);
   if (!run.Open()) return run.Result();
   TWavRecord& input = run.Input();
   const uint32_t numFrames = run.NumFrames();

@@ -25,11 +25,11 @@ int UsableProcessors();
 // may inspect, are not called. workers < 1 counts as 1.
 TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::string& outputPath,
                                   TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
-                                  char decimalPoint = '.');
+                                  char decimalPoint = '.', const TEngineOptions& engine = {});
 
 // As ProcessFileParallelTo, to the output OutputFileName gives at the start of the road.
 TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSettings& settings,
                                 TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
-                                char decimalPoint = '.');
+                                char decimalPoint = '.', const TEngineOptions& engine = {});
 
 }  // namespace klarwell

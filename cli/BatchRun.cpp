@@ -153,8 +153,9 @@ int RunBatch(const TCliOptions& options, const std::vector<std::string>& files, 
       const std::string& output = plan[index].OutputPath;
       TFileResult result =
           options.Reference
-              ? ProcessFileTo(files[index], output, observer, cancel, decimalPoint)
-              : ProcessFileParallelTo(files[index], output, observer, cancel, blockWorkers, decimalPoint);
+              ? ProcessFileTo(files[index], output, observer, cancel, decimalPoint, options.Engine)
+              : ProcessFileParallelTo(files[index], output, observer, cancel, blockWorkers, decimalPoint,
+                                      options.Engine);
       {
         std::lock_guard lock(progress.Mutex);
         progress.Entries[index].Active = false;

@@ -9,6 +9,7 @@ enum TCliText {
   kColFile, kColStatus, kColFormat, kColLength, kColClicks, kColClicksPerSec, kColTime,
   kUsage, kHelp, kBadJobs, kUnknownOption, kNoFiles, kTryHelp, kRemaining,
   kHelpFolders, kNoOutDir, kNoWavInFolder, kCannotReadFolder, kHelpFilesFrom, kCannotReadList,
+  kHelpRefine,
   kCliTextCount
 };
 
