@@ -138,7 +138,7 @@ void TClickEngine::ResidualSpan(const float* x, int32_t s, int32_t e, int32_t co
   }
 }
 
-void TClickEngine::RefineSpan(bool isLeft) {
+bool TClickEngine::RefineSpan(bool isLeft) {
   const float* x = Channel(isLeft);
   const int32_t p = RefineOrder_;
   const int32_t co = RegionStart_;
@@ -174,7 +174,9 @@ void TClickEngine::RefineSpan(bool isLeft) {
     s = s2;
     e = e2;
   }
-  if (first < 0 || last < 0) return;
+  // Nothing in the waveform stands out from the music around it: whatever the trace saw, no sample
+  // is damaged enough to be worth replacing (typically the spot of a repair made in an earlier pass).
+  if (first < 0 || last < 0) return false;
   if (first > last) std::swap(first, last);
 
   const int32_t rs = std::max(co, first - kMargin - 1);
@@ -182,9 +184,10 @@ void TClickEngine::RefineSpan(bool isLeft) {
   const int32_t len = re - rs;
   // RepairClick trains on a span's length on each side within the region; a span without that
   // room would be left unrepaired, so LocateClick's stays.
-  if (len < 3 || rs - len < co || re + len - co > RegionLen_) return;
+  if (len < 3 || rs - len < co || re + len - co > RegionLen_) return true;
   RepairStart_ = rs;
   RepairEnd_ = re;
+  return true;
 }
 
 }  // namespace klarwell

@@ -287,7 +287,7 @@ int32_t TClickEngine::ProcessBlock(const TWavRecord& format, int32_t maxPasses, 
       int32_t pos = 0;
       while (FindNextClick(isLeft, pos, onClickRegion, onCandidate)) {
         if (!LocateClick(isLeft, pos)) continue;  // not a click: the scan goes on
-        if (Options_.Refine) RefineSpan(isLeft);
+        if (Options_.Refine && !RefineSpan(isLeft)) continue;
         LastClickPosition_ = pos;
         LastClickCounted_ = pos > WriteSkip_;
         detail::CallGuarded(onClickFound);

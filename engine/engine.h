@@ -131,11 +131,11 @@ class TClickEngine {
   // true with RepairStart()/RepairEnd() set, RepairEnd() - RepairStart() >= 3.
   bool LocateClick(bool isLeft, int32_t pos);
   // Refined mode's span: moves RepairStart()/RepairEnd() to the samples whose prediction residual
-  // stands out from the intact signal around the click, searching within the region (and keeping
-  // the span LocateClick set when the waveform gives no clear answer). Afterwards still
-  // RepairEnd() - RepairStart() >= 3, and the span leaves RepairClick room to train on both sides
-  // whenever LocateClick's span did.
-  void RefineSpan(bool isLeft);
+  // stands out from the intact signal around the click, searching within the region. False when no
+  // residual stands out (no click after all: the scan goes on). When a found span would leave
+  // RepairClick no room to train on both sides, LocateClick's stays. Afterwards still
+  // RepairEnd() - RepairStart() >= 3.
+  bool RefineSpan(bool isLeft);
   // Replaces samples RepairStart() + 1 .. RepairEnd() - 1 of the channel by a blend of forward and
   // backward prediction, in the channel buffer and in BlockBytes(). True when the click was left
   // alone because it lies too close to its region's edge, or when the stored bytes changed.

@@ -578,10 +578,21 @@ TEST(RefineSpan, ClickOfKnownExtentComesOutWithThatExtent) {
     const std::vector<uint8_t> bytes = test::EncodeFrames(s, 3, false);
     engine.LoadBlock(format, bytes.data());
     TEngineProbe::SetClick(engine, regionStart, first + c.StartOffset - 1, last + c.EndOffset + 1);
-    engine.RefineSpan(true);
+    EXPECT_TRUE(engine.RefineSpan(true));
     EXPECT_NEAR(engine.RepairStart() + 1, first, 2);
     EXPECT_NEAR(engine.RepairEnd() - 1, last, 2);
   }
+
+  // The same spot without the click: nothing stands out, so it is no click at all.
+  test::TSignal s = test::MakeMusic(1.0, 44100, 1, 7);
+  TClickEngine engine;
+  const TWavRecord format = test::FormatOf(s, 3, false);
+  std::string error;
+  ASSERT_TRUE(engine.InitEngine(format, -120, error, {true}));
+  const std::vector<uint8_t> bytes = test::EncodeFrames(s, 3, false);
+  engine.LoadBlock(format, bytes.data());
+  TEngineProbe::SetClick(engine, 20000, 20190, 20250);
+  EXPECT_FALSE(engine.RefineSpan(true));
 }
 
 // ---------------------------------------------------------------------------------------------
