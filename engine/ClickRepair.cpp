@@ -121,9 +121,12 @@ bool TClickEngine::RepairClick(const TWavRecord& format, bool isLeft) {
   // alone (a later pass with a shifted grid sees it in another region).
   if (rs - len < co || re + len - co > RegionLen_) return true;
 
-  const int32_t tForward = BestTraining(x, rs, false, len, rs - co);
-  const int32_t tBackward = BestTraining(x, re, true, len, (RegionLen_ - 1) - (re - co));
-  BlendPredictions(x, rs, re, tForward, tBackward);
+  // The refined mode fills with the model its span came from; the blend stays as the fallback.
+  if (!(Options_.Refine && ModelReady_ && InterpolateGap(x, rs, re))) {
+    const int32_t tForward = BestTraining(x, rs, false, len, rs - co);
+    const int32_t tBackward = BestTraining(x, re, true, len, (RegionLen_ - 1) - (re - co));
+    BlendPredictions(x, rs, re, tForward, tBackward);
+  }
   return StoreRepair(format, isLeft, rs, len - 1);
 }
 

@@ -24,6 +24,8 @@ constexpr int32_t kMinContextOrders = 2;
 // Samples kept on each side of the outermost outlying residuals: a click's first and last
 // samples are small by nature and may hide below the limit.
 constexpr int32_t kMargin = 2;
+// The longest prediction-error filter the fill keeps on the stack (the order tops out at 192 kHz).
+constexpr int32_t kMaxFilter = 80;
 
 // Forward residual at n: x[n] against its prediction from the p samples before it.
 double ForwardResidual(const float* x, int32_t n, const double* a, int32_t p) {
@@ -139,6 +141,7 @@ void TClickEngine::ResidualSpan(const float* x, int32_t s, int32_t e, int32_t co
 }
 
 bool TClickEngine::RefineSpan(bool isLeft) {
+  ModelReady_ = false;
   const float* x = Channel(isLeft);
   const int32_t p = RefineOrder_;
   const int32_t co = RegionStart_;
@@ -177,6 +180,7 @@ bool TClickEngine::RefineSpan(bool isLeft) {
   // Nothing in the waveform stands out from the music around it: whatever the trace saw, no sample
   // is damaged enough to be worth replacing (typically the spot of a repair made in an earlier pass).
   if (first < 0 || last < 0) return false;
+  ModelReady_ = true;
   if (first > last) std::swap(first, last);
 
   const int32_t rs = std::max(co, first - kMargin - 1);
@@ -187,6 +191,86 @@ bool TClickEngine::RefineSpan(bool isLeft) {
   if (len < 3 || rs - len < co || re + len - co > RegionLen_) return true;
   RepairStart_ = rs;
   RepairEnd_ = re;
+  return true;
+}
+
+// Least-squares interpolation of the samples rs + 1 .. re - 1 with the context model: the values that
+// make the prediction residual over every equation touching them as small as possible, so that the
+// fill is what the model finds most likely (and a later pass sees nothing outlying there). Writes
+// Blend_; false when the system is degenerate or the model's reach leaves the block.
+bool TClickEngine::InterpolateGap(const float* x, int32_t rs, int32_t re) {
+  const int32_t p = RefineOrder_;
+  const int32_t g0 = rs + 1;
+  const int32_t m = re - rs - 1;
+  if (m < 1 || g0 - p < 0 || re - 1 + p >= BlockFrames_) return false;
+  // The prediction-error filter c: e[n] = sum c[j] x[n - j], c[0] = 1.
+  double c[kMaxFilter];
+  if (p + 1 > kMaxFilter) return false;
+  c[0] = 1.0;
+  for (int32_t k = 1; k <= p; ++k) c[k] = -ArCoef_[static_cast<size_t>(k - 1)];
+
+  // The known part of every residual that involves a gap sample.
+  double* known = GapKnown_.data();
+  for (int32_t i = 0; i < m + p; ++i) {
+    const int32_t n = g0 + i;
+    double v = 0.0;
+    for (int32_t j = 0; j <= p; ++j) {
+      const int32_t at = n - j;
+      if (at < g0 || at > re - 1) v += c[j] * x[at];
+    }
+    known[i] = v;
+  }
+  // Normal equations: the filter's autocorrelation, banded, and the right-hand side.
+  double r[kMaxFilter];
+  for (int32_t d = 0; d <= p; ++d) {
+    double v = 0.0;
+    for (int32_t j = 0; j + d <= p; ++j) v += c[j] * c[j + d];
+    r[d] = v;
+  }
+  double* a = GapSystem_.data();
+  auto at = [a, m](int32_t i, int32_t j) -> double& { return a[static_cast<size_t>(i) * (m + 1) + j]; };
+  for (int32_t u = 0; u < m; ++u) {
+    for (int32_t v = 0; v <= u; ++v) at(u, v) = u - v <= p ? r[u - v] : 0.0;
+    double b = 0.0;
+    for (int32_t j = 0; j <= p; ++j) b -= c[j] * known[u + j];
+    at(u, m) = b;
+  }
+  // Cholesky within the band, then the two triangular solves.
+  for (int32_t j = 0; j < m; ++j) {
+    const int32_t k0 = std::max(0, j - p);
+    double d = at(j, j);
+    for (int32_t k = k0; k < j; ++k) d -= at(j, k) * at(j, k);
+    if (!(d > 0.0)) return false;
+    const double l = std::sqrt(d);
+    at(j, j) = l;
+    for (int32_t i = j + 1; i < std::min(m, j + p + 1); ++i) {
+      double v = at(i, j);
+      for (int32_t k = std::max(k0, i - p); k < j; ++k) v -= at(i, k) * at(j, k);
+      at(i, j) = v / l;
+    }
+  }
+  double* y = Envelope_.data();  // free while the fill is computed
+  for (int32_t i = 0; i < m; ++i) {
+    double v = at(i, m);
+    for (int32_t k = std::max(0, i - p); k < i; ++k) v -= at(i, k) * y[k];
+    y[i] = v / at(i, i);
+  }
+  for (int32_t i = m - 1; i >= 0; --i) {
+    double v = y[i];
+    for (int32_t k = i + 1; k < std::min(m, i + p + 1); ++k) v -= at(k, i) * y[k];
+    y[i] = v / at(i, i);
+  }
+  // A fill that swings beyond everything in the stretches of its own length on either side is the
+  // model running away (a nearly periodic context), not the music: the blend does better there.
+  double peak = 0.0;
+  for (int32_t i = std::max(0, rs - m); i <= std::min(BlockFrames_ - 1, re + m); ++i) {
+    if (i <= rs || i >= re) peak = std::max(peak, std::fabs(static_cast<double>(x[i])));
+  }
+  for (int32_t i = 0; i < m; ++i) {
+    if (std::fabs(y[i]) > peak) return false;
+  }
+  float* blend = Blend_.data();
+  for (int32_t i = 0; i < m; ++i) blend[i] = static_cast<float>(y[i]);
   return true;
 }
 

@@ -226,6 +226,7 @@ class TClickEngine {
   void BlendPredictions(const float* x, int32_t rs, int32_t re, int32_t tForward, int32_t tBackward);
   bool StoreRepair(const TWavRecord& format, bool isLeft, int32_t rs, int32_t count);
   bool FitContextModel(const float* x, int32_t s, int32_t e, int32_t context);
+  bool InterpolateGap(const float* x, int32_t rs, int32_t re);
   void ResidualSpan(const float* x, int32_t s, int32_t e, int32_t context, int32_t& first, int32_t& last,
                     bool& damagedBefore, bool& damagedAfter) const;
 
@@ -288,6 +289,8 @@ class TClickEngine {
   std::vector<double> Training_, Prediction_;
   std::vector<float> Forward_, Backward_, Blend_;
   std::vector<double> ArNormal_, ArCoef_;  // the refined span's model: normal equations, coefficients
+  std::vector<double> GapSystem_, GapKnown_;  // the refined fill's equations and known residual parts
+  bool ModelReady_ = false;                   // ArCoef_ was fitted around the current click
 
   std::unique_ptr<TRegress> Roughness_;  // sliding 60-bin window, capacity 121
   std::unique_ptr<TRegress> Fit_;        // single line fits
