@@ -227,13 +227,17 @@ bool TClickEngine::InterpolateGap(const float* x, int32_t rs, int32_t re) {
     for (int32_t j = 0; j + d <= p; ++j) v += c[j] * c[j + d];
     r[d] = v;
   }
+  // Row i holds the band i - p .. i of the lower triangle, then the right-hand side.
   double* a = GapSystem_.data();
-  auto at = [a, m](int32_t i, int32_t j) -> double& { return a[static_cast<size_t>(i) * (m + 1) + j]; };
+  auto at = [a, p](int32_t i, int32_t j) -> double& {
+    return a[static_cast<size_t>(i) * (p + 2) + static_cast<size_t>(j - i + p)];
+  };
+  auto rhs = [a, p](int32_t i) -> double& { return a[static_cast<size_t>(i) * (p + 2) + p + 1]; };
   for (int32_t u = 0; u < m; ++u) {
-    for (int32_t v = 0; v <= u; ++v) at(u, v) = u - v <= p ? r[u - v] : 0.0;
+    for (int32_t v = std::max(0, u - p); v <= u; ++v) at(u, v) = r[u - v];
     double b = 0.0;
     for (int32_t j = 0; j <= p; ++j) b -= c[j] * known[u + j];
-    at(u, m) = b;
+    rhs(u) = b;
   }
   // Cholesky within the band, then the two triangular solves.
   for (int32_t j = 0; j < m; ++j) {
@@ -251,7 +255,7 @@ bool TClickEngine::InterpolateGap(const float* x, int32_t rs, int32_t re) {
   }
   double* y = Envelope_.data();  // free while the fill is computed
   for (int32_t i = 0; i < m; ++i) {
-    double v = at(i, m);
+    double v = rhs(i);
     for (int32_t k = std::max(0, i - p); k < i; ++k) v -= at(i, k) * y[k];
     y[i] = v / at(i, i);
   }

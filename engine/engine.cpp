@@ -181,8 +181,9 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
     const auto order = static_cast<size_t>(RefineOrder_);
     ArNormal_.assign(order * (order + 1), 0.0);
     ArCoef_.assign(order + 1, 0.0);
-    GapSystem_.assign(maxGap * (maxGap + 1), 0.0);
-    GapKnown_.assign(maxGap + order + 1, 0.0);
+    // The refined fill's banded equations; the default mode never needs them.
+    GapSystem_.assign(options.Refine ? maxGap * (order + 2) : 0, 0.0);
+    GapKnown_.assign(options.Refine ? maxGap + order + 1 : 0, 0.0);
 
     Roughness_ = std::make_unique<TRegress>(121);
     Sliding_.reset();
