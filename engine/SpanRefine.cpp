@@ -4,8 +4,9 @@
 // inside a long one. Here the waveform decides: an autoregressive model fitted on the intact signal
 // on both sides of the span predicts each sample from its neighbours, and the click is where that
 // prediction fails by more than it ever does in the intact signal. The forward residual marks where
-// the damage starts (its history is still intact there), the backward residual where it ends. Both
-// limits are the residuals' own maxima in the context, so no level or threshold enters.
+// the damage starts (its history is still intact there), the backward residual where it ends. The
+// limit is the largest residual of the context itself, so no level or threshold enters. The same
+// model then fills the span (InterpolateGap).
 
 #include <algorithm>
 #include <cmath>
