@@ -51,13 +51,15 @@ std::string OutputFileName(const std::string& inputPath, const TOutputSettings& 
 }
 
 TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& settings,
-                        TDriverObserver& observer, const std::atomic<bool>& cancel) {
-  return ProcessFileTo(inputPath, OutputFileName(inputPath, settings), observer, cancel);
+                        TDriverObserver& observer, const std::atomic<bool>& cancel,
+                        const TEngineOptions& engine) {
+  return ProcessFileTo(inputPath, OutputFileName(inputPath, settings), observer, cancel, engine);
 }
 
 TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outputPath,
-                          TDriverObserver& observer, const std::atomic<bool>& cancel) {
-  TFileRun run(inputPath, outputPath, observer, cancel);
+                          TDriverObserver& observer, const std::atomic<bool>& cancel,
+                          const TEngineOptions& engineOptions) {
+  TFileRun run(inputPath, outputPath, observer, cancel, engineOptions);
   if (!run.Open()) return run.Result();
   TWavRecord& input = run.Input();
 

@@ -6,10 +6,9 @@
 #include <vector>
 
 #include "app/FileStatus.h"
+#include "engine/engine.h"
 
 namespace klarwell {
-
-class TClickEngine;
 
 // Where the repaired copy of an input goes.
 struct TOutputSettings {
@@ -36,6 +35,7 @@ struct TRepairRecord {
   int64_t Last = 0;      // file frame of the last replaced sample
   bool Changed = false;  // the repair changed stored bytes
   bool Counted = false;  // the click counts towards the file's total
+  bool Refined = false;  // made in the engine's refined mode
 };
 
 // One repaired click as the window's extract chart shows it: the region the search examined around
@@ -135,12 +135,14 @@ struct TFileResult {
 // create, initialize, the block loop with one worker per block, write, finish with the input's
 // trailing chunks; on any failure or cancellation the output is deleted. `cancel` may be set from any
 // thread. A host that planned its outputs (PlanOutputs) passes the planned path, so that what was
-// checked is what gets written.
+// checked is what gets written. `engine` is the engine's mode for this file.
 TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outputPath,
-                          TDriverObserver& observer, const std::atomic<bool>& cancel);
+                          TDriverObserver& observer, const std::atomic<bool>& cancel,
+                          const TEngineOptions& engine = {});
 
 // As ProcessFileTo, to the output OutputFileName gives at the start of the road.
 TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& settings,
-                        TDriverObserver& observer, const std::atomic<bool>& cancel);
+                        TDriverObserver& observer, const std::atomic<bool>& cancel,
+                        const TEngineOptions& engine = {});
 
 }  // namespace klarwell

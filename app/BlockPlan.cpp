@@ -24,6 +24,7 @@ TRepairRecord RepairJustMade(const TClickEngine& engine, int64_t position) {
   repair.Last = position + engine.RepairEnd() - 1;
   repair.Changed = engine.LastRepairChanged();
   repair.Counted = engine.LastClickCounted();
+  repair.Refined = engine.Refine();
   return repair;
 }
 

@@ -37,8 +37,12 @@ std::string SystemReason(int errorNumber) {
 }  // namespace
 
 TFileRun::TFileRun(const std::string& inputPath, const std::string& outputPath, TDriverObserver& observer,
-                   const std::atomic<bool>& cancel)
-    : inputPath_(inputPath), outputPath_(outputPath), observer_(observer), cancel_(cancel) {}
+                   const std::atomic<bool>& cancel, const TEngineOptions& engineOptions)
+    : inputPath_(inputPath),
+      outputPath_(outputPath),
+      observer_(observer),
+      cancel_(cancel),
+      engineOptions_(engineOptions) {}
 
 void TFileRun::SetStatus(TFileStatus status, const std::string& message) {
   result_.Status = status;
@@ -96,7 +100,7 @@ bool TFileRun::Open() {
 }
 
 bool TFileRun::InitEngine(TClickEngine& engine) {
-  if (engine.InitEngine(input_, kFloorDb, errorText_)) return true;
+  if (engine.InitEngine(input_, kFloorDb, errorText_, engineOptions_)) return true;
   Fail(TFileStatus::EngineError, errorText_);
   return false;
 }

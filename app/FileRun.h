@@ -21,7 +21,7 @@ class TFileRun {
  public:
   // The output is written to exactly `outputPath`. `observer` and `cancel` must outlive the run.
   TFileRun(const std::string& inputPath, const std::string& outputPath, TDriverObserver& observer,
-           const std::atomic<bool>& cancel);
+           const std::atomic<bool>& cancel, const TEngineOptions& engineOptions = {});
   TFileRun(const TFileRun&) = delete;
   TFileRun& operator=(const TFileRun&) = delete;
 
@@ -76,6 +76,7 @@ class TFileRun {
   const std::string outputPath_;
   TDriverObserver& observer_;
   const std::atomic<bool>& cancel_;
+  const TEngineOptions engineOptions_;  // every engine of this file runs in this mode
 
   TFileResult result_;
   TWavRecord input_, output_;

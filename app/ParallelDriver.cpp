@@ -243,13 +243,15 @@ int UsableProcessors() {
 }
 
 TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSettings& settings,
-                                TDriverObserver& observer, const std::atomic<bool>& cancel, int workers) {
-  return ProcessFileParallelTo(inputPath, OutputFileName(inputPath, settings), observer, cancel, workers);
+                                TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
+                                const TEngineOptions& engine) {
+  return ProcessFileParallelTo(inputPath, OutputFileName(inputPath, settings), observer, cancel, workers, engine);
 }
 
 TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::string& outputPath,
-                                  TDriverObserver& observer, const std::atomic<bool>& cancel, int workers) {
-  TFileRun run(inputPath, outputPath, observer, cancel);
+                                  TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
+                                  const TEngineOptions& engine) {
+  TFileRun run(inputPath, outputPath, observer, cancel, engine);
   if (!run.Open()) return run.Result();
   TWavRecord& input = run.Input();
 

@@ -25,10 +25,12 @@ int UsableProcessors();
 // ClickRepaired, which expect a single worker whose engine they may inspect, are not called.
 // workers < 1 counts as 1.
 TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::string& outputPath,
-                                  TDriverObserver& observer, const std::atomic<bool>& cancel, int workers);
+                                  TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
+                                  const TEngineOptions& engine = {});
 
 // As ProcessFileParallelTo, to the output OutputFileName gives at the start of the road.
 TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSettings& settings,
-                                TDriverObserver& observer, const std::atomic<bool>& cancel, int workers);
+                                TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
+                                const TEngineOptions& engine = {});
 
 }  // namespace klarwell

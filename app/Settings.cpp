@@ -78,6 +78,7 @@ void LoadSettings(const std::string& path, TSettingsValues& values) {
   std::string suffix = ini.ReadString("Output", "Suffix", "");
   if (!suffix.empty()) values.Suffix = suffix;
   values.OutDir = ini.ReadString("Output", "Path", "");
+  values.Refine = ini.ReadInteger("Output", "Refine", 0) == 1;  // files of earlier versions: off
   for (size_t i = 0; i < values.ColumnWidths.size(); ++i) {
     int width = ini.ReadInteger("Table", ColumnKeys[i], values.ColumnWidths[i]);
     if (width >= 0 && width <= MaxColumnWidth) values.ColumnWidths[i] = width;
@@ -93,6 +94,9 @@ bool SaveSettings(const std::string& path, const TSettingsValues& values, std::s
   // Quotes keep the blanks at either end of a text, which the reader would otherwise drop.
   ini.WriteString("Output", "Suffix", "\"" + values.Suffix + "\"");
   ini.WriteString("Output", "Path", "\"" + values.OutDir + "\"");
+  // Off in a file that never had it on: the file stays as a first start has always written it.
+  if (values.Refine || !ini.ReadString("Output", "Refine", "").empty())
+    ini.WriteInteger("Output", "Refine", values.Refine ? 1 : 0);
   for (size_t i = 0; i < values.ColumnWidths.size(); ++i)
     ini.WriteInteger("Table", ColumnKeys[i], values.ColumnWidths[i]);
   ini.WriteInteger("Window", "Height", values.WindowHeight);

@@ -14,6 +14,7 @@ namespace klarwell {
 struct TSettingsValues {
   std::string Suffix = " #kw2";
   std::string OutDir;
+  bool Refine = false;  // the engine's refined mode
   std::array<int, 7> ColumnWidths = {115, 135, 88, 70, 54, 58, 63};
   int WindowHeight = 517;
   std::string LastFolder;  // empty until a dialog has been used
@@ -35,12 +36,14 @@ std::string SettingsFilePathFromEnvironment(const std::string& executableDir);
 
 // Applies the settings file at `path` to `values`, which hold the controls' current values on
 // entry: a non-empty suffix replaces the suffix, the output directory is always taken (an empty
-// one too), the last folder only when the file has one (files of earlier versions lack it), and
-// every integer key that is missing or not a valid integer (or outside a sane range) leaves its
-// value as it was. A missing or unreadable file changes nothing.
+// one too), the last folder only when the file has one (files of earlier versions lack it), the
+// refined mode as the file has it (off in files of earlier versions), and every integer key that is
+// missing or not a valid integer (or outside a sane range) leaves its value as it was. A missing or
+// unreadable file changes nothing.
 void LoadSettings(const std::string& path, TSettingsValues& values);
 
-// Writes the ten keys, and the last folder when there is one, into the file at `path`, keeping
+// Writes the ten keys, the refined mode when it is on or the file already has it, and the last
+// folder when there is one, into the file at `path`, keeping
 // every other section and key it holds, and creating the file and its folder when needed. False
 // with `errorText` set (the window's message "Unable to write to <path>" in the current language)
 // when the file cannot be written.

@@ -155,8 +155,8 @@ int RunBatch(const TCliOptions& options, const std::vector<std::string>& files, 
       const std::string& output = plan[index].OutputPath;
       TFileResult result =
           options.Reference
-              ? ProcessFileTo(files[index], output, observer, cancel)
-              : ProcessFileParallelTo(files[index], output, observer, cancel, blockWorkers);
+              ? ProcessFileTo(files[index], output, observer, cancel, options.Engine)
+              : ProcessFileParallelTo(files[index], output, observer, cancel, blockWorkers, options.Engine);
       {
         std::lock_guard lock(progress.Mutex);
         progress.Entries[index].Active = false;

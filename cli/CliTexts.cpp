@@ -53,6 +53,9 @@ const TTextPair kTexts[kCliTextCount] = {
      "      --files-from=LIST\n"
      "                       the inputs listed in LIST too, one path a line (-: standard input)\n"},
     {"Dateiliste nicht lesbar: ", "Cannot read file list: "},
+    {"      --refine        verfeinerte Reparatur: nur die Samples ersetzen, die der Knackser\n"
+     "                       beschädigt hat\n",
+     "      --refine        refined repair: replace only the samples the click damaged\n"},
 };
 
 }  // namespace

@@ -8,6 +8,7 @@ namespace klarwell::cli {
 enum TCliText {
   kUsage, kHelp, kBadJobs, kUnknownOption, kNoFiles, kTryHelp, kRemaining,
   kHelpFolders, kNoOutDir, kNoWavInFolder, kCannotReadFolder, kHelpFilesFrom, kCannotReadList,
+  kHelpRefine,
   kCliTextCount
 };
 

@@ -14,13 +14,14 @@ namespace klarwell::cli {
 
 int ParseOptions(int argc, char** argv, int cores, TCliOptions& options) {
   options.Jobs = cores;
-  enum { kOptJson = 1000, kOptReference, kOptFilesFrom };
+  enum { kOptJson = 1000, kOptReference, kOptFilesFrom, kOptRefine };
   static const option longOptions[] = {
       {"suffix", required_argument, nullptr, 's'},  {"outdir", required_argument, nullptr, 'o'},
       {"jobs", required_argument, nullptr, 'j'},    {"json", no_argument, nullptr, kOptJson},
       {"quiet", no_argument, nullptr, 'q'},         {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, 'V'},       {"reference", no_argument, nullptr, kOptReference},
       {"recursive", no_argument, nullptr, 'r'},     {"files-from", required_argument, nullptr, kOptFilesFrom},
+      {"refine", no_argument, nullptr, kOptRefine},
       {nullptr, 0, nullptr, 0},
   };
   opterr = 0;
@@ -45,12 +46,13 @@ int ParseOptions(int argc, char** argv, int cores, TCliOptions& options) {
         options.Reference = true;
         SelectRoutineSet(TRoutineSet::Reference);
         break;
+      case kOptRefine: options.Engine.Refine = true; break;
       case 'q': options.Quiet = true; break;
       case 'r': options.Recursive = true; break;
       case kOptFilesFrom: options.FilesFrom = optarg; break;
       case 'h':
-        std::printf("%s\n%s%s%s", CliText(kUsage), CliText(kHelp), CliText(kHelpFolders),
-                    CliText(kHelpFilesFrom));
+        std::printf("%s\n%s%s%s%s", CliText(kUsage), CliText(kHelp), CliText(kHelpFolders),
+                    CliText(kHelpFilesFrom), CliText(kHelpRefine));
         return 0;
       case 'V':
         std::printf("klarwell-cli %s\n", ProgramVersion);

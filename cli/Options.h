@@ -15,6 +15,7 @@ struct TCliOptions {
   bool Json = false;                   // one JSON object per file instead of the table
   bool Quiet = false;                  // no progress display
   bool Reference = false;              // one block at a time with the reference routines
+  TEngineOptions Engine;               // the engine's mode (--refine), the same for every file
   bool Recursive = false;              // folder arguments include their subfolders
   std::vector<std::string> Arguments;  // files and folders, as given
   std::optional<std::string> FilesFrom;  // a list of more of them, one a line; "-" is standard input

@@ -84,6 +84,7 @@ std::string JsonLine(const std::string& file, const TOutcome& o) {
         .Key("last").Int(rep.Last)
         .Key("changed").Bool(rep.Changed)
         .Key("counted").Bool(rep.Counted)
+        .Key("mode").String(rep.Refined ? "refined" : "default")
         .EndObject();
   }
   j.EndArray();

@@ -24,82 +24,77 @@ void TClickEngine::Predict(const float* x, int32_t edge, int32_t t, bool backwar
   BurgPredict(training, t + 1, (t + 1) / 2, count, Prediction_.data());
 }
 
-bool TClickEngine::RepairClick(const TWavRecord& format, bool isLeft) {
-  float* x = Channel(isLeft);
-  const int32_t co = RegionStart_;
-  const int32_t rs = RepairStart_;
-  const int32_t re = RepairEnd_;
-  const int32_t len = re - rs;  // the click occupies rs + 1 .. re - 1
-  // LocateClick never hands on fewer than two damaged samples; with fewer there is no blend.
-  if (len < 3 || co < 0 || co + RegionLen_ >= BlockFrames_) return false;
+namespace {
 
-  // A click too close to its region's edge leaves no room for training on one side; it is left
-  // alone (a later pass with a shifted grid sees it in another region).
-  if (rs - len < co || re + len - co > RegionLen_) return true;
+// Each prediction runs twice the gap's length: through the gap and as far again, so that its
+// continuation can be compared with the intact signal beyond.
+constexpr int32_t kPredictSpans = 2;
+// The comparison starts two thirds into the gap: the last third of a click is where a prediction
+// has drifted most, and just past it the signal is intact again.
+constexpr int32_t kScoreFromNum = 2;
+constexpr int32_t kScoreFromDen = 3;
 
-  const int32_t predictCount = 2 * len;
-  const int32_t e = (2 * len) / 3;
+}  // namespace
+
+// The training length (from TrainMin, or the gap's length when longer, in steps of TrainStep up to
+// TrainMax and the room beside the gap) whose prediction from `edge` best matches the last third of
+// the gap and the intact signal beyond it. Ties keep the shorter length.
+int32_t TClickEngine::BestTraining(const float* x, int32_t edge, bool backward, int32_t len, int32_t room) {
+  const int32_t dir = backward ? -1 : 1;
+  const int32_t predictCount = kPredictSpans * len;
+  const int32_t e = (kScoreFromNum * len) / kScoreFromDen;
   const double* p = Prediction_.data();
-
-  // Forward: the training length whose prediction best matches the last third of the click and
-  // the intact signal after it.
   int32_t t = len;
-  if (t < TrainMin_) t = rs - co < TrainMin_ ? rs - co : TrainMin_;
-  int32_t bestForward = t;
+  if (t < TrainMin_) t = room < TrainMin_ ? room : TrainMin_;
+  int32_t best = t;
   double bestError = 0.0;
   bool first = true;
   for (;;) {
-    Predict(x, rs, t, false, predictCount);
+    Predict(x, edge, t, backward, predictCount);
     double error = 0.0;
-    for (int32_t k = 0; k <= len - 2; ++k) error += std::fabs(x[rs + e + 1 + k] - p[e + k]);
+    for (int32_t k = 0; k <= len - 2; ++k) error += std::fabs(x[edge + dir * (e + 1 + k)] - p[e + k]);
     if (first || error < bestError) {
       bestError = error;
-      bestForward = t;
+      best = t;
       first = false;
     }
     if (TrainStep_ <= 0) break;  // the length could never change
     t += TrainStep_;
-    if (!(rs - co - t >= 0 && t <= TrainMax_)) break;
+    if (!(t <= room && t <= TrainMax_)) break;
   }
+  return best;
+}
 
-  // Backward, mirrored.
-  t = len;
-  if (t < TrainMin_) t = RegionLen_ - 1 < re - co + TrainMin_ ? (RegionLen_ - 1) - (re - co) : TrainMin_;
-  int32_t bestBackward = t;
-  first = true;
-  for (;;) {
-    Predict(x, re, t, true, predictCount);
-    double error = 0.0;
-    for (int32_t k = 0; k <= len - 2; ++k) error += std::fabs(x[re - e - 1 - k] - p[e + k]);
-    if (first || error < bestError) {
-      bestError = error;
-      bestBackward = t;
-      first = false;
-    }
-    if (TrainStep_ <= 0) break;
-    t += TrainStep_;
-    if (!(re - co + t <= RegionLen_ - 1 && t <= TrainMax_)) break;
-  }
-
-  const int32_t m = len - 1;  // samples to replace
+// Fills Blend_ with the re - rs - 1 samples between rs and re: pure forward prediction at the first,
+// pure backward at the last, linear in between.
+void TClickEngine::BlendPredictions(const float* x, int32_t rs, int32_t re, int32_t tForward,
+                                    int32_t tBackward) {
+  const int32_t len = re - rs;
+  const int32_t predictCount = kPredictSpans * len;
+  const int32_t m = len - 1;
+  const double* p = Prediction_.data();
   float* forward = Forward_.data();
   float* backward = Backward_.data();
-  Predict(x, rs, bestForward, false, predictCount);
+  Predict(x, rs, tForward, false, predictCount);
   for (int32_t j = 0; j < m; ++j) forward[j] = static_cast<float>(p[j]);
-  Predict(x, re, bestBackward, true, predictCount);
+  Predict(x, re, tBackward, true, predictCount);
   for (int32_t k = 0; k < m; ++k) backward[k] = static_cast<float>(p[k]);  // backward[k]: x[re - 1 - k]
 
-  // Pure forward prediction at the first replaced sample, pure backward at the last.
   float* blend = Blend_.data();
   for (int32_t k = 0; k < m; ++k) {
     const int32_t j = m - 1 - k;
     blend[j] = static_cast<float>(
         (k * static_cast<double>(forward[j]) + j * static_cast<double>(backward[k])) / (m - 1));
   }
+}
 
-  // Only the replaced samples are re-encoded; every other byte of the block stays as read.
+// Writes Blend_[0 .. count - 1] over samples rs + 1 .. rs + count of the channel. Only the replaced
+// samples are re-encoded; every other byte of the block stays as read. True when a stored byte
+// changed.
+bool TClickEngine::StoreRepair(const TWavRecord& format, bool isLeft, int32_t rs, int32_t count) {
+  const float* blend = Blend_.data();
   uint8_t changed = 0;
-  for (int32_t j = 0; j < m; ++j) {
+  for (int32_t j = 0; j < count; ++j) {
     const int32_t s = rs + 1 + j;
     if (changed == 0) {
       EncodeSampleChanged(LeftBuf_.data(), RightBuf_.data(), BlockBytes_.data(), SampleScale_, format, s,
@@ -111,6 +106,28 @@ bool TClickEngine::RepairClick(const TWavRecord& format, bool isLeft) {
     LastRepaired_ = std::max(LastRepaired_, s);
   }
   return changed != 0;
+}
+
+bool TClickEngine::RepairClick(const TWavRecord& format, bool isLeft) {
+  const float* x = Channel(isLeft);
+  const int32_t co = RegionStart_;
+  const int32_t rs = RepairStart_;
+  const int32_t re = RepairEnd_;
+  const int32_t len = re - rs;  // the click occupies rs + 1 .. re - 1
+  // LocateClick never hands on fewer than two damaged samples; with fewer there is no blend.
+  if (len < 3 || co < 0 || co + RegionLen_ >= BlockFrames_) return false;
+
+  // A click too close to its region's edge leaves no room for training on one side; it is left
+  // alone (a later pass with a shifted grid sees it in another region).
+  if (rs - len < co || re + len - co > RegionLen_) return true;
+
+  // The refined mode fills with the model its span came from; the blend stays as the fallback.
+  if (!(Options_.Refine && ModelReady_ && InterpolateGap(x, rs, re))) {
+    const int32_t tForward = BestTraining(x, rs, false, len, rs - co);
+    const int32_t tBackward = BestTraining(x, re, true, len, (RegionLen_ - 1) - (re - co));
+    BlendPredictions(x, rs, re, tForward, tBackward);
+  }
+  return StoreRepair(format, isLeft, rs, len - 1);
 }
 
 }  // namespace klarwell

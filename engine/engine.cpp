@@ -10,12 +10,12 @@
 
 #include "audio/SampleCodec.h"
 #include "engine/EngineDetail.h"
+#include "numeric/RoutineSet.h"
 #include "numeric/fastfit.h"
 #include "numeric/fftunit.h"
 #include "numeric/peak.h"
 #include "numeric/peaksearch.h"
 #include "numeric/regress.h"
-#include "numeric/RoutineSet.h"
 #include "numeric/slidingfit.h"
 #include "text/LangText.h"
 
@@ -75,8 +75,10 @@ void CheckFloatingPoint() {
 TClickEngine::TClickEngine() = default;
 TClickEngine::~TClickEngine() = default;
 
-bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::string& errorText) {
+bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::string& errorText,
+                              const TEngineOptions& options) {
   errorText.clear();
+  Options_ = options;
   const TRoutineSet routines = SelectedRoutineSet();
   Fft_ = &BindFftRoutines(routines);
 
@@ -122,6 +124,9 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
   TrainMax_ = RegionLen_ / 2;
   TrainStep_ = (TrainMax_ - TrainMin_) / 20;
   OverlapFrames_ = sr / 10;
+  // About 0.35 ms of history: enough to carry the music's resonances across a gap, few enough
+  // coefficients to fit on a few milliseconds of intact context.
+  RefineOrder_ = std::max(8, RegionLen_ / 28);
 
   FloorDb_ = floorDb;
   const double floorAmplitude = std::pow(10.0, floorDb / 20.0);
@@ -174,6 +179,12 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
     Forward_.assign(maxGap, 0.0f);
     Backward_.assign(maxGap, 0.0f);
     Blend_.assign(maxGap, 0.0f);
+    const auto order = static_cast<size_t>(RefineOrder_);
+    ArNormal_.assign(order * (order + 1), 0.0);
+    ArCoef_.assign(order + 1, 0.0);
+    // The refined fill's banded equations; the default mode never needs them.
+    GapSystem_.assign(options.Refine ? maxGap * (order + 2) : 0, 0.0);
+    GapKnown_.assign(options.Refine ? maxGap + order + 1 : 0, 0.0);
 
     Roughness_ = std::make_unique<TRegress>(121);
     Sliding_.reset();
@@ -285,6 +296,7 @@ int32_t TClickEngine::ProcessBlock(const TWavRecord& format, int32_t maxPasses, 
       int32_t pos = 0;
       while (FindNextClick(isLeft, pos, onClickRegion, onCandidate)) {
         if (!LocateClick(isLeft, pos)) continue;  // not a click: the scan goes on
+        if (Options_.Refine && !RefineSpan(isLeft)) continue;
         LastClickPosition_ = pos;
         LastClickCounted_ = pos > WriteSkip_;
         detail::CallGuarded(onClickFound);

@@ -52,6 +52,13 @@ class TFloatingPointError : public std::runtime_error {
   explicit TFloatingPointError(const std::string& what) : std::runtime_error(what) {}
 };
 
+// How the engine sets the span it replaces, chosen per file at InitEngine.
+struct TEngineOptions {
+  // Off: the span LocateClick finds is replaced, as it always was. On: each accepted click's span is
+  // re-estimated from the waveform (RefineSpan) before anything is reported or repaired.
+  bool Refine = false;
+};
+
 namespace detail {
 struct TEngineProbe;  // white-box access for the engine's own tests
 }
@@ -74,7 +81,9 @@ class TClickEngine {
   // passes -120). False with a message in errorText ("Out of Memory", "Unsupported sample rate"; in
   // the current language) when the buffers cannot be had or the rate lies outside 8000..192000 Hz.
   // Driving thread.
-  bool InitEngine(const TWavRecord& format, int32_t floorDb, std::string& errorText);
+  // options travel with the file: the next InitEngine may choose differently.
+  bool InitEngine(const TWavRecord& format, int32_t floorDb, std::string& errorText,
+                  const TEngineOptions& options = {});
 
   // Reads BlockFrames() frames from frame `position` of the input into BlockBytes() and decodes them
   // into LeftBuf (and RightBuf for stereo). On failure errorText holds the reader's message and the
@@ -122,6 +131,12 @@ class TClickEngine {
   // Decides whether the candidate at pos (inside the region starting at RegionStart()) is a click;
   // true with RepairStart()/RepairEnd() set, RepairEnd() - RepairStart() >= 3.
   bool LocateClick(bool isLeft, int32_t pos);
+  // Refined mode's span: moves RepairStart()/RepairEnd() to the samples whose prediction residual
+  // stands out from the intact signal around the click, searching within the region. False when no
+  // residual stands out (no click after all: the scan goes on). When a found span would leave
+  // RepairClick no room to train on both sides, LocateClick's stays. Afterwards still
+  // RepairEnd() - RepairStart() >= 3.
+  bool RefineSpan(bool isLeft);
   // Replaces samples RepairStart() + 1 .. RepairEnd() - 1 of the channel by a blend of forward and
   // backward prediction, in the channel buffer and in BlockBytes(). True when the click was left
   // alone because it lies too close to its region's edge, or when the stored bytes changed.
@@ -141,6 +156,8 @@ class TClickEngine {
   int32_t TrainMax() const { return TrainMax_; }
   int32_t TrainStep() const { return TrainStep_; }
   int32_t FloorDb() const { return FloorDb_; }
+  bool Refine() const { return Options_.Refine; }
+  int32_t RefineOrder() const { return RefineOrder_; }
   double FloorPower() const { return FloorPower_; }
   double RefPower() const { return RefPower_; }
   double SampleScale() const { return SampleScale_; }
@@ -195,6 +212,8 @@ class TClickEngine {
   float TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work, bool isShort);
   int32_t PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf, int32_t& rf);
   bool ToneTest(const float* x, int32_t a, int32_t b, double factor, int32_t pos, int32_t lf, int32_t rf);
+  bool SteadyOscillation(const float* x, int32_t a, int32_t b, int32_t c1, int32_t c2);
+  bool Rings(const float* x, int32_t a, int32_t b);
   int32_t ExtremumTest(const float* x, int32_t s, int32_t e);
   void OscillationScan(const float* x, int32_t s, int32_t e, bool quadratic, int32_t kMax, long double& kBest,
                        double& gain);
@@ -204,6 +223,13 @@ class TClickEngine {
   void Detrend(float* y, int32_t n, bool quadratic);
   void RobustMean(const double* v, int32_t count, double& mean, double& spread) const;
   void Predict(const float* x, int32_t edge, int32_t t, bool backward, int32_t count);
+  int32_t BestTraining(const float* x, int32_t edge, bool backward, int32_t len, int32_t room);
+  void BlendPredictions(const float* x, int32_t rs, int32_t re, int32_t tForward, int32_t tBackward);
+  bool StoreRepair(const TWavRecord& format, bool isLeft, int32_t rs, int32_t count);
+  bool FitContextModel(const float* x, int32_t s, int32_t e, int32_t context);
+  bool InterpolateGap(const float* x, int32_t rs, int32_t re);
+  void ResidualSpan(const float* x, int32_t s, int32_t e, int32_t context, int32_t& first, int32_t& last,
+                    bool& damagedBefore, bool& damagedAfter) const;
 
   float* Channel(bool isLeft) { return isLeft ? LeftBuf_.data() : RightBuf_.data(); }
 
@@ -225,6 +251,8 @@ class TClickEngine {
   int32_t TrainMax_ = 0;
   int32_t TrainStep_ = 0;
   int32_t FloorDb_ = -120;
+  TEngineOptions Options_;
+  int32_t RefineOrder_ = 0;  // of the refined span's autoregressive model
   double FloorPower_ = 0;
   double RefPower_ = 0;
   double SampleScale_ = 0;
@@ -261,6 +289,9 @@ class TClickEngine {
   // Repair work arrays.
   std::vector<double> Training_, Prediction_;
   std::vector<float> Forward_, Backward_, Blend_;
+  std::vector<double> ArNormal_, ArCoef_;  // the refined span's model: normal equations, coefficients
+  std::vector<double> GapSystem_, GapKnown_;  // the refined fill's equations and known residual parts
+  bool ModelReady_ = false;                   // ArCoef_ was fitted around the current click
 
   std::unique_ptr<TRegress> Roughness_;  // sliding 60-bin window, capacity 121
   std::unique_ptr<TRegress> Fit_;        // single line fits

@@ -255,6 +255,7 @@ TMainFrm::TMainFrm(std::string settingsPath, TMainSeams seams, QWidget* parent)
   setWindowIcon(QIcon(DrawLogo(64, 64)));
 
   for (QWidget* w : {static_cast<QWidget*>(UiForm->Panel1), static_cast<QWidget*>(UiForm->CBShutoff),
+                     static_cast<QWidget*>(UiForm->RefineCheck),
                      static_cast<QWidget*>(UiForm->AddBtn), static_cast<QWidget*>(UiForm->DelBtn),
                      static_cast<QWidget*>(UiForm->RunBtn), static_cast<QWidget*>(UiForm->SuffixLabel),
                      static_cast<QWidget*>(UiForm->SuffixEdit), static_cast<QWidget*>(UiForm->OutDirLabel),
@@ -388,6 +389,7 @@ void TMainFrm::SetCaptions() {
   UiForm->Image1->setToolTip(WindowText(wtTipHelp));
   UiForm->RBDiff100->setToolTip(WindowText(wtTipDiff100));
   UiForm->RBDiff95->setToolTip(WindowText(wtTipDiff95));
+  UiForm->RefineCheck->setText(WindowText(wtRefine));
 }
 
 void TMainFrm::FormCreate() {
@@ -722,6 +724,7 @@ void TMainFrm::EnterRunningState() {
   UiForm->SuffixEdit->setEnabled(false);
   UiForm->OutDirEdit->setEnabled(false);
   UiForm->DirBtn->setEnabled(false);
+  UiForm->RefineCheck->setEnabled(false);
   UiForm->RunBtn->setText(TwoLineCaption(MainText(txRunBtnRunning)));
 }
 
@@ -729,6 +732,7 @@ void TMainFrm::LeaveRunningState() {
   UiForm->SuffixEdit->setEnabled(true);
   UiForm->OutDirEdit->setEnabled(true);
   UiForm->DirBtn->setEnabled(true);
+  UiForm->RefineCheck->setEnabled(true);
   Grid()->setEnabled(true);
   UiForm->RunBtn->setText(TwoLineCaption(MainText(txRunBtnIdle)));
   Running = false;
@@ -781,7 +785,8 @@ void TMainFrm::RunBtnClick() {
     grid->Objects(row).OnRoad = true;
     TRunObserver observer(*this, row);
     const TFileResult result =
-        ProcessFileParallel(path, settings, observer, CancelRequested, UsableProcessors());
+        ProcessFileParallel(path, settings, observer, CancelRequested, UsableProcessors(),
+                            TEngineOptions{UiForm->RefineCheck->isChecked()});
     row = observer.CurrentRow();
     grid->Objects(row).OnRoad = false;
     if (result.Outcome == TFileOutcome::Cancelled || result.Outcome == TFileOutcome::RunFailed) {
@@ -901,6 +906,7 @@ TSettingsValues TMainFrm::CurrentSettings() const {
   TSettingsValues values;
   values.Suffix = UiForm->SuffixEdit->text().toStdString();
   values.OutDir = UiForm->OutDirEdit->text().toStdString();
+  values.Refine = UiForm->RefineCheck->isChecked();
   for (int c = 0; c < 7; ++c) values.ColumnWidths[static_cast<size_t>(c)] = Grid()->ColWidth(c);
   values.WindowHeight = height();
   values.LastFolder = LastFolder.toStdString();
@@ -912,6 +918,7 @@ void TMainFrm::LoadSettings() {
   klarwell::LoadSettings(SettingsPath, values);
   UiForm->SuffixEdit->setText(QString::fromStdString(values.Suffix));
   UiForm->OutDirEdit->setText(QString::fromStdString(values.OutDir));
+  UiForm->RefineCheck->setChecked(values.Refine);
   for (int c = 0; c < 7; ++c) Grid()->SetColWidth(c, values.ColumnWidths[static_cast<size_t>(c)]);
   resize(width(), values.WindowHeight);
   LastFolder = QString::fromStdString(values.LastFolder);

@@ -117,6 +117,7 @@ const TTextPair WindowTexts[wtWindowTextCount] = {
      "Hear only what was removed: original minus processed"},
     {"Das Entfernte hören, dazu leise (5 %) die bearbeitete Aufnahme zur Orientierung",
      "Hear what was removed, with the processed recording faintly (5 %) for orientation"},
+    {"Verfeinerte Reparatur", "Refined repair"},
 };
 
 }  // namespace

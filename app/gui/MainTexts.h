@@ -68,6 +68,7 @@ enum TWindowText : int {
   wtTipHelp,            // tooltip of the logo that shows and hides the help
   wtTipDiff100,         // tooltip of RBDiff100
   wtTipDiff95,          // tooltip of RBDiff95
+  wtRefine,             // the check box RefineCheck: the engine's refined mode
   wtWindowTextCount,
 };
 

@@ -66,9 +66,10 @@ class TRecorder : public TDriverObserver {
   void Repair(const TRepairRecord& r) override { Repairs.push_back(r); }
 };
 
-TFileResult RunFile(const std::string& path, TDriverObserver& obs, const TOutputSettings& settings = {}) {
+TFileResult RunFile(const std::string& path, TDriverObserver& obs, const TOutputSettings& settings = {},
+                    const TEngineOptions& engine = {}) {
   std::atomic<bool> cancel{false};
-  return ProcessFile(path, settings, obs, cancel);
+  return ProcessFile(path, settings, obs, cancel, engine);
 }
 
 class BatchDriverTest : public ::testing::Test {
@@ -315,9 +316,12 @@ TEST_F(BatchDriverTest, OutputsDifferFromInputsOnlyInsideReportedRepairs) {
     int bytes;
     bool isFloat;
     int channels;
-  } formats[] = {{1, false, 2}, {2, false, 2}, {2, false, 1}, {3, false, 2}, {4, false, 1}, {4, true, 2}};
+    bool refine;  // the refined mode moves the spans: the reports must move with them
+  } formats[] = {{1, false, 2, false}, {2, false, 2, false}, {2, false, 1, false}, {3, false, 2, false},
+                 {4, false, 1, false}, {4, true, 2, false},  {2, false, 2, true},  {4, true, 1, true}};
   for (const Format& f : formats) {
-    SCOPED_TRACE(testing::Message() << f.bytes << " bytes, float " << f.isFloat << ", " << f.channels << " ch");
+    SCOPED_TRACE(testing::Message() << f.bytes << " bytes, float " << f.isFloat << ", " << f.channels << " ch"
+                                    << (f.refine ? ", refined" : ""));
     TempDir dir;
     const std::string in = dir / "clicks.wav";
     test::TSignal s = test::MakeMusic(3.0, 44100, f.channels, 11);
@@ -325,14 +329,17 @@ TEST_F(BatchDriverTest, OutputsDifferFromInputsOnlyInsideReportedRepairs) {
     ASSERT_TRUE(test::WriteSignalWav(in, s, f.bytes, f.isFloat));
     const std::string before = ReadFileBytes(in);
     TRecorder rec;
-    TFileResult r = RunFile(in, rec);
+    TFileResult r = RunFile(in, rec, {}, {f.refine});
     ASSERT_EQ(r.Outcome, TFileOutcome::Done) << StatusText(r);
     EXPECT_EQ(ReadFileBytes(in), before);
     const std::string after = ReadFileBytes(r.OutputPath);
     ASSERT_EQ(after.size(), before.size());
 
     int counted = 0;
-    for (const TRepairRecord& rep : rec.Repairs) counted += rep.Counted;
+    for (const TRepairRecord& rep : rec.Repairs) {
+      counted += rep.Counted;
+      EXPECT_EQ(rep.Refined, f.refine);
+    }
     EXPECT_EQ(counted, r.Clicks);
 
     TWavRecord probe;

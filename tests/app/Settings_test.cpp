@@ -130,6 +130,26 @@ TEST_F(SettingsTest, LastFolderIsKeptAndAFileWithoutItStillLoads) {
   EXPECT_EQ(loaded.LastFolder, " /music/a b ");
 }
 
+TEST_F(SettingsTest, RefinedModeIsKeptAndAFileWithoutItLoadsWithItOff) {
+  // Catches a mode read from the wrong key, a missing key taken as on, and a switch back to off that
+  // is never written (the file would turn it on again at the next start).
+  std::string path = Dir + "/k.ini";
+  WriteAll(path, "[Output]\nSuffix=\"_old\"\nPath=\"/o\"\n");
+  TSettingsValues values;
+  values.Refine = true;
+  LoadSettings(path, values);
+  EXPECT_FALSE(values.Refine);
+  std::string error;
+  for (const bool refine : {true, false}) {
+    values.Refine = refine;
+    ASSERT_TRUE(SaveSettings(path, values, error)) << error;
+    TSettingsValues loaded;
+    loaded.Refine = !refine;
+    LoadSettings(path, loaded);
+    EXPECT_EQ(loaded.Refine, refine);
+  }
+}
+
 // The folder of the settings file cannot be made (a file stands in the way) or the file's place
 // is taken by a folder: the save fails with the message naming the path.
 TEST_F(SettingsTest, UnwritableFileGivesTheMessageWithThePathInBothLanguages) {

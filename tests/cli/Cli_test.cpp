@@ -160,6 +160,27 @@ TEST_F(CliTest, JsonLinesCarryTheFieldsAndCountedRepairsMatchTheClicks) {
   EXPECT_NE(lines[1].find("\"channels\":1"), std::string::npos);
 }
 
+TEST_F(CliTest, RefineSwitchesTheModeThatEveryRepairReports) {
+  // Catches the flag not reaching the engine (every repair would say "default") and a mode taken from
+  // the wrong run.
+  const std::string a = MakeFile("a.wav", 2.0, 6, 9);
+  for (const bool refine : {false, true}) {
+    const std::string dir = Path(refine ? "refined" : "default");
+    fs::create_directory(dir);
+    std::vector<std::string> args = {"-q", "--json", "-o", dir, "-s", ""};
+    if (refine) args.push_back("--refine");
+    args.push_back(a);
+    TRunResult r = RunCli(args, {"LC_ALL=C"});
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    size_t repairs = 0, mode = 0;
+    for (size_t at = 0; (at = r.Out.find("\"counted\":", at)) != std::string::npos; ++at) ++repairs;
+    const std::string key = refine ? "\"mode\":\"refined\"" : "\"mode\":\"default\"";
+    for (size_t at = 0; (at = r.Out.find(key, at)) != std::string::npos; ++at) ++mode;
+    EXPECT_GT(repairs, 0u) << r.Out;
+    EXPECT_EQ(mode, repairs) << r.Out;
+  }
+}
+
 TEST_F(CliTest, NumberOfJobsNeverChangesAnOutput) {
   std::vector<std::string> inputs;
   for (int i = 0; i < 4; ++i) {
@@ -394,9 +415,11 @@ TEST_F(CliTest, FilesFromAListFollowTheArgumentsAndAnUnreadableListIsAWrongCall)
 
 // The progress line is redrawn in place with "\r": a line wider than the terminal wraps and leaves
 // a trail of broken lines. Widths from the terminal itself and from COLUMNS.
+// The files are long enough that the program is still running when the line is first painted (after
+// a quarter of a second), however fast the machine.
 TEST_F(CliTest, ProgressLineNeverFillsTheTerminalWidth) {
-  const std::string a = MakeFile("a rather long name for a narrow terminal, Seite \xc3\xa4.wav", 10.0, 5, 13);
-  const std::string b = MakeFile("b.wav", 10.0, 5, 14);
+  const std::string a = MakeFile("a rather long name for a narrow terminal, Seite \xc3\xa4.wav", 60.0, 5, 13);
+  const std::string b = MakeFile("b.wav", 60.0, 5, 14);
   struct Case {
     unsigned short terminalColumns;
     std::string columnsVariable;

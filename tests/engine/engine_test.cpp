@@ -544,6 +544,58 @@ TEST(RepairClick, ReproducedClickReturnsFalseAndEdgeClickIsLeftAlone) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Refined span
+
+TEST(RefineSpan, ClickOfKnownExtentComesOutWithThatExtent) {
+  // The span LocateClick hands on is too wide (short clicks), starts or stops inside the click (long
+  // ones), or both; the refined one must find the click's own first and last sample within 2. Catches
+  // a residual compared against the wrong side's limit, a missing second search when the damage
+  // reaches the first search's edge, and the margin applied the wrong way.
+  struct TCase {
+    int Width, Shape;
+    int32_t StartOffset, EndOffset;  // of LocateClick's damaged samples from the click's first/last
+  };
+  const TCase cases[] = {
+      {5, 2, -22, 22},  {8, 1, -25, 20},  {30, 2, -20, 24},  {30, 1, 6, 20},
+      {60, 2, 10, -15}, {100, 1, 0, -40}, {110, 2, 35, -30}, {12, 2, -3, 4},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "width " << c.Width << " shape " << c.Shape);
+    test::TSignal s = test::MakeMusic(1.0, 44100, 1, 7);
+    const int32_t regionStart = 20000;
+    test::TClick click;
+    click.Width = c.Width;
+    click.Shape = c.Shape;
+    click.Peak = 6000.0f;
+    click.Frame = regionStart + 220 - c.Width / 2;
+    test::AddClick(s, click, 11);
+    const int32_t first = static_cast<int32_t>(click.Frame), last = first + c.Width - 1;
+
+    TClickEngine engine;
+    const TWavRecord format = test::FormatOf(s, 3, false);
+    std::string error;
+    ASSERT_TRUE(engine.InitEngine(format, -120, error, {true}));
+    const std::vector<uint8_t> bytes = test::EncodeFrames(s, 3, false);
+    engine.LoadBlock(format, bytes.data());
+    TEngineProbe::SetClick(engine, regionStart, first + c.StartOffset - 1, last + c.EndOffset + 1);
+    EXPECT_TRUE(engine.RefineSpan(true));
+    EXPECT_NEAR(engine.RepairStart() + 1, first, 2);
+    EXPECT_NEAR(engine.RepairEnd() - 1, last, 2);
+  }
+
+  // The same spot without the click: nothing stands out, so it is no click at all.
+  test::TSignal s = test::MakeMusic(1.0, 44100, 1, 7);
+  TClickEngine engine;
+  const TWavRecord format = test::FormatOf(s, 3, false);
+  std::string error;
+  ASSERT_TRUE(engine.InitEngine(format, -120, error, {true}));
+  const std::vector<uint8_t> bytes = test::EncodeFrames(s, 3, false);
+  engine.LoadBlock(format, bytes.data());
+  TEngineProbe::SetClick(engine, 20000, 20190, 20250);
+  EXPECT_FALSE(engine.RefineSpan(true));
+}
+
+// ---------------------------------------------------------------------------------------------
 // Whole blocks
 
 struct TEndToEnd {

@@ -1,0 +1,282 @@
+// Refined span: which samples did the click really damage?
+//
+// LocateClick's span comes from the smoothed trace and often runs well past a short click, or stops
+// inside a long one. Here the waveform decides: an autoregressive model fitted on the intact signal
+// on both sides of the span predicts each sample from its neighbours, and the click is where that
+// prediction fails by more than it ever does in the intact signal. The forward residual marks where
+// the damage starts (its history is still intact there), the backward residual where it ends. The
+// limit is the largest residual of the context itself, so no level or threshold enters. The same
+// model then fills the span (InterpolateGap).
+
+#include <algorithm>
+#include <cmath>
+
+#include "engine/engine.h"
+
+namespace klarwell {
+
+namespace {
+
+// Intact context on each side, in model orders: sixteen give the least-squares fit about sixty
+// equations per coefficient (forward and backward, both sides) and a limit that the music's own
+// residuals inside the search seldom pass; fewer than two leave no fit worth trusting.
+constexpr int32_t kContextOrders = 16;
+constexpr int32_t kMinContextOrders = 2;
+// Samples kept on each side of the outermost outlying residuals: a click's first and last
+// samples are small by nature and may hide below the limit.
+constexpr int32_t kMargin = 2;
+// The longest prediction-error filter the fill keeps on the stack (the order tops out at 192 kHz).
+constexpr int32_t kMaxFilter = 80;
+
+// Forward residual at n: x[n] against its prediction from the p samples before it.
+double ForwardResidual(const float* x, int32_t n, const double* a, int32_t p) {
+  double prediction = 0.0;
+  for (int32_t k = 1; k <= p; ++k) prediction += a[k - 1] * x[n - k];
+  return x[n] - prediction;
+}
+
+// Backward residual at n: x[n] against its prediction from the p samples after it.
+double BackwardResidual(const float* x, int32_t n, const double* a, int32_t p) {
+  double prediction = 0.0;
+  for (int32_t k = 1; k <= p; ++k) prediction += a[k - 1] * x[n + k];
+  return x[n] - prediction;
+}
+
+}  // namespace
+
+// Fits ArCoef_ by forward-backward least squares on the context: `context` samples before s and
+// after e (with the model's history, x[s - context - p .. s - 1] and x[e + 1 .. e + context + p]).
+// False when the context carries no signal to fit (silence, or a degenerate system).
+bool TClickEngine::FitContextModel(const float* x, int32_t s, int32_t e, int32_t context) {
+  const int32_t p = RefineOrder_;
+  double* r = ArNormal_.data();  // p rows of p coefficients and the right-hand side
+  std::fill(ArNormal_.begin(), ArNormal_.end(), 0.0);
+  // One equation: target x[n], regressors x[n - dir], ..., x[n - p dir].
+  auto add = [&](int32_t n, int32_t dir) {
+    for (int32_t i = 0; i < p; ++i) {
+      const double hi = x[n - (i + 1) * dir];
+      double* row = r + static_cast<size_t>(i) * (p + 1);
+      for (int32_t j = 0; j <= i; ++j) row[j] += hi * x[n - (j + 1) * dir];
+      row[p] += hi * x[n];
+    }
+  };
+  for (int32_t n = s - context; n < s; ++n) add(n, 1);
+  for (int32_t n = s - context - p; n < s - p; ++n) add(n, -1);
+  for (int32_t n = e + 1 + p; n <= e + context + p; ++n) add(n, 1);
+  for (int32_t n = e + 1; n <= e + context; ++n) add(n, -1);
+
+  double trace = 0.0;
+  for (int32_t i = 0; i < p; ++i) trace += r[static_cast<size_t>(i) * (p + 1) + i];
+  if (!(trace > 0.0)) return false;
+  // A touch of diagonal loading keeps a nearly periodic context (a pure tone) solvable.
+  const double load = 1e-9 * trace / p;
+
+  // Cholesky on the lower triangle, then the two triangular solves into ArCoef_.
+  auto at = [r, p](int32_t i, int32_t j) -> double& { return r[static_cast<size_t>(i) * (p + 1) + j]; };
+  for (int32_t i = 0; i < p; ++i) at(i, i) += load;
+  for (int32_t j = 0; j < p; ++j) {
+    double d = at(j, j);
+    for (int32_t k = 0; k < j; ++k) d -= at(j, k) * at(j, k);
+    if (!(d > load * 1e-6)) return false;
+    const double l = std::sqrt(d);
+    at(j, j) = l;
+    for (int32_t i = j + 1; i < p; ++i) {
+      double v = at(i, j);
+      for (int32_t k = 0; k < j; ++k) v -= at(i, k) * at(j, k);
+      at(i, j) = v / l;
+    }
+  }
+  double* a = ArCoef_.data();
+  for (int32_t i = 0; i < p; ++i) {
+    double v = at(i, p);
+    for (int32_t k = 0; k < i; ++k) v -= at(i, k) * a[k];
+    a[i] = v / at(i, i);
+  }
+  for (int32_t i = p - 1; i >= 0; --i) {
+    double v = a[i];
+    for (int32_t k = i + 1; k < p; ++k) v -= at(k, i) * a[k];
+    a[i] = v / at(i, i);
+  }
+  return true;
+}
+
+// Within s .. e: the first sample whose forward residual and the last whose backward residual
+// exceed every residual of the context on both sides, in both directions (-1 when none does).
+// damagedBefore / damagedAfter: the context's largest residual on that side lies within the span's
+// length of it, the sign of a click that goes on into the context.
+void TClickEngine::ResidualSpan(const float* x, int32_t s, int32_t e, int32_t context, int32_t& first,
+                                int32_t& last, bool& damagedBefore, bool& damagedAfter) const {
+  const int32_t p = RefineOrder_;
+  const double* a = ArCoef_.data();
+  const int32_t reach = e - s + 1;
+  double limitBefore = 0.0, limitAfter = 0.0;
+  int32_t atBefore = s - context, atAfter = e + context;
+  for (int32_t n = s - context; n < s; ++n) {
+    const double r =
+        std::max(std::fabs(ForwardResidual(x, n, a, p)), std::fabs(BackwardResidual(x, n - p, a, p)));
+    if (r > limitBefore) {
+      limitBefore = r;
+      atBefore = n;
+    }
+  }
+  for (int32_t n = e + 1; n <= e + context; ++n) {
+    const double r =
+        std::max(std::fabs(BackwardResidual(x, n, a, p)), std::fabs(ForwardResidual(x, n + p, a, p)));
+    if (r > limitAfter) {
+      limitAfter = r;
+      atAfter = n;
+    }
+  }
+  damagedBefore = s - atBefore <= reach;
+  damagedAfter = atAfter - e <= reach;
+  const double limit = std::max(limitBefore, limitAfter);
+
+  first = -1;
+  for (int32_t n = s; n <= e && first < 0; ++n) {
+    if (std::fabs(ForwardResidual(x, n, a, p)) > limit) first = n;
+  }
+  last = -1;
+  for (int32_t n = e; n >= s && last < 0; --n) {
+    if (std::fabs(BackwardResidual(x, n, a, p)) > limit) last = n;
+  }
+}
+
+bool TClickEngine::RefineSpan(bool isLeft) {
+  ModelReady_ = false;
+  const float* x = Channel(isLeft);
+  const int32_t p = RefineOrder_;
+  const int32_t co = RegionStart_;
+  // The damaged samples may move anywhere inside the region but its outermost samples, which
+  // stay intact as the repair's edges.
+  const int32_t lo = co + 1;
+  const int32_t hi = co + RegionLen_ - 2;
+  int32_t s = RepairStart_ + 1;
+  int32_t e = RepairEnd_ - 1;
+  const int32_t grow = e - s + 1;
+
+  int32_t first = -1, last = -1;
+  for (int round = 0; round < 2; ++round) {
+    const int32_t context = std::min({kContextOrders * p, s - p, BlockFrames_ - 1 - e - p});
+    if (context < kMinContextOrders * p || !FitContextModel(x, s, e, context)) break;
+    int32_t f = -1, l = -1;
+    bool damagedBefore = false, damagedAfter = false;
+    ResidualSpan(x, s, e, context, f, l, damagedBefore, damagedAfter);
+    if (round == 1) {
+      // A bound at the very edge of the widened search bounds nothing: the first search's stays.
+      if (f > s) first = f;
+      if (l >= 0 && l < e) last = l;
+      break;
+    }
+    first = f;
+    last = l;
+    // Damage up to the search's edge, none seen, or damage in the context next to the span
+    // (LocateClick's span began or ended inside the click): the click may go on beyond that edge,
+    // and the side is searched once more, widened by the span's length.
+    const int32_t s2 = f <= s || damagedBefore ? std::max(lo, s - grow) : s;
+    const int32_t e2 = l < 0 || l >= e || damagedAfter ? std::min(hi, e + grow) : e;
+    if (s2 == s && e2 == e) break;
+    s = s2;
+    e = e2;
+  }
+  // Nothing in the waveform stands out from the music around it: whatever the trace saw, no sample
+  // is damaged enough to be worth replacing (typically the spot of a repair made in an earlier pass).
+  if (first < 0 || last < 0) return false;
+  ModelReady_ = true;
+  if (first > last) std::swap(first, last);
+
+  const int32_t rs = std::max(co, first - kMargin - 1);
+  const int32_t re = std::min(co + RegionLen_ - 1, last + kMargin + 1);
+  const int32_t len = re - rs;
+  // RepairClick trains on a span's length on each side within the region; a span without that
+  // room would be left unrepaired, so LocateClick's stays.
+  if (len < 3 || rs - len < co || re + len - co > RegionLen_) return true;
+  RepairStart_ = rs;
+  RepairEnd_ = re;
+  return true;
+}
+
+// Least-squares interpolation of the samples rs + 1 .. re - 1 with the context model: the values that
+// make the prediction residual over every equation touching them as small as possible, so that the
+// fill is what the model finds most likely (and a later pass sees nothing outlying there). Writes
+// Blend_; false when the system is degenerate or the model's reach leaves the block.
+bool TClickEngine::InterpolateGap(const float* x, int32_t rs, int32_t re) {
+  const int32_t p = RefineOrder_;
+  const int32_t g0 = rs + 1;
+  const int32_t m = re - rs - 1;
+  if (m < 1 || g0 - p < 0 || re - 1 + p >= BlockFrames_) return false;
+  // The prediction-error filter c: e[n] = sum c[j] x[n - j], c[0] = 1.
+  double c[kMaxFilter];
+  if (p + 1 > kMaxFilter) return false;
+  c[0] = 1.0;
+  for (int32_t k = 1; k <= p; ++k) c[k] = -ArCoef_[static_cast<size_t>(k - 1)];
+
+  // The known part of every residual that involves a gap sample.
+  double* known = GapKnown_.data();
+  for (int32_t i = 0; i < m + p; ++i) {
+    const int32_t n = g0 + i;
+    double v = 0.0;
+    for (int32_t j = 0; j <= p; ++j) {
+      const int32_t at = n - j;
+      if (at < g0 || at > re - 1) v += c[j] * x[at];
+    }
+    known[i] = v;
+  }
+  // Normal equations: the filter's autocorrelation, banded, and the right-hand side.
+  double r[kMaxFilter];
+  for (int32_t d = 0; d <= p; ++d) {
+    double v = 0.0;
+    for (int32_t j = 0; j + d <= p; ++j) v += c[j] * c[j + d];
+    r[d] = v;
+  }
+  // Row i holds the band i - p .. i of the lower triangle, then the right-hand side.
+  double* a = GapSystem_.data();
+  auto at = [a, p](int32_t i, int32_t j) -> double& {
+    return a[static_cast<size_t>(i) * (p + 2) + static_cast<size_t>(j - i + p)];
+  };
+  auto rhs = [a, p](int32_t i) -> double& { return a[static_cast<size_t>(i) * (p + 2) + p + 1]; };
+  for (int32_t u = 0; u < m; ++u) {
+    for (int32_t v = std::max(0, u - p); v <= u; ++v) at(u, v) = r[u - v];
+    double b = 0.0;
+    for (int32_t j = 0; j <= p; ++j) b -= c[j] * known[u + j];
+    rhs(u) = b;
+  }
+  // Cholesky within the band, then the two triangular solves.
+  for (int32_t j = 0; j < m; ++j) {
+    const int32_t k0 = std::max(0, j - p);
+    double d = at(j, j);
+    for (int32_t k = k0; k < j; ++k) d -= at(j, k) * at(j, k);
+    if (!(d > 0.0)) return false;
+    const double l = std::sqrt(d);
+    at(j, j) = l;
+    for (int32_t i = j + 1; i < std::min(m, j + p + 1); ++i) {
+      double v = at(i, j);
+      for (int32_t k = std::max(k0, i - p); k < j; ++k) v -= at(i, k) * at(j, k);
+      at(i, j) = v / l;
+    }
+  }
+  double* y = Envelope_.data();  // free while the fill is computed
+  for (int32_t i = 0; i < m; ++i) {
+    double v = rhs(i);
+    for (int32_t k = std::max(0, i - p); k < i; ++k) v -= at(i, k) * y[k];
+    y[i] = v / at(i, i);
+  }
+  for (int32_t i = m - 1; i >= 0; --i) {
+    double v = y[i];
+    for (int32_t k = i + 1; k < std::min(m, i + p + 1); ++k) v -= at(k, i) * y[k];
+    y[i] = v / at(i, i);
+  }
+  // A fill that swings beyond everything in the stretches of its own length on either side is the
+  // model running away (a nearly periodic context), not the music: the blend does better there.
+  double peak = 0.0;
+  for (int32_t i = std::max(0, rs - m); i <= std::min(BlockFrames_ - 1, re + m); ++i) {
+    if (i <= rs || i >= re) peak = std::max(peak, std::fabs(static_cast<double>(x[i])));
+  }
+  for (int32_t i = 0; i < m; ++i) {
+    if (std::fabs(y[i]) > peak) return false;
+  }
+  float* blend = Blend_.data();
+  for (int32_t i = 0; i < m; ++i) blend[i] = static_cast<float>(y[i]);
+  return true;
+}
+
+}  // namespace klarwell
