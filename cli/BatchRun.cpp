@@ -39,11 +39,6 @@ char LocaleDecimalPoint() {
   return CurrentLanguage() == TLanguage::German ? ',' : '.';
 }
 
-std::string BaseName(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Collects what one file reports.
 class TFileObserver : public TDriverObserver {
  public:

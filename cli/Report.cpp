@@ -7,12 +7,12 @@
 
 namespace klarwell::cli {
 
-namespace {
-
 std::string BaseName(const std::string& path) {
   size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
+
+namespace {
 
 double ClicksPerSecond(const TFileResult& r) {
   if (r.Frames == 0 || r.SampleRate == 0) return 0.0;

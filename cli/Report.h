@@ -18,6 +18,9 @@ struct TOutcome {
 };
 
 // The table's header line: the file list's column titles, tab-separated.
+// The file name part of a path, as the table and the progress line show it.
+std::string BaseName(const std::string& path);
+
 std::string TableHeader();
 
 // One tab-separated table line in the file list's columns. The Status column holds the status text,
