@@ -1,0 +1,235 @@
+// The batch run from the window: RunBtnClick walks the list, the observer turns what the driver
+// reports into the row's cells, the progress bar and the charts, and the running state and the
+// cancel question.
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <atomic>
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "app/BatchDriver.h"
+#include "app/OutputPlan.h"
+#include "app/ParallelDriver.h"
+#include "app/RunTexts.h"
+#include "app/gui/MainLight.h"
+#include "app/gui/MainLightDetail.h"
+#include "app/gui/MainTexts.h"
+#include "app/gui/MyGrid.h"
+#include "chart/Graphic.h"
+#include "ui_MainLight.h"
+
+namespace klarwell {
+
+using window_detail::TickCount;
+using window_detail::ToPath;
+using window_detail::TwoLineCaption;
+
+// What the batch driver reports for one file, turned into the row's cells, the progress bar and
+// the two charts. Rows may move while events are processed during a block (rows removed or sorted),
+// so the row is found again by its mark (OnRoad) before it is written after such a pause.
+class TMainFrm::TRunObserver : public TDriverObserver {
+ public:
+  TRunObserver(TMainFrm& form, int row) : Form(form), Row(row) {}
+
+  int CurrentRow() {
+    Refind();
+    return Row;
+  }
+
+  void Status(TFileStatus status, const std::string& message) override {
+    Form.ShowStatus(CurrentRow(), status, message);
+  }
+  void FiguresReset() override {
+    for (int column : {colClicksPerSec, colClicks, colTime}) SetCell(column, std::string());
+  }
+  void Clicks(int64_t total) override { SetCell(colClicks, std::to_string(total)); }
+  void Estimate(double clicksPerSecond, double remainingSeconds) override {
+    SetCell(colTime, FormatSeconds(remainingSeconds));
+    SetCell(colClicksPerSec, FormatClicksPerSec(clicksPerSecond, Form.DecimalPoint()));
+  }
+  void Finished(double clicksPerSecond, double elapsedSeconds) override {
+    SetCell(colClicksPerSec, FormatClicksPerSec(clicksPerSecond, Form.DecimalPoint()));
+    SetCell(colTime, FormatSeconds(elapsedSeconds));
+  }
+  void ProgressMax(uint32_t frames) override {
+    // The bar counts in int: very long files are counted in coarser units.
+    Shift = 0;
+    while ((frames >> Shift) > static_cast<uint32_t>(INT_MAX)) ++Shift;
+    Form.UiForm->ProgressBar1->setMaximum(static_cast<int>(frames >> Shift));
+  }
+  void Progress(uint32_t frames) override {
+    Form.UiForm->ProgressBar1->setValue(static_cast<int>(frames >> Shift));
+  }
+  void OutputCreated(const std::string&) override { Form.UpdatePlayModes(); }
+  void DensityReset() override {
+    // A click asked for during the previous file went with its blocks.
+    Form.LastTick = TickCount();
+    Form.ExtractAwaited = false;
+    Form.ExtractRequest = false;
+    TGrCntrl* chart = Form.UiForm->StatGrCntrl;
+    chart->ClearCurves();
+    chart->SetCurveColor(0, Qt::blue);
+    chart->Invalidate();
+  }
+  void DensityPoint(float minutes, float clicksPerSecond) override {
+    TGrCntrl* chart = Form.UiForm->StatGrCntrl;
+    chart->AddPoint(0, minutes, clicksPerSecond);
+    chart->FitToData();
+    chart->Invalidate();
+  }
+  void Idle() override {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    MayHaveMoved = true;
+    Form.CheckTick();
+  }
+  std::atomic<bool>* ExtractRequest() override { return &Form.ExtractRequest; }
+  void ClickExtract(const TClickExtract& extract) override { Form.DrawClickExtract(extract); }
+
+ private:
+  void SetCell(int column, const std::string& text) {
+    Form.Grid()->SetCell(column, CurrentRow(), QString::fromStdString(text));
+  }
+  void Refind() {
+    if (!MayHaveMoved) return;
+    MayHaveMoved = false;
+    int found = Form.FindRunningRow();
+    if (found > 0) Row = found;
+  }
+
+  TMainFrm& Form;
+  int Row;
+  bool MayHaveMoved = false;
+  int Shift = 0;
+};
+
+char TMainFrm::DecimalPoint() const {
+  QString point = QLocale().decimalPoint();
+  return point.size() == 1 && point[0].unicode() < 128 ? static_cast<char>(point[0].unicode()) : '.';
+}
+
+int TMainFrm::FindRunningRow() const {
+  for (int r = 1; r < Grid()->RowCount(); ++r)
+    if (Grid()->Objects(r).OnRoad) return r;
+  return 0;
+}
+
+void TMainFrm::ShowStatus(int row, TFileStatus status, const std::string& message) {
+  Grid()->SetCell(colStatus, row, QString::fromStdString(StatusText(status, message)));
+  Grid()->Objects(row).Status = status;
+}
+
+bool TMainFrm::AskCancel() {
+  if (ShowMessage(QMessageBox::Question, MainText(txCancelCaption), MainText(txCancelQuestion),
+                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel) != QMessageBox::Yes)
+    return false;
+  CancelRequested = true;
+  return true;
+}
+
+void TMainFrm::EnterRunningState() {
+  Running = true;
+  UiForm->SuffixEdit->setEnabled(false);
+  UiForm->OutDirEdit->setEnabled(false);
+  UiForm->DirBtn->setEnabled(false);
+  UiForm->RefineCheck->setEnabled(false);
+  UiForm->RunBtn->setText(TwoLineCaption(MainText(txRunBtnRunning)));
+}
+
+void TMainFrm::LeaveRunningState() {
+  UiForm->SuffixEdit->setEnabled(true);
+  UiForm->OutDirEdit->setEnabled(true);
+  UiForm->DirBtn->setEnabled(true);
+  UiForm->RefineCheck->setEnabled(true);
+  Grid()->setEnabled(true);
+  UiForm->RunBtn->setText(TwoLineCaption(MainText(txRunBtnIdle)));
+  Running = false;
+}
+
+void TMainFrm::SelectRow(int row) {
+  Grid()->SelectRow(row);
+}
+
+void TMainFrm::RunBtnClick() {
+  if (Running) {
+    AskCancel();
+    return;
+  }
+  const TOutputSettings settings = CurrentOutputSettings();
+  if (!OutputSettingsUsable(settings)) {
+    ShowMessage(QMessageBox::Warning, MainText(txErrorCaption), MainText(txMissingOutput), QMessageBox::Ok);
+    return;
+  }
+  // A folder that is named but not there would send every output beside its input without a word.
+  const QString outDir = UiForm->OutDirEdit->text();
+  if (!outDir.isEmpty() && !DirectoryExists(settings.OutDir)) {
+    ShowMessage(QMessageBox::Warning, MainText(txErrorCaption), WindowText(wtOutDirMissing).arg(outDir),
+                QMessageBox::Ok);
+    return;
+  }
+  CancelRequested = false;
+  EnterRunningState();
+  TMyGrid* grid = Grid();
+  std::vector<std::string> reached;  // the inputs this run has come to, in order
+  PlanRows(1, reached, settings);
+  // Every entry is processed, whatever stands between them.
+  for (int row = 1; row < grid->RowCount(); ++row) {
+    if (!grid->HasFullPath(row)) continue;
+    const std::string path = ToPath(*grid->Objects(row).FullPath);
+    // Rows added while the run goes were not planned at its start.
+    if (!grid->Objects(row).OutputTaken) PlanRows(row, reached, settings);
+    const bool taken = grid->Objects(row).OutputTaken.value_or(false);
+    grid->Objects(row).OutputTaken.reset();
+    reached.push_back(path);
+    if (taken) {
+      ShowStatus(row, TFileStatus::OutputTaken);
+      for (int c = colClicks; c <= colTime; ++c) grid->SetCell(c, row, QString());
+      FreeRowStatistics(row);
+      continue;
+    }
+    const int visible = grid->VisibleRowCount();
+    if (row >= grid->TopRow() + visible) grid->SetTopRow(row - visible + 1);
+    SelectRow(row);
+    grid->Objects(row).OnRoad = true;
+    TRunObserver observer(*this, row);
+    const TFileResult result =
+        ProcessFileParallel(path, settings, observer, CancelRequested, UsableProcessors(),
+                            TEngineOptions{UiForm->RefineCheck->isChecked()});
+    row = observer.CurrentRow();
+    grid->Objects(row).OnRoad = false;
+    if (result.Outcome == TFileOutcome::Cancelled || result.Outcome == TFileOutcome::RunFailed) {
+      UiForm->ProgressBar1->setValue(UiForm->ProgressBar1->maximum());
+      LeaveRunningState();
+      // The output was deleted: the player must no longer offer it.
+      UpdatePlayModes();
+      if (result.Outcome == TFileOutcome::Cancelled && CloseAfterCancel) {
+        CloseAfterCancel = false;
+        close();
+      }
+      return;
+    }
+    if (result.Outcome == TFileOutcome::Done) StoreRowStatistics(row);
+  }
+  LeaveRunningState();
+  UpdatePlayModes();
+}
+
+// Decides, before anything is written, which of the entries from `fromRow` down may write their
+// outputs: the inputs already reached by the run come first and keep what they claimed.
+void TMainFrm::PlanRows(int fromRow, const std::vector<std::string>& reached,
+                        const TOutputSettings& settings) {
+  TMyGrid* grid = Grid();
+  std::vector<std::string> inputs = reached;
+  std::vector<int> rows;
+  for (int r = fromRow; r < grid->RowCount(); ++r) {
+    if (!grid->HasFullPath(r)) continue;
+    inputs.push_back(ToPath(*grid->Objects(r).FullPath));
+    rows.push_back(r);
+  }
+  const std::vector<TOutputPlanEntry> plan = PlanOutputs(inputs, settings);
+  for (size_t i = 0; i < rows.size(); ++i)
+    grid->Objects(rows[i]).OutputTaken = plan[reached.size() + i].Taken;
+}
+
+}  // namespace klarwell
