@@ -4,7 +4,8 @@
 // inside a long one. Here the waveform decides: an autoregressive model fitted on the intact signal
 // on both sides of the span predicts each sample from its neighbours, and the click is where that
 // prediction fails by more than it ever does in the intact signal. The forward residual marks where
-// the damage starts (its history is still intact there), the backward residual where it ends. The
+// the damage starts (its history is still intact there), the backward residual where it ends; each
+// grows outwards from its strongest outlier only through outliers within the model's reach. The
 // limit is the largest residual of the context itself, so no level or threshold enters. The same
 // model then fills the span (InterpolateGap).
 
@@ -100,8 +101,12 @@ bool TClickEngine::FitContextModel(const float* x, int32_t s, int32_t e, int32_t
   return true;
 }
 
-// Within s .. e: the first sample whose forward residual and the last whose backward residual
-// exceed every residual of the context on both sides, in both directions (-1 when none does).
+// Within s .. e: where the click starts and ends (-1 when no sample stands out). The limit is the
+// largest residual of the context on both sides, in both directions. The start grows from the
+// strongest forward residual towards earlier samples, the end from the strongest backward residual
+// towards later ones, as long as the next outlying residual lies within the model's reach (p
+// samples) of the last: an outlier farther off is the music's own (an attack, a note's edge) and
+// not part of this click.
 // damagedBefore / damagedAfter: the context's largest residual on that side lies within the span's
 // length of it, the sign of a click that goes on into the context.
 void TClickEngine::ResidualSpan(const float* x, int32_t s, int32_t e, int32_t context, int32_t& first,
@@ -131,13 +136,37 @@ void TClickEngine::ResidualSpan(const float* x, int32_t s, int32_t e, int32_t co
   damagedAfter = atAfter - e <= reach;
   const double limit = std::max(limitBefore, limitAfter);
 
+  double strongest = 0.0;
+  int32_t core = s;
+  for (int32_t n = s; n <= e; ++n) {
+    const double r = std::fabs(ForwardResidual(x, n, a, p));
+    if (r > strongest) {
+      strongest = r;
+      core = n;
+    }
+  }
   first = -1;
-  for (int32_t n = s; n <= e && first < 0; ++n) {
-    if (std::fabs(ForwardResidual(x, n, a, p)) > limit) first = n;
+  if (strongest > limit) {
+    first = core;
+    for (int32_t n = core - 1; n >= s && first - n <= p; --n) {
+      if (std::fabs(ForwardResidual(x, n, a, p)) > limit) first = n;
+    }
+  }
+  strongest = 0.0;
+  core = e;
+  for (int32_t n = s; n <= e; ++n) {
+    const double r = std::fabs(BackwardResidual(x, n, a, p));
+    if (r > strongest) {
+      strongest = r;
+      core = n;
+    }
   }
   last = -1;
-  for (int32_t n = e; n >= s && last < 0; --n) {
-    if (std::fabs(BackwardResidual(x, n, a, p)) > limit) last = n;
+  if (strongest > limit) {
+    last = core;
+    for (int32_t n = core + 1; n <= e && n - last <= p; ++n) {
+      if (std::fabs(BackwardResidual(x, n, a, p)) > limit) last = n;
+    }
   }
 }
 
@@ -265,10 +294,12 @@ bool TClickEngine::InterpolateGap(const float* x, int32_t rs, int32_t re) {
     for (int32_t k = i + 1; k < std::min(m, i + p + 1); ++k) v -= at(k, i) * y[k];
     y[i] = v / at(i, i);
   }
-  // A fill that swings beyond everything in the stretches of its own length on either side is the
-  // model running away (a nearly periodic context), not the music: the blend does better there.
+  // A fill that swings beyond everything in the context the model was fitted on is the model
+  // running away (a nearly periodic context), not the music: the blend does better there. (The
+  // music next to a short gap alone is no bound: a gap may hold the extreme of a slow wave.)
+  const int32_t around = kContextOrders * p;
   double peak = 0.0;
-  for (int32_t i = std::max(0, rs - m); i <= std::min(BlockFrames_ - 1, re + m); ++i) {
+  for (int32_t i = std::max(0, rs - around); i <= std::min(BlockFrames_ - 1, re + around); ++i) {
     if (i <= rs || i >= re) peak = std::max(peak, std::fabs(static_cast<double>(x[i])));
   }
   for (int32_t i = 0; i < m; ++i) {

@@ -551,16 +551,21 @@ TEST(RefineSpan, ClickOfKnownExtentComesOutWithThatExtent) {
   // ones), or both; the refined one must find the click's own first and last sample within 2. Catches
   // a residual compared against the wrong side's limit, a missing second search when the damage
   // reaches the first search's edge, and the margin applied the wrong way.
+  // A weak stray spike inside that span but well apart from the click (Stray: its offset from the
+  // click's first sample, 0 for none) is the music's business, not this click's: it must not widen
+  // the span.
   struct TCase {
     int Width, Shape;
     int32_t StartOffset, EndOffset;  // of LocateClick's damaged samples from the click's first/last
+    int32_t Stray = 0;
   };
   const TCase cases[] = {
       {5, 2, -22, 22},  {8, 1, -25, 20},  {30, 2, -20, 24},  {30, 1, 6, 20},
       {60, 2, 10, -15}, {100, 1, 0, -40}, {110, 2, 35, -30}, {12, 2, -3, 4},
+      {20, 2, -45, 25, -35}, {20, 1, -25, 45, 55},
   };
   for (const TCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << "width " << c.Width << " shape " << c.Shape);
+    SCOPED_TRACE(testing::Message() << "width " << c.Width << " shape " << c.Shape << " stray " << c.Stray);
     test::TSignal s = test::MakeMusic(1.0, 44100, 1, 7);
     const int32_t regionStart = 20000;
     test::TClick click;
@@ -569,6 +574,13 @@ TEST(RefineSpan, ClickOfKnownExtentComesOutWithThatExtent) {
     click.Peak = 6000.0f;
     click.Frame = regionStart + 220 - c.Width / 2;
     test::AddClick(s, click, 11);
+    if (c.Stray != 0) {
+      test::TClick stray;
+      stray.Width = 3;
+      stray.Peak = 1500.0f;
+      stray.Frame = click.Frame + c.Stray;
+      test::AddClick(s, stray, 12);
+    }
     const int32_t first = static_cast<int32_t>(click.Frame), last = first + c.Width - 1;
 
     TClickEngine engine;

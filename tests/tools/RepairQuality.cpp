@@ -1,11 +1,11 @@
 // klarwell-repairquality: how well a declicker repairs real music with clicks of known position and
 // width (the scorer of bench/quality).
 //
-//   klarwell-repairquality make OGG START SECONDS SEED OUT   decodes an excerpt of OGG, adds the seeded
-//       vinyl-like clicks (about three a second, 3 to 120 samples wide) and writes OUT.wav (16-bit, the
-//       input), OUT.clean.wav and OUT.clicks (one click a line: first frame, channel, width).
-//   klarwell-repairquality score OUT RESULT.wav   scores a repaired copy of OUT.wav against the clean
-//       music and prints one line: the found share, the share of clicks whose error within +-2 ms fell
+//   klarwell-repairquality decode OGG START SECONDS OUT.wav   writes an excerpt of OGG as a 32-bit float
+//       WAV file at the recording's own rate (ffmpeg cannot read some of the quiet recordings).
+//   klarwell-repairquality score OUT RESULT.wav   scores a repaired copy of OUT.wav (16-bit stereo, as
+//       klarwell-makedemo vinyl writes it, with its list OUT.clicks.tsv) against OUT.clean.wav, the
+//       same music without clicks, and prints one line: the found share, the share of clicks whose error within +-2 ms fell
 //       by at least 10 dB (overall and for widths <10, 10..39, >=40 samples), the output's SNR against
 //       the clean music, the energy changed outside the clicks (+-2 ms) relative to the music's (dB),
 //       and the share of samples changed. A sample counts as changed when it moved by more than one
@@ -48,25 +48,14 @@ std::vector<int16_t> ReadSamples16(const std::string& path) {
   return samples;
 }
 
-int Make(const std::string& ogg, double start, double seconds, uint64_t seed, const std::string& out) {
+int Decode(const std::string& ogg, double start, double seconds, const std::string& out) {
   TSignal clean;
   std::string error;
-  if (!DecodeOggExcerpt(ogg, start, seconds, clean, error)) {
+  if (!DecodeOggExcerpt(ogg, start, seconds, clean, error) || !WriteSignalWav(out, clean, 4, true, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  if (clean.Channels.size() == 1) clean.Channels.push_back(clean.Channels[0]);
-  TSignal input = clean;
-  const int count = static_cast<int>(clean.Frames() / clean.SampleRate * 3);
-  const std::vector<TClick> clicks = AddClicks(input, count, 3, 120, clean.SampleRate / 10, seed);
-  if (!WriteSignalWav(out + ".wav", input, 2, false, &error) ||
-      !WriteSignalWav(out + ".clean.wav", clean, 2, false, &error)) {
-    std::fprintf(stderr, "%s\n", error.c_str());
-    return 1;
-  }
-  std::ofstream list(out + ".clicks");
-  for (const TClick& c : clicks) list << c.Frame << ' ' << c.Channel << ' ' << c.Width << '\n';
-  return list ? 0 : 1;
+  return 0;
 }
 
 int Score(const std::string& base, const std::string& result) {
@@ -78,9 +67,11 @@ int Score(const std::string& base, const std::string& result) {
     return 1;
   }
   std::vector<TClick> clicks;
-  std::ifstream list(base + ".clicks");
+  std::ifstream list(base + ".clicks.tsv");
+  std::string header;
+  std::getline(list, header);
   TClick c;
-  while (list >> c.Frame >> c.Channel >> c.Width) clicks.push_back(c);
+  while (list >> c.Frame >> c.Channel >> c.Width >> c.Peak >> c.Shape) clicks.push_back(c);
 
   const int64_t frames = static_cast<int64_t>(clean.size() / 2);
   const int64_t guard = 88;  // 2 ms at 44.1 kHz
@@ -139,12 +130,11 @@ int Score(const std::string& base, const std::string& result) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.size() == 6 && args[0] == "make")
-    return Make(args[1], std::atof(args[2].c_str()), std::atof(args[3].c_str()),
-                std::strtoull(args[4].c_str(), nullptr, 10), args[5]);
+  if (args.size() == 5 && args[0] == "decode")
+    return Decode(args[1], std::atof(args[2].c_str()), std::atof(args[3].c_str()), args[4]);
   if (args.size() == 3 && args[0] == "score") return Score(args[1], args[2]);
   std::fprintf(stderr,
-               "usage: klarwell-repairquality make OGG START SECONDS SEED OUT\n"
+               "usage: klarwell-repairquality decode OGG START SECONDS OUT.wav\n"
                "       klarwell-repairquality score OUT RESULT.wav\n");
   return 2;
 }
