@@ -255,8 +255,6 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
   if (!run.Open()) return run.Result();
   TWavRecord& input = run.Input();
 
-  std::string errorText;
-  int errorNumber = 0;
   // Slots are destroyed (their threads joined) before the files are closed.
   workers = std::max(workers, 1);
   TComputeGate gate(workers);
@@ -279,7 +277,6 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
   }
 
   run.StartBlocks();
-  bool fileFailed = false, runFailed = false;
 
   // Block positions depend only on the sizes, so blocks are read ahead of the WriteSkip chain.
   const TBlockPlan plan(run.NumFrames(), slots[0]->Engine.BlockFrames(), slots[0]->Engine.OverlapFrames());
@@ -329,19 +326,10 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
     ring.erase(ring.begin());
 
     if (!slot.ReadError.empty()) {
-      run.Fail(TFileStatus::ReadError, slot.ReadError, slot.ReadErrorNumber);
-      fileFailed = true;
+      run.ReadFailed(slot.ReadError, slot.ReadErrorNumber);
       break;
     }
-    if (!slot.ErrorText.empty()) {
-      run.Fail(TFileStatus::EngineError, slot.ErrorText);
-      runFailed = fileFailed = true;
-      break;
-    }
-    if (cancel.load()) {
-      fileFailed = true;
-      break;
-    }
+    if (!run.BlockComputed(slot.ErrorText)) break;
     int32_t blockClicks = 0;
     for (TPendingRepair& p : slot.Repairs) {
       p.Record.Counted = p.ClickPosition > writeSkip;
@@ -349,14 +337,7 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
       observer.Repair(p.Record);
     }
     if (slot.HasExtract) observer.ClickExtract(slot.Extract);
-    run.BlockCounted(position, blockClicks);
-
-    if (!slot.Engine.WriteBlock(run.Output(), static_cast<int32_t>(position), static_cast<int32_t>(writeSkip),
-                                errorText, &errorNumber)) {
-      run.Fail(TFileStatus::WriteError, errorText, errorNumber);
-      fileFailed = runFailed = true;
-      break;
-    }
+    if (!run.WriteCountedBlock(slot.Engine, position, blockClicks, writeSkip)) break;
     writeSkip = plan.CarriedWriteSkip(slot.Engine.LastRepaired());
     // The slot is free again: the next block goes into it while the others still run.
     dispatch();
@@ -367,7 +348,7 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
   for (const auto& s : slots)
     while (!s->WaitFor(10)) observer.Idle();
   slots.clear();
-  return run.Finish(fileFailed, runFailed);
+  return run.Finish();
 }
 
 }  // namespace klarwell
