@@ -3,7 +3,6 @@
 #include <sched.h>
 
 #include <algorithm>
-#include <cfenv>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -13,7 +12,6 @@
 
 #include "app/BlockPlan.h"
 #include "app/FileRun.h"
-#include "app/ProcThread.h"
 #include "audio/WavFile.h"
 #include "engine/engine.h"
 
@@ -148,51 +146,38 @@ class TBlockSlot {
     ErrorText.clear();
     HasExtract = false;
     if (!ReadError.empty()) return;
-    // The flags of the previous block on this thread must not reach this one.
-    std::feclearexcept(FE_ALL_EXCEPT);
     auto checkCancel = [this] {
       if (cancel_.load(std::memory_order_relaxed)) throw TCancelled{};
     };
-    TOnFrame onFrame = [&](int32_t, bool, const float*) { checkCancel(); };
+    TBlockHandlers handlers;
+    handlers.OnFrame = [&](int32_t, bool, const float*) { checkCancel(); };
     // The last region examined is the one a confirmed click lies in; it is remembered (not copied)
     // so that keeping a click costs nothing until the host asks for one.
     int32_t regionFirst = 0, regionLast = -1;
     bool keeping = false;
-    TOnClickRegion onRegion = [&](bool, int32_t first, int32_t last) {
+    handlers.OnClickRegion = [&](bool, int32_t first, int32_t last) {
       regionFirst = first;
       regionLast = last;
       checkCancel();
     };
-    TOnClickFound onFound;
     if (extractRequest_) {
-      onFound = [&] {
+      handlers.OnClickFound = [&] {
         // The load first, so that workers do not contend for the flag's cache line on every click.
         keeping = extractRequest_->load(std::memory_order_relaxed) &&
                   extractRequest_->exchange(false, std::memory_order_relaxed) &&
                   KeepRegion(regionFirst, regionLast);
       };
     }
-    TOnClickRepaired onRepaired = [&] {
+    handlers.OnClickRepaired = [&] {
       Repairs.push_back({RepairJustMade(Engine, Position), Engine.LastClickPosition()});
       if (keeping) KeepRepair(regionFirst);
       keeping = false;
       checkCancel();
     };
-    try {
-      const bool stereo = format_.Format.nChannels == 2;
-      // WriteSkip is not known yet; the clicks are counted by their positions afterwards.
-      Engine.SetWriteSkip(0);
-      Engine.AnalyseBlock(stereo, onFrame, 0.0f);
-      int32_t passes = 0;
-      Engine.ProcessBlock(format_, kMaxPasses, passes, true, onFrame, onRepaired, onFound, onRegion,
-                          TOnCandidate());
-    } catch (const TCancelled&) {
-      // The driver sees the flag.
-    } catch (const std::exception& e) {
-      SetError(e.what());
-    } catch (...) {
-      SetError("Unknown error");
-    }
+    // WriteSkip is not known yet; the clicks are counted by their positions afterwards.
+    Engine.SetWriteSkip(0);
+    int32_t clicks = 0, passes = 0;
+    ErrorText = ComputeBlock(Engine, format_, Position, handlers, kMaxPasses, clicks, passes);
   }
 
   // Before a confirmed click is repaired: its region's samples and trace. False when the region is
