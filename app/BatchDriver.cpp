@@ -67,7 +67,6 @@ TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outpu
   if (!run.InitEngine(engine)) return run.FailSetUp();
 
   run.StartBlocks();
-  bool fileFailed = false, runFailed = false;
   std::string errorText;
   int errorNumber = 0;
 
@@ -83,8 +82,7 @@ TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outpu
     const int64_t position = block.Position;
     observer.Progress(static_cast<uint32_t>(position));
     if (!engine.ReadBlock(input, static_cast<int32_t>(position), errorText, &errorNumber)) {
-      run.Fail(TFileStatus::ReadError, errorText, errorNumber);
-      fileFailed = true;
+      run.ReadFailed(errorText, errorNumber);
       break;
     }
     engine.SetWriteSkip(static_cast<int32_t>(writeSkip));
@@ -105,30 +103,15 @@ TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outpu
     };
     worker.Run([&] { observer.Idle(); });
 
-    if (!worker.ErrorText.empty()) {
-      run.Fail(TFileStatus::EngineError, worker.ErrorText);
-      runFailed = fileFailed = true;
-      break;
-    }
-    if (cancel.load()) {
-      fileFailed = true;
-      break;
-    }
-    run.BlockCounted(position, worker.ClickCount);
-
-    if (!engine.WriteBlock(run.Output(), static_cast<int32_t>(position), static_cast<int32_t>(writeSkip),
-                           errorText, &errorNumber)) {
-      run.Fail(TFileStatus::WriteError, errorText, errorNumber);
-      fileFailed = runFailed = true;
-      break;
-    }
+    if (!run.BlockComputed(worker.ErrorText)) break;
+    if (!run.WriteCountedBlock(engine, position, worker.ClickCount, writeSkip)) break;
     if (block.Last) break;
     const int64_t carried = plan.CarriedWriteSkip(engine.LastRepaired());
     block = plan.Next(block);
     writeSkip = carried + block.MoveBack;
     run.ShowEstimate(block.Position);
   }
-  return run.Finish(fileFailed, runFailed);
+  return run.Finish();
 }
 
 }  // namespace klarwell

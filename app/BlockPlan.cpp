@@ -1,6 +1,8 @@
 #include "app/BlockPlan.h"
 
-#include "engine/engine.h"
+#include <exception>
+
+#include "audio/WavFile.h"
 
 namespace klarwell {
 
@@ -14,6 +16,23 @@ TBlock TBlockPlan::Next(const TBlock& previous) const {
   }
   block.Last = block.Position + blockFrames_ >= numFrames_;
   return block;
+}
+
+std::string ComputeBlock(TClickEngine& engine, const TWavRecord& format, int64_t position,
+                         const TBlockHandlers& handlers, int32_t maxPasses, int32_t& clicks,
+                         int32_t& passes) {
+  try {
+    engine.AnalyseBlock(format.Format.nChannels == 2, handlers.OnFrame, 0.0f);
+    clicks = engine.ProcessBlock(format, maxPasses, passes, true, handlers.OnFrame, handlers.OnClickRepaired,
+                                 handlers.OnClickFound, handlers.OnClickRegion, TOnCandidate());
+  } catch (const TCancelled&) {
+    // The driver sees the flag.
+  } catch (const std::exception& e) {
+    return BlockErrorText(e.what(), position);
+  } catch (...) {
+    return BlockErrorText("Unknown error", position);
+  }
+  return {};
 }
 
 TRepairRecord RepairJustMade(const TClickEngine& engine, int64_t position) {

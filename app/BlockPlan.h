@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/BatchDriver.h"
+#include "engine/engine.h"
 
 namespace klarwell {
 
@@ -39,6 +40,24 @@ class TBlockPlan {
  private:
   int64_t numFrames_, blockFrames_, step_;
 };
+
+// Thrown by the cancellation check inside the engine's callbacks; ComputeBlock swallows it.
+struct TCancelled {};
+
+// The engine's handlers for one block, all optional; they run where ComputeBlock runs.
+struct TBlockHandlers {
+  TOnFrame OnFrame;
+  TOnClickFound OnClickFound;
+  TOnClickRepaired OnClickRepaired;
+  TOnClickRegion OnClickRegion;
+};
+
+// One block's computation, the same on every road, on the calling thread (a worker): AnalyseBlock,
+// then ProcessBlock with up to `maxPasses` passes; `clicks` and `passes` receive its results. A
+// cancel (TCancelled from a handler) ends the block silently: the driver sees the flag. Any other
+// failure is returned as BlockErrorText of the block at file frame `position`; otherwise empty.
+std::string ComputeBlock(TClickEngine& engine, const TWavRecord& format, int64_t position,
+                         const TBlockHandlers& handlers, int32_t maxPasses, int32_t& clicks, int32_t& passes);
 
 // The repair that RepairClick has just made in `engine`, whose block starts at file frame
 // `position`. Counted is the engine's own verdict, which holds only when the block ran with its

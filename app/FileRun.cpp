@@ -120,6 +120,36 @@ void TFileRun::StartBlocks() {
   SetStatus(TFileStatus::Running);
 }
 
+void TFileRun::ReadFailed(const std::string& message, int errorNumber) {
+  Fail(TFileStatus::ReadError, message, errorNumber);
+  fileFailed_ = true;
+}
+
+bool TFileRun::BlockComputed(const std::string& workerError) {
+  if (!workerError.empty()) {
+    Fail(TFileStatus::EngineError, workerError);
+    fileFailed_ = runFailed_ = true;
+    return false;
+  }
+  if (cancel_.load()) {
+    fileFailed_ = true;
+    return false;
+  }
+  return true;
+}
+
+bool TFileRun::WriteCountedBlock(TClickEngine& engine, int64_t position, int32_t clicks, int64_t writeSkip) {
+  BlockCounted(position, clicks);
+  int errorNumber = 0;
+  if (engine.WriteBlock(output_, static_cast<int32_t>(position), static_cast<int32_t>(writeSkip), errorText_,
+                        &errorNumber)) {
+    return true;
+  }
+  Fail(TFileStatus::WriteError, errorText_, errorNumber);
+  fileFailed_ = runFailed_ = true;
+  return false;
+}
+
 void TFileRun::BlockCounted(int64_t position, int32_t clicks) {
   observer_.DensityPoint(static_cast<float>(position / sampleRate_ / 60.0), static_cast<float>(clicks / 2.0));
   clickTotal_ += clicks;
@@ -134,7 +164,8 @@ void TFileRun::ShowEstimate(int64_t nextPosition) {
   observer_.Estimate(clickTotal_ / (nextPosition / sampleRate_), remaining);
 }
 
-TFileResult TFileRun::Finish(bool fileFailed, bool runFailed) {
+TFileResult TFileRun::Finish() {
+  bool fileFailed = fileFailed_, runFailed = runFailed_;
   const uint32_t numFrames = input_.NumFrames;
   if (!fileFailed) observer_.Progress(numFrames);
 

@@ -16,7 +16,9 @@ namespace klarwell {
 // opening the input, creating the output, the statuses and figures reported, the per-block bookkeeping,
 // and the finish (the output completed with the input's trailing chunks, or removed). The driver
 // owns the block loop and calls these in order: Open, InitEngine (once per engine), StartBlocks,
-// then BlockCounted / ShowEstimate per block, and Finish last. Driver thread only.
+// then per block BlockComputed, WriteCountedBlock and ShowEstimate (or ReadFailed), and Finish
+// last. A block step that returns false has set the failure or seen the cancel: the driver leaves
+// its loop and calls Finish. Driver thread only.
 class TFileRun {
  public:
   // The output is written to exactly `outputPath`. `observer` and `cancel` must outlive the run.
@@ -40,26 +42,31 @@ class TFileRun {
   // Status Running: the blocks start.
   void StartBlocks();
 
-  // The road fails with `status`, one that carries `message`; the result also carries the reason
-  // for `errorNumber` (the failing system call's errno; 0 for none).
-  void Fail(TFileStatus status, const std::string& message, int errorNumber = 0);
+  // The block could not be read: status ReadError with `message` and the reason for `errorNumber`.
+  // Ends this file; the run goes on with the next.
+  void ReadFailed(const std::string& message, int errorNumber);
 
-  // A block's clicks, once known: its density point, the running total, BlockDone.
-  // `position` is the block's first frame in the file.
-  void BlockCounted(int64_t position, int32_t clicks);
+  // A block's worker has ended. False when the road stops here: the worker failed (`workerError`
+  // not empty; status EngineError, and no further file starts) or the run was cancelled.
+  bool BlockComputed(const std::string& workerError);
+
+  // A block's clicks, once known (its density point, the running total, BlockDone), then the block
+  // written to the output from block frame `writeSkip` on. `position` is the block's first frame
+  // in the file. False when the write failed: status WriteError, and no further file starts.
+  bool WriteCountedBlock(TClickEngine& engine, int64_t position, int32_t clicks, int64_t writeSkip);
 
   // While the file runs: the clicks per second so far and the remaining time estimated from the
   // elapsed time, both measured at `nextPosition` (> 0), the next block's first frame.
   void ShowEstimate(int64_t nextPosition);
 
-  // The road's end. Without a failure or a cancel: progress at the end, the output finished with
-  // the input's trailing chunks and checked to still carry its name (Done and the final figures,
-  // or the vanished message, which ends the run). Otherwise (or when the finish fails) the output
-  // is closed and removed. The driver must have released everything that reads the files first.
-  TFileResult Finish(bool fileFailed, bool runFailed);
+  // The road's end. Without a failure of a block step or a cancel: progress at the end, the output
+  // finished with the input's trailing chunks and checked to still carry its name (Done and the
+  // final figures, or the vanished message, which ends the run). Otherwise (or when the finish
+  // fails) the output is closed and removed. The driver must have released everything that reads
+  // the files first.
+  TFileResult Finish();
 
   TWavRecord& Input() { return input_; }
-  TWavRecord& Output() { return output_; }
   uint32_t NumFrames() const { return input_.NumFrames; }
 
   // What the road returns so far (the failure of Open included).
@@ -69,6 +76,10 @@ class TFileRun {
   using TClock = std::chrono::steady_clock;
 
   void SetStatus(TFileStatus status, const std::string& message = {});
+  // The road fails with `status`, one that carries `message`; the result also carries the reason
+  // for `errorNumber` (the failing system call's errno; 0 for none).
+  void Fail(TFileStatus status, const std::string& message, int errorNumber = 0);
+  void BlockCounted(int64_t position, int32_t clicks);
   void DiscardOutput();
   double SecondsSinceStart() const;
 
@@ -89,6 +100,8 @@ class TFileRun {
   double sampleRate_ = 0;
   TClock::time_point start_;
   int64_t clickTotal_ = 0;
+  bool fileFailed_ = false;  // the output must be discarded
+  bool runFailed_ = false;   // no further file starts
 };
 
 }  // namespace klarwell

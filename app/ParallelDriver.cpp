@@ -3,7 +3,6 @@
 #include <sched.h>
 
 #include <algorithm>
-#include <cfenv>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -13,7 +12,6 @@
 
 #include "app/BlockPlan.h"
 #include "app/FileRun.h"
-#include "app/ProcThread.h"
 #include "audio/WavFile.h"
 #include "engine/engine.h"
 
@@ -148,51 +146,38 @@ class TBlockSlot {
     ErrorText.clear();
     HasExtract = false;
     if (!ReadError.empty()) return;
-    // The flags of the previous block on this thread must not reach this one.
-    std::feclearexcept(FE_ALL_EXCEPT);
     auto checkCancel = [this] {
       if (cancel_.load(std::memory_order_relaxed)) throw TCancelled{};
     };
-    TOnFrame onFrame = [&](int32_t, bool, const float*) { checkCancel(); };
+    TBlockHandlers handlers;
+    handlers.OnFrame = [&](int32_t, bool, const float*) { checkCancel(); };
     // The last region examined is the one a confirmed click lies in; it is remembered (not copied)
     // so that keeping a click costs nothing until the host asks for one.
     int32_t regionFirst = 0, regionLast = -1;
     bool keeping = false;
-    TOnClickRegion onRegion = [&](bool, int32_t first, int32_t last) {
+    handlers.OnClickRegion = [&](bool, int32_t first, int32_t last) {
       regionFirst = first;
       regionLast = last;
       checkCancel();
     };
-    TOnClickFound onFound;
     if (extractRequest_) {
-      onFound = [&] {
+      handlers.OnClickFound = [&] {
         // The load first, so that workers do not contend for the flag's cache line on every click.
         keeping = extractRequest_->load(std::memory_order_relaxed) &&
                   extractRequest_->exchange(false, std::memory_order_relaxed) &&
                   KeepRegion(regionFirst, regionLast);
       };
     }
-    TOnClickRepaired onRepaired = [&] {
+    handlers.OnClickRepaired = [&] {
       Repairs.push_back({RepairJustMade(Engine, Position), Engine.LastClickPosition()});
       if (keeping) KeepRepair(regionFirst);
       keeping = false;
       checkCancel();
     };
-    try {
-      const bool stereo = format_.Format.nChannels == 2;
-      // WriteSkip is not known yet; the clicks are counted by their positions afterwards.
-      Engine.SetWriteSkip(0);
-      Engine.AnalyseBlock(stereo, onFrame, 0.0f);
-      int32_t passes = 0;
-      Engine.ProcessBlock(format_, kMaxPasses, passes, true, onFrame, onRepaired, onFound, onRegion,
-                          TOnCandidate());
-    } catch (const TCancelled&) {
-      // The driver sees the flag.
-    } catch (const std::exception& e) {
-      SetError(e.what());
-    } catch (...) {
-      SetError("Unknown error");
-    }
+    // WriteSkip is not known yet; the clicks are counted by their positions afterwards.
+    Engine.SetWriteSkip(0);
+    int32_t clicks = 0, passes = 0;
+    ErrorText = ComputeBlock(Engine, format_, Position, handlers, kMaxPasses, clicks, passes);
   }
 
   // Before a confirmed click is repaired: its region's samples and trace. False when the region is
@@ -255,8 +240,6 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
   if (!run.Open()) return run.Result();
   TWavRecord& input = run.Input();
 
-  std::string errorText;
-  int errorNumber = 0;
   // Slots are destroyed (their threads joined) before the files are closed.
   workers = std::max(workers, 1);
   TComputeGate gate(workers);
@@ -279,7 +262,6 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
   }
 
   run.StartBlocks();
-  bool fileFailed = false, runFailed = false;
 
   // Block positions depend only on the sizes, so blocks are read ahead of the WriteSkip chain.
   const TBlockPlan plan(run.NumFrames(), slots[0]->Engine.BlockFrames(), slots[0]->Engine.OverlapFrames());
@@ -329,19 +311,10 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
     ring.erase(ring.begin());
 
     if (!slot.ReadError.empty()) {
-      run.Fail(TFileStatus::ReadError, slot.ReadError, slot.ReadErrorNumber);
-      fileFailed = true;
+      run.ReadFailed(slot.ReadError, slot.ReadErrorNumber);
       break;
     }
-    if (!slot.ErrorText.empty()) {
-      run.Fail(TFileStatus::EngineError, slot.ErrorText);
-      runFailed = fileFailed = true;
-      break;
-    }
-    if (cancel.load()) {
-      fileFailed = true;
-      break;
-    }
+    if (!run.BlockComputed(slot.ErrorText)) break;
     int32_t blockClicks = 0;
     for (TPendingRepair& p : slot.Repairs) {
       p.Record.Counted = p.ClickPosition > writeSkip;
@@ -349,14 +322,7 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
       observer.Repair(p.Record);
     }
     if (slot.HasExtract) observer.ClickExtract(slot.Extract);
-    run.BlockCounted(position, blockClicks);
-
-    if (!slot.Engine.WriteBlock(run.Output(), static_cast<int32_t>(position), static_cast<int32_t>(writeSkip),
-                                errorText, &errorNumber)) {
-      run.Fail(TFileStatus::WriteError, errorText, errorNumber);
-      fileFailed = runFailed = true;
-      break;
-    }
+    if (!run.WriteCountedBlock(slot.Engine, position, blockClicks, writeSkip)) break;
     writeSkip = plan.CarriedWriteSkip(slot.Engine.LastRepaired());
     // The slot is free again: the next block goes into it while the others still run.
     dispatch();
@@ -367,7 +333,7 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
   for (const auto& s : slots)
     while (!s->WaitFor(10)) observer.Idle();
   slots.clear();
-  return run.Finish(fileFailed, runFailed);
+  return run.Finish();
 }
 
 }  // namespace klarwell

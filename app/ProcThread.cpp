@@ -18,21 +18,9 @@ void TProcThread::SynchronizeRepaired() {
 }
 
 void TProcThread::Execute() {
-  ErrorText.clear();
-  try {
-    const bool stereo = reader_.Format.nChannels == 2;
-    engine_.AnalyseBlock(stereo, OnFrame, 0.0f);
-    TOnClickRepaired repaired;
-    if (OnClickRepaired) repaired = [this] { SynchronizeRepaired(); };
-    ClickCount = engine_.ProcessBlock(reader_, MaxPasses, Passes, true, OnFrame, repaired, TOnClickFound(),
-                                      OnClickRegion, TOnCandidate());
-  } catch (const TCancelled&) {
-    // The user cancelled: the block ends silently; the driver sees the flag.
-  } catch (const std::exception& e) {
-    ErrorText = BlockErrorText(e.what(), position_);
-  } catch (...) {
-    ErrorText = BlockErrorText("Unknown error", position_);
-  }
+  TBlockHandlers handlers{OnFrame, {}, {}, OnClickRegion};
+  if (OnClickRepaired) handlers.OnClickRepaired = [this] { SynchronizeRepaired(); };
+  ErrorText = ComputeBlock(engine_, reader_, position_, handlers, MaxPasses, ClickCount, Passes);
   std::lock_guard lock(mutex_);
   finished_ = true;
   wake_.notify_all();

@@ -14,13 +14,10 @@ namespace klarwell {
 
 struct TWavRecord;
 
-// Thrown by the cancellation check inside the engine's callbacks; the worker swallows it.
-struct TCancelled {};
-
-// The worker of one block: runs AnalyseBlock (grid offset 0) and ProcessBlock on a thread of its own
-// while the calling thread waits in Run(), where it keeps its own loop alive (idle callback) and
-// executes the repaired-click handler on the caller's behalf, so that handler always runs on the
-// caller's thread while the worker waits for it.
+// The worker of one block: runs ComputeBlock on a thread of its own while the calling thread waits
+// in Run(), where it keeps its own loop alive (idle callback) and executes the repaired-click
+// handler on the caller's behalf, so that handler always runs on the caller's thread while the
+// worker waits for it.
 class TProcThread {
  public:
   // Handlers, all optional. OnFrame and OnClickRegion run on the worker; OnClickRepaired runs on the

@@ -1,33 +1,23 @@
 #pragma once
 
-#include <cstdint>
+#include <nlohmann/json.hpp>
 #include <string>
 
 namespace klarwell::cli {
 
-// A small writer of one-line JSON. Commas between members and elements are placed automatically.
-// Numbers are written in the C locale, whatever the user's locale says.
-class TJsonWriter {
- public:
-  TJsonWriter& BeginObject();
-  TJsonWriter& EndObject();
-  TJsonWriter& BeginArray();
-  TJsonWriter& EndArray();
-  TJsonWriter& Key(const std::string& name);
-  TJsonWriter& String(const std::string& value);
-  TJsonWriter& Int(int64_t value);
-  TJsonWriter& Number(double value);  // non-finite values are written as null
-  TJsonWriter& Bool(bool value);
-  TJsonWriter& Null();
-  std::string Take() { return std::move(out_); }
+// Members stay in the order they were added, so every line lists its fields in the same order and a
+// reader scanning the output finds them where they were yesterday.
+using TJson = nlohmann::ordered_json;
 
- private:
-  void Separate();
-  std::string out_;
-  bool needComma_ = false;
-};
+// A value already rounded to a few decimals, as a JSON number: whole values without a fraction
+// ("3", not "3.0"), others in the shortest form that reads back exactly; non-finite values as null.
+TJson JsonNumber(double value);
 
-// `value` as a JSON string literal, quotes included; bytes that are not valid UTF-8 become U+FFFD.
+// `value` on one line. Bytes that are not valid UTF-8 (a file name in another encoding) become U+FFFD:
+// one odd name must never end the run.
+std::string JsonDump(const TJson& value);
+
+// `value` as a JSON string literal, quotes included, encoded as JsonDump does.
 std::string JsonQuote(const std::string& value);
 
 }  // namespace klarwell::cli

@@ -48,48 +48,39 @@ std::string TableLine(const std::string& file, const TOutcome& o, char decimalPo
 std::string JsonLine(const std::string& file, const TOutcome& o) {
   const TFileResult& r = o.Result;
   const bool done = r.Outcome == TFileOutcome::Done;
-  TJsonWriter j;
-  j.BeginObject();
-  j.Key("file").String(file);
-  j.Key("output");
-  if (done) j.String(r.OutputPath); else j.Null();
-  j.Key("ok").Bool(done);
-  j.Key("code").String(StatusCodeName(r.Status));
-  j.Key("status").String(StatusText(r));
-  j.Key("reason");
-  if (r.Reason.empty()) j.Null(); else j.String(r.Reason);
-  j.Key("format").String(r.FormatText);
-  j.Key("length").String(r.LengthText);
-  j.Key("sample_rate").Int(r.SampleRate);
-  j.Key("channels").Int(r.Channels);
-  j.Key("bits_per_sample").Int(r.BitsPerSample);
-  j.Key("format_kind");
+  TJson j;
+  j["file"] = file;
+  j["output"] = done ? TJson(r.OutputPath) : TJson();
+  j["ok"] = done;
+  j["code"] = StatusCodeName(r.Status);
+  j["status"] = StatusText(r);
+  j["reason"] = r.Reason.empty() ? TJson() : TJson(r.Reason);
+  j["format"] = r.FormatText;
+  j["length"] = r.LengthText;
+  j["sample_rate"] = r.SampleRate;
+  j["channels"] = r.Channels;
+  j["bits_per_sample"] = r.BitsPerSample;
   // Known only once the input has opened.
-  if (r.BitsPerSample == 0) j.Null(); else j.String(r.FloatFormat ? "float" : "pcm");
-  j.Key("frames").Int(r.Frames);
-  j.Key("clicks").Int(r.Clicks);
-  j.Key("clicks_per_sec").Number(std::nearbyint(ClicksPerSecond(r) * 100.0) / 100.0);
-  j.Key("seconds").Number(std::nearbyint(r.Seconds * 1000.0) / 1000.0);
-  j.Key("blocks").BeginArray();
+  j["format_kind"] = r.BitsPerSample == 0 ? TJson() : TJson(r.FloatFormat ? "float" : "pcm");
+  j["frames"] = r.Frames;
+  j["clicks"] = r.Clicks;
+  j["clicks_per_sec"] = JsonNumber(std::nearbyint(ClicksPerSecond(r) * 100.0) / 100.0);
+  j["seconds"] = JsonNumber(std::nearbyint(r.Seconds * 1000.0) / 1000.0);
+  TJson& blocks = j["blocks"] = TJson::array();
   for (const auto& [position, clicks] : o.Blocks) {
-    j.BeginObject().Key("position").Int(position).Key("clicks").Int(clicks).EndObject();
+    blocks.push_back({{"position", position}, {"clicks", clicks}});
   }
-  j.EndArray();
-  j.Key("repairs").BeginArray();
+  TJson& repairs = j["repairs"] = TJson::array();
   for (const TRepairRecord& rep : o.Repairs) {
-    j.BeginObject()
-        .Key("channel").Int(rep.Channel)
-        .Key("pass").Int(rep.Pass)
-        .Key("first").Int(rep.First)
-        .Key("last").Int(rep.Last)
-        .Key("changed").Bool(rep.Changed)
-        .Key("counted").Bool(rep.Counted)
-        .Key("mode").String(rep.Refined ? "refined" : "default")
-        .EndObject();
+    repairs.push_back({{"channel", rep.Channel},
+                       {"pass", rep.Pass},
+                       {"first", rep.First},
+                       {"last", rep.Last},
+                       {"changed", rep.Changed},
+                       {"counted", rep.Counted},
+                       {"mode", rep.Refined ? "refined" : "default"}});
   }
-  j.EndArray();
-  j.EndObject();
-  return j.Take();
+  return JsonDump(j);
 }
 
 }  // namespace klarwell::cli
