@@ -79,7 +79,7 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
                               const TEngineOptions& options) {
   errorText.clear();
   Options_ = options;
-  const TRoutineSet routines = SelectedRoutineSet();
+  const TRoutineSet routines = options.Routines;
   Fft_ = &BindFftRoutines(routines);
 
   // The previous file's block is released before anything else, so that a failure below never

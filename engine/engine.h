@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "audio/WavFile.h"
+#include "numeric/RoutineSet.h"
 #include "numeric/fftunit.h"
 
 namespace klarwell {
@@ -52,11 +53,15 @@ class TFloatingPointError : public std::runtime_error {
   explicit TFloatingPointError(const std::string& what) : std::runtime_error(what) {}
 };
 
-// How the engine sets the span it replaces, chosen per file at InitEngine.
+// How the engine works on one file, chosen at InitEngine: which span it replaces and with which
+// numeric routines. Each engine keeps its own, so files in one process may differ in both.
 struct TEngineOptions {
   // Off: the span LocateClick finds is replaced, as it always was. On: each accepted click's span is
   // re-estimated from the waveform (RefineSpan) before anything is reported or repaired.
   bool Refine = false;
+  // The numeric routines the engine binds: the reference road's, the exact fast ones or the default
+  // float road's.
+  TRoutineSet Routines = TRoutineSet::Fast;
 };
 
 namespace detail {

@@ -113,10 +113,11 @@ TEST(Equivalence, ParallelRoadGivesTheReferenceBytesAndClicksForEveryFormatAndWo
     refSettings.Suffix = " ref";
     std::atomic<bool> cancel{false};
     TRecorder ref;
-    SelectRoutineSet(TRoutineSet::Reference);
-    const TFileResult refResult = ProcessFile(input, refSettings, ref, cancel);
+    TEngineOptions reference, exact;
+    reference.Routines = TRoutineSet::Reference;
     // The exact fast routines; the default ones agree by measure, not bit for bit (below).
-    SelectRoutineSet(TRoutineSet::Exact);
+    exact.Routines = TRoutineSet::Exact;
+    const TFileResult refResult = ProcessFile(input, refSettings, ref, cancel, reference);
     ASSERT_EQ(refResult.Outcome, TFileOutcome::Done) << StatusText(refResult);
     const std::string refBytes = test::ReadFileBytes(refResult.OutputPath);
     ASSERT_FALSE(refBytes.empty());
@@ -129,8 +130,9 @@ TEST(Equivalence, ParallelRoadGivesTheReferenceBytesAndClicksForEveryFormatAndWo
       TOutputSettings settings;
       settings.Suffix = " par" + std::to_string(workers);
       TRecorder par;
-      const TFileResult result = workers == 0 ? ProcessFile(input, settings, par, cancel)
-                                              : ProcessFileParallel(input, settings, par, cancel, workers);
+      const TFileResult result = workers == 0
+                                     ? ProcessFile(input, settings, par, cancel, exact)
+                                     : ProcessFileParallel(input, settings, par, cancel, workers, exact);
       ASSERT_EQ(result.Outcome, TFileOutcome::Done) << StatusText(result);
       EXPECT_TRUE(test::ReadFileBytes(result.OutputPath) == refBytes) << "output bytes differ";
       EXPECT_EQ(result.Clicks, refResult.Clicks);
@@ -145,7 +147,6 @@ TEST(Equivalence, ParallelRoadGivesTheReferenceBytesAndClicksForEveryFormatAndWo
       fs::remove(result.OutputPath);
     }
   }
-  SelectRoutineSet(TRoutineSet::Fast);
   // Without such a click the comparison would not exercise the WriteSkip chain at all.
   EXPECT_TRUE(someClickInAnOverlap);
 }
@@ -153,7 +154,8 @@ TEST(Equivalence, ParallelRoadGivesTheReferenceBytesAndClicksForEveryFormatAndWo
 // The default (fast) routines compute differently from the reference, under a contract: bytes outside
 // the reported repairs stay the input's; one file gives the same bytes and repairs on the one-block
 // road and with any number of block workers; and the repairs are the reference's: at least 97 % of
-// each road's counted repairs overlap one of the other's in the same channel.
+// each road's counted repairs overlap one of the other's in the same channel. The routines travel
+// with the file: a reference run beside a fast one in the same process gives what it gives alone.
 TEST(Equivalence, FastRoutinesKeepTheirContractForEveryFormatAndWorkerCount) {
   TempDir dir;
   uint64_t seed = 177;
@@ -167,7 +169,15 @@ TEST(Equivalence, FastRoutinesKeepTheirContractForEveryFormatAndWorkerCount) {
     test::TRoadRun first;
     for (int workers : {0, 1, 2, 3}) {
       SCOPED_TRACE("workers " + std::to_string(workers));
+      test::TRoadRun beside;
+      std::thread other;
+      if (workers == 2)
+        other = std::thread([&] { beside = test::RunRoad(input, TRoutineSet::Reference, 0, " beside"); });
       test::TRoadRun fast = test::RunRoad(input, TRoutineSet::Fast, workers, " fast");
+      if (other.joinable()) {
+        other.join();
+        EXPECT_TRUE(beside.Bytes == ref.Bytes) << "a reference run beside a fast one differs from it alone";
+      }
       ASSERT_EQ(fast.Result.Outcome, TFileOutcome::Done) << StatusText(fast.Result);
       if (workers == 0) {
         std::string where;
