@@ -211,6 +211,14 @@ class TClickEngine {
  private:
   friend struct detail::TEngineProbe;
 
+  // InitEngine's stages (engine.cpp).
+  void ReleaseBlock();
+  void DeriveSizes(uint32_t sampleRate, uint32_t fileFrames);
+  void DeriveLevels(const TWavRecord& format, int32_t floorDb);
+  void AllocateBuffers();
+  void BindRoad(TRoutineSet routines);
+  bool AllocateTransformBuffers();
+
   // Stage internals (Analysis.cpp, CandidateSearch.cpp, ClickLocation.cpp, ClickRepair.cpp).
   void AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float gridOffset);
   double FrameRoughness(const float* x, int32_t start);
