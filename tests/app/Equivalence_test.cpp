@@ -171,7 +171,7 @@ TEST(Equivalence, FastRoutinesKeepTheirContractForEveryFormatAndWorkerCount) {
       SCOPED_TRACE("workers " + std::to_string(workers));
       test::TRoadRun beside;
       std::thread other;
-      if (workers == 2)
+      if (workers == 2 && &c == &kCases[0])
         other = std::thread([&] { beside = test::RunRoad(input, TRoutineSet::Reference, 0, " beside"); });
       test::TRoadRun fast = test::RunRoad(input, TRoutineSet::Fast, workers, " fast");
       if (other.joinable()) {
