@@ -154,8 +154,7 @@ TEST(Equivalence, ParallelRoadGivesTheReferenceBytesAndClicksForEveryFormatAndWo
 // The default (fast) routines compute differently from the reference, under a contract: bytes outside
 // the reported repairs stay the input's; one file gives the same bytes and repairs on the one-block
 // road and with any number of block workers; and the repairs are the reference's: at least 97 % of
-// each road's counted repairs overlap one of the other's in the same channel. The routines travel
-// with the file: a reference run beside a fast one in the same process gives what it gives alone.
+// each road's counted repairs overlap one of the other's in the same channel.
 TEST(Equivalence, FastRoutinesKeepTheirContractForEveryFormatAndWorkerCount) {
   TempDir dir;
   uint64_t seed = 177;
@@ -169,15 +168,7 @@ TEST(Equivalence, FastRoutinesKeepTheirContractForEveryFormatAndWorkerCount) {
     test::TRoadRun first;
     for (int workers : {0, 1, 2, 3}) {
       SCOPED_TRACE("workers " + std::to_string(workers));
-      test::TRoadRun beside;
-      std::thread other;
-      if (workers == 2 && &c == &kCases[0])
-        other = std::thread([&] { beside = test::RunRoad(input, TRoutineSet::Reference, 0, " beside"); });
       test::TRoadRun fast = test::RunRoad(input, TRoutineSet::Fast, workers, " fast");
-      if (other.joinable()) {
-        other.join();
-        EXPECT_TRUE(beside.Bytes == ref.Bytes) << "a reference run beside a fast one differs from it alone";
-      }
       ASSERT_EQ(fast.Result.Outcome, TFileOutcome::Done) << StatusText(fast.Result);
       if (workers == 0) {
         std::string where;
