@@ -44,7 +44,7 @@ int ParseOptions(int argc, char** argv, int cores, TCliOptions& options) {
       case kOptReference:
         // The straightforward road: one block at a time, and the reference numeric routines.
         options.Reference = true;
-        SelectRoutineSet(TRoutineSet::Reference);
+        options.Engine.Routines = TRoutineSet::Reference;
         break;
       case kOptRefine: options.Engine.Refine = true; break;
       case 'q': options.Quiet = true; break;

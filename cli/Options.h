@@ -14,8 +14,8 @@ struct TCliOptions {
   long Jobs = 1;                       // files processed at once
   bool Json = false;                   // one JSON object per file instead of the table
   bool Quiet = false;                  // no progress display
-  bool Reference = false;              // one block at a time with the reference routines
-  TEngineOptions Engine;               // the engine's mode (--refine), the same for every file
+  bool Reference = false;              // one block at a time, with the reference routines in Engine
+  TEngineOptions Engine;               // the engine's mode (--refine) and routines, for every file
   bool Recursive = false;              // folder arguments include their subfolders
   std::vector<std::string> Arguments;  // files and folders, as given
   std::optional<std::string> FilesFrom;  // a list of more of them, one a line; "-" is standard input

@@ -46,6 +46,101 @@ void StartWindow(TFastSlidingFit& fit, const float* w, int32_t n) {
   fit.Bind(w, n);
 }
 
+// ---- Harmonic ripple (the lifter).
+// Quefrencies below 10 are the spectrum's broad shape, not the even spacing of a tone's overtones;
+// the ripple's peak is looked for from here on, and the mean it must beat is taken from the next one.
+constexpr int32_t kRippleFirstQuefrency = 10;
+// A ripple: the peak stands above the mean by more than 5.0 times the mean's height above the
+// minimum; a lower peak is taken for the spread of an irregular spectrum and left alone.
+constexpr double kRippleFactor = 5.0;
+// The overtone spacing falls between quefrency bins: the peak's neighbours on each side go too.
+constexpr int32_t kRippleNeighbours = 1;
+
+// ---- Roughness (sliding line fits).
+// The scale on which roughness is measured: line fits over 60 bins (about 2.6 kHz at 44.1 kHz),
+// their window moving up the band in steps of 10 bins. The residual is measured from the fit, so
+// anything broader than the window does not count.
+constexpr int32_t kRoughWindowBins = 60;
+constexpr int32_t kRoughStepBins = 10;
+// The mean residual times 460.0 is the frame's roughness. Together with the candidate search's
+// fixed dip depth it decides how much smoother than its neighbours a frame must be to be a candidate.
+constexpr double kRoughnessScale = 460.0;
+
+// The frame's samples x[0], x[stride], ... (len of them) less their mean, times the window, into
+// buf. The reference sums in order, the exact road by its own ordered kernel, the float road centres
+// and windows in one pass.
+void CentreFrame(const float* x, int32_t stride, int32_t len, const float* window, TRoutineSet road,
+                 float* buf) {
+  if (road == TRoutineSet::Fast) {
+    CentreAndWindow(x, stride, len, window, buf);
+    return;
+  }
+  double sum = 0.0;
+  if (road == TRoutineSet::Exact) {
+    if (stride == 1) {
+      std::copy_n(x, len, buf);
+    } else {
+      for (int32_t k = 0; k < len; ++k) buf[k] = x[stride * k];
+    }
+    sum = SumInOrder(buf, len);
+  } else {
+    for (int32_t k = 0; k < len; ++k) buf[k] = x[stride * k];
+    for (int32_t k = 0; k < len; ++k) sum += buf[k];
+  }
+  const double mean = sum / len;
+  for (int32_t k = 0; k < len; ++k) {
+    buf[k] = static_cast<float>(buf[k] - mean);
+    buf[k] = buf[k] * window[k];
+  }
+}
+
+// W: the first len / 2 bins of the frame's dB spectrum with the straight line through lo .. hi
+// subtracted there and zeros outside (w has room for len values). The tilt is the recording's
+// colour, not roughness. False when no band lies between the cuts.
+bool FlattenBand(const float* spectrum, int32_t len, int32_t lo, int32_t hi, TRoutineSet road, TRegress& fit,
+                 float* w) {
+  std::copy_n(spectrum, len / 2, w);
+  if (hi - lo < 1) return false;
+
+  float slope = 0.0f, intercept = 0.0f;
+  if (road == TRoutineSet::Fast) {
+    LineFitRangeFast(w, lo, hi, slope, intercept);
+  } else if (road == TRoutineSet::Exact) {
+    LineFitRange(w, lo, hi, slope, intercept);
+  } else {
+    fit.Clear();
+    for (int32_t k = lo; k <= hi; ++k) fit.Add(static_cast<float>(k), w[k]);
+    fit.LineFit(slope, intercept);
+  }
+  if (road == TRoutineSet::Fast) {
+    for (int32_t k = lo; k <= hi; ++k) w[k] = w[k] - (slope * static_cast<float>(k) + intercept);
+  } else {
+    for (int32_t k = lo; k <= hi; ++k) {
+      w[k] = static_cast<float>(w[k] - (static_cast<double>(slope) * k + intercept));
+    }
+  }
+  for (int32_t k = 0; k < lo; ++k) w[k] = 0.0f;
+  for (int32_t k = hi + 1; k <= len - 1; ++k) w[k] = 0.0f;
+  return true;
+}
+
+// The quefrency of a harmonic ripple in the smoothed cepstral magnitudes mag[0 .. q - 1]: the first
+// position of their strict maximum from kRippleFirstQuefrency on, when it stands out by the ripple
+// factor; -1 when there is none.
+int32_t RippleQuefrency(const float* mag, int32_t q) {
+  float minMag = mag[kRippleFirstQuefrency];
+  int32_t peak = kRippleFirstQuefrency;
+  for (int32_t k = kRippleFirstQuefrency + 1; k <= q - 1; ++k) {
+    if (mag[k] < minMag) minMag = mag[k];
+    if (mag[k] > mag[peak]) peak = k;
+  }
+  double magSum = 0.0;
+  for (int32_t k = kRippleFirstQuefrency + 1; k <= q - 1; ++k) magSum += mag[k];
+  const float magMean = static_cast<float>(magSum / (q - (kRippleFirstQuefrency + 1)));
+  const bool ripple = mag[peak] > magMean + kRippleFactor * (static_cast<double>(magMean) - minMag);
+  return ripple ? peak : -1;
+}
+
 // The 3-point smoother over v[0 … count − 1] as SmoothSpan gives it, without its general window.
 void Smooth3(float* v, int32_t count) {
   float previous = v[0];
@@ -54,6 +149,31 @@ void Smooth3(float* v, int32_t count) {
     v[i] = static_cast<float>((static_cast<double>(previous) + current + v[i + 1]) / 3.0);
     previous = current;
   }
+}
+
+// Harmonic ripple (a tone's overtones spaced evenly over the spectrum) would read as roughness: a
+// strong peak of the spectrum's own spectrum marks it, and that quefrency, its neighbours and their
+// multiples are removed from w (n bins). Without a ripple w stays as it is. lifterIn (n + 2 floats)
+// is the transform's work copy; re, im, mag hold n / 2 values each.
+void RemoveRipple(const TFftRoutines& fft, float* w, int32_t n, TRoutineSet road, float* lifterIn, float* re,
+                  float* im, float* mag) {
+  const int32_t q = n / 2;
+  std::copy_n(w, n, lifterIn);
+  fft.ForwardSpectrum(n, lifterIn, re, im, mag);
+  if (road == TRoutineSet::Fast) {
+    Smooth3(mag, q);
+  } else {
+    detail::SmoothSpan(mag, 0, q - 1, 1);
+  }
+  const int32_t peak = RippleQuefrency(mag, q);
+  if (peak < 0) return;
+  for (int32_t d = peak - kRippleNeighbours; d <= peak + kRippleNeighbours; ++d) {
+    for (int32_t m = d; m < q; m += d) {
+      re[m] = 0.0f;
+      im[m] = 0.0f;
+    }
+  }
+  fft.InverseSpectrum(n, re, im, w);
 }
 
 // Roughness: the mean residual of line fits over a 60-bin window sliding in steps of 10 bins
@@ -65,8 +185,8 @@ double WindowRoughness(TFit& window60, const float* w, int32_t n, int32_t lowCut
   double total = 0.0;
   int32_t count = 0;
   int32_t next = 0;
-  for (int32_t b = lowCut; b < n - 1 - highCut; b += 10) {
-    const int32_t e = b < 60 ? 2 * b : b + 60;
+  for (int32_t b = lowCut; b < n - 1 - highCut; b += kRoughStepBins) {
+    const int32_t e = b < kRoughWindowBins ? 2 * b : b + kRoughWindowBins;
     if (e <= n - 2) {
       window60.DropOldestN(e - next);
       AddRun(window60, next + 1, w + next + 1, e - next);
@@ -82,7 +202,7 @@ double WindowRoughness(TFit& window60, const float* w, int32_t n, int32_t lowCut
     ++count;
   }
   if (count == 0) return 0.0;
-  return total / count * 460.0;
+  return total / count * kRoughnessScale;
 }
 
 }  // namespace
@@ -125,101 +245,22 @@ void TClickEngine::AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float g
 
 double TClickEngine::FrameRoughness(const float* x, int32_t start) {
   const int32_t len = FrameLen_;
-  float* buf = FrameWork_.get();
+  const TRoutineSet road = FastFit_   ? TRoutineSet::Fast
+                           : Sliding_ ? TRoutineSet::Exact
+                                      : TRoutineSet::Reference;
 
   // At 88.2 kHz and above every second sample is analysed, without filtering: what lies above
   // the halved Nyquist frequency folds down, which a click's flat spectrum does not mind.
-  const int32_t stride = Decimate_ ? 2 : 1;
-  const float* window = WindowLong_.data();
-  double sum = 0.0;
-  if (FastFit_) {
-    CentreAndWindow(x + start, stride, len, window, buf);
-  } else if (Sliding_) {
-    if (stride == 1) {
-      std::copy_n(x + start, len, buf);
-    } else {
-      for (int32_t k = 0; k < len; ++k) buf[k] = x[start + stride * k];
-    }
-    sum = SumInOrder(buf, len);
-  } else {
-    for (int32_t k = 0; k < len; ++k) buf[k] = x[start + stride * k];
-    for (int32_t k = 0; k < len; ++k) sum += buf[k];
-  }
-  if (!FastFit_) {
-    const double mean = sum / len;
-    for (int32_t k = 0; k < len; ++k) {
-      buf[k] = static_cast<float>(buf[k] - mean);
-      buf[k] = buf[k] * window[k];
-    }
-  }
+  float* buf = FrameWork_.get();
+  CentreFrame(x + start, Decimate_ ? 2 : 1, len, WindowLong_.data(), road, buf);
 
   float* spectrum = Spectrum_.data();
   Fft_->LongSpectrumDb(len, buf, spectrum, RefPower_, FloorPower_);
 
-  // W: the spectrum with its tilt over the analysed band removed and zeros outside the band.
   const int32_t n = len / 2;
   float* w = Flat_.get();
-  std::copy_n(spectrum, n, w);
-  const int32_t lo = LowCutBins_;
-  const int32_t hi = len / 2 - HighCutBins_;
-  if (hi - lo < 1) return 0.0;  // no band left between the cuts
-
-  float slope = 0.0f, intercept = 0.0f;
-  if (FastFit_) {
-    LineFitRangeFast(w, lo, hi, slope, intercept);
-  } else if (Sliding_) {
-    LineFitRange(w, lo, hi, slope, intercept);
-  } else {
-    TRegress& fit = *Fit_;
-    fit.Clear();
-    for (int32_t k = lo; k <= hi; ++k) fit.Add(static_cast<float>(k), w[k]);
-    fit.LineFit(slope, intercept);
-  }
-  if (FastFit_) {
-    for (int32_t k = lo; k <= hi; ++k) w[k] = w[k] - (slope * static_cast<float>(k) + intercept);
-  } else {
-    for (int32_t k = lo; k <= hi; ++k) {
-      w[k] = static_cast<float>(w[k] - (static_cast<double>(slope) * k + intercept));
-    }
-  }
-  for (int32_t k = 0; k < lo; ++k) w[k] = 0.0f;
-  for (int32_t k = hi + 1; k <= len - 1; ++k) w[k] = 0.0f;
-
-  // Harmonic ripple (a tone's overtones spaced evenly over the spectrum) would read as roughness;
-  // a strong peak of the spectrum's own spectrum marks it, and that quefrency and its multiples
-  // are removed.
-  const int32_t q = n / 2;
-  float* re = CepRe_.data();
-  float* im = CepIm_.data();
-  float* mag = CepMag_.data();
-  float* lifterIn = HalfWork_.get();
-  std::copy_n(w, n, lifterIn);
-  Fft_->ForwardSpectrum(n, lifterIn, re, im, mag);
-  if (FastFit_) {
-    Smooth3(mag, q);
-  } else {
-    detail::SmoothSpan(mag, 0, q - 1, 1);
-  }
-
-  float minMag = mag[10];
-  int32_t peak = 10;
-  for (int32_t k = 11; k <= q - 1; ++k) {
-    if (mag[k] < minMag) minMag = mag[k];
-    if (mag[k] > mag[peak]) peak = k;
-  }
-  double magSum = 0.0;
-  for (int32_t k = 11; k <= q - 1; ++k) magSum += mag[k];
-  const float magMean = static_cast<float>(magSum / (q - 11));
-  const bool ripple = mag[peak] > magMean + 5.0 * (static_cast<double>(magMean) - minMag);
-  if (ripple) {
-    for (int32_t d = peak - 1; d <= peak + 1; ++d) {
-      for (int32_t m = d; m < q; m += d) {
-        re[m] = 0.0f;
-        im[m] = 0.0f;
-      }
-    }
-    Fft_->InverseSpectrum(n, re, im, w);
-  }
+  if (!FlattenBand(spectrum, len, LowCutBins_, len / 2 - HighCutBins_, road, *Fit_, w)) return 0.0;
+  RemoveRipple(*Fft_, w, n, road, HalfWork_.get(), CepRe_.data(), CepIm_.data(), CepMag_.data());
 
   if (FastFit_) return WindowRoughness(*FastFit_, w, n, LowCutBins_, HighCutBins_);
   return Sliding_ ? WindowRoughness(*Sliding_, w, n, LowCutBins_, HighCutBins_)

@@ -112,55 +112,64 @@ int32_t TClickEngine::PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf
   return pos;
 }
 
-// True when the region a .. b stays a click candidate; false when its trace is a regular series of
-// peaks with a steady waveform between them.
-bool TClickEngine::ToneTest(const float* x, int32_t a, int32_t b, double factor, int32_t pos, int32_t lf,
-                            int32_t rf) {
-  const float* t = TraceBuf_.data();
-  const double base = (static_cast<double>(t[lf]) + t[rf]) / 2.0;
-  const double threshold = (t[pos] - base) * factor;
-  int* extrema = Extrema_.data();
-  const int n = CountExtrema(a, b, t, static_cast<float>(threshold), extrema);
-  if (n < 5) return true;
+namespace {
 
-  // The maxima among the alternating extrema.
-  int* maxima = Maxima_.data();
+// ---- The tone test: a regular series of trace peaks with a steady waveform between them.
+// Fewer than 5 extrema swinging by the threshold make no series.
+constexpr int kSeriesMinExtrema = 5;
+// A series needs at least 3 maxima; more than 7 evenly spaced ones are a tone whatever the
+// waveform between them does.
+constexpr int kSeriesMinMaxima = 3;
+constexpr int kSeriesMaxMaxima = 7;
+// An outer interval longer than 1.25 times the inner ones' mean is a gap before or after the
+// series and does not count towards its spacing.
+constexpr double kOuterInterval = 1.25;
+// Maxima whose intervals deviate from their mean by more than 0.14 of it on average are irregular:
+// no series.
+constexpr double kIrregularSpacing = 0.14;
+// The waveform between two bursts leaves their envelope when it passes more than 0.2 of the
+// envelope's range below its low or above its high side.
+constexpr double kEnvelopeMargin = 0.2;
+// Feet of a trace peak scored as d·√|d|, the peak search's own.
+constexpr std::uint8_t kPeakFootScore = 6;
+
+// The maxima among n alternating extrema of the trace t, in order; their count.
+int KeepMaxima(const float* t, const int* extrema, int n, int* maxima) {
   int m = 0;
   for (int k = t[extrema[0]] > t[extrema[1]] ? 0 : 1; k < n; k += 2) maxima[m++] = extrema[k];
-  if (m < 3) return true;
-  if (m > 7) return false;
+  return m;
+}
 
-  // Regularity of their spacing. The outer intervals count only when they are not much longer
-  // than the inner ones: a series may start or end with a gap.
-  int32_t d[7];
+// The mean of the intervals d[k] marked used, k = 0 .. count - 1.
+double UsedMean(const int32_t* d, const bool* used, int count) {
+  double sum = 0.0;
+  int cnt = 0;
+  for (int k = 0; k < count; ++k) {
+    if (used[k]) sum += d[k], ++cnt;
+  }
+  return sum / cnt;
+}
+
+// How irregular the spacing of m maxima (3 .. 7) is: the mean absolute deviation of their
+// intervals from the intervals' mean, relative to that mean. The outer intervals count only when
+// they are not much longer than the inner ones: a series may start or end with a gap.
+double SpacingSpread(const int* maxima, int m) {
+  int32_t d[kSeriesMaxMaxima];
   for (int k = 0; k + 1 < m; ++k) d[k] = maxima[k + 1] - maxima[k];
-  bool used[7] = {};
-  double mu = 0.0;
+  bool used[kSeriesMaxMaxima] = {};
   if (m <= 3) {
     for (int k = 0; k <= m - 2; ++k) used[k] = true;
   } else {
     for (int k = 1; k <= m - 3; ++k) used[k] = true;
   }
-  {
-    double sum = 0.0;
-    int cnt = 0;
-    for (int k = 0; k <= m - 2; ++k) {
-      if (used[k]) sum += d[k], ++cnt;
-    }
-    mu = sum / cnt;
-  }
+  double mu = UsedMean(d, used, m - 1);
   if (m > 3) {
-    const bool firstIn = d[0] <= 1.25 * mu;
-    const bool lastIn = d[m - 2] <= 1.25 * mu;
+    const bool firstIn = d[0] <= kOuterInterval * mu;
+    const bool lastIn = d[m - 2] <= kOuterInterval * mu;
     if (firstIn) used[0] = true;
     if (lastIn) used[m - 2] = true;
     if (firstIn || lastIn) {
-      double sum = 0.0;
-      int cnt = 0;
-      for (int k = 0; k <= m - 2; ++k) {
-        if (used[k]) sum += d[k], ++cnt;
-      }
-      mu = sum / cnt;
+      mu = UsedMean(d, used, m - 1);
     } else if (m == 4) {
       // All three intervals, measured against the middle one.
       used[0] = used[2] = true;
@@ -171,34 +180,38 @@ bool TClickEngine::ToneTest(const float* x, int32_t a, int32_t b, double factor,
   for (int k = 0; k <= m - 2; ++k) {
     if (used[k]) dev += std::fabs(mu - d[k]), ++cnt;
   }
-  const double r = dev / cnt / mu;
-  if (r > 0.14) return true;
+  return dev / cnt / mu;
+}
 
-  // A regular series: is the waveform between the bursts steady? Bursts of a click's ringing or
-  // of crackle leave their envelope between them, a tone does not.
-  float* s = Scratch_.data();
-  const int32_t len = b - a;
-  for (int32_t i = 0; i <= len; ++i) s[i] = x[a + i];
-  detail::SmoothSpan(s, 0, len, 2);
+// Each burst's extent: the feet lf[i] .. rf[i] of maximum i on the trace t within a .. b, and the
+// lowest and highest smoothed sample s (s[0] is sample a) between them.
+void BurstEnvelopes(const float* t, const float* s, int32_t a, int32_t b, const int* maxima, int m,
+                    int32_t* lf, int32_t* rf, double* lo, double* hi) {
   for (int i = 0; i < m; ++i) {
-    int l = a, rr = b;
-    FindFeet(maxima[i], l, rr, t, true, 6);
-    FeetLeft_[static_cast<size_t>(i)] = l;
-    FeetRight_[static_cast<size_t>(i)] = rr;
-    float lo = s[l - a], hi = s[l - a];
-    for (int32_t j = l; j <= rr; ++j) {
-      lo = std::min(lo, s[j - a]);
-      hi = std::max(hi, s[j - a]);
+    int l = a, r = b;
+    FindFeet(maxima[i], l, r, t, true, kPeakFootScore);
+    lf[i] = l;
+    rf[i] = r;
+    float low = s[l - a], high = s[l - a];
+    for (int32_t j = l; j <= r; ++j) {
+      low = std::min(low, s[j - a]);
+      high = std::max(high, s[j - a]);
     }
-    SampleLo_[static_cast<size_t>(i)] = lo;
-    SampleHi_[static_cast<size_t>(i)] = hi;
+    lo[i] = low;
+    hi[i] = high;
   }
+}
+
+// True when the waveform s (s[0] is sample a, the range ends at b) between some two neighbouring
+// bursts leaves their envelope: bursts of a click's ringing or of crackle do, a tone does not.
+bool GapLeavesEnvelope(const float* s, int32_t a, int32_t b, int m, const int32_t* lf, const int32_t* rf,
+                       const double* lo, const double* hi) {
   for (int i = 0; i + 1 < m; ++i) {
-    const double loAvg = (SampleLo_[static_cast<size_t>(i)] + SampleLo_[static_cast<size_t>(i) + 1]) / 2.0;
-    const double hiAvg = (SampleHi_[static_cast<size_t>(i)] + SampleHi_[static_cast<size_t>(i) + 1]) / 2.0;
+    const double loAvg = (lo[i] + lo[i + 1]) / 2.0;
+    const double hiAvg = (hi[i] + hi[i + 1]) / 2.0;
     const double range = hiAvg - loAvg;
-    int32_t g0 = FeetRight_[static_cast<size_t>(i)] + 1;
-    int32_t g1 = FeetLeft_[static_cast<size_t>(i) + 1] - 1;
+    int32_t g0 = rf[i] + 1;
+    int32_t g1 = lf[i + 1] - 1;
     if (g1 < g0) g1 = g0;  // an empty gap: the sample after the foot alone
     g0 = std::min(g0, b);  // ... or the range's last sample
     g1 = std::min(g1, b);
@@ -207,9 +220,41 @@ bool TClickEngine::ToneTest(const float* x, int32_t a, int32_t b, double factor,
       gapLo = std::min(gapLo, s[j - a]);
       gapHi = std::max(gapHi, s[j - a]);
     }
-    if (gapLo < loAvg - 0.2 * range || gapHi > hiAvg + 0.2 * range) return true;
+    if (gapLo < loAvg - kEnvelopeMargin * range || gapHi > hiAvg + kEnvelopeMargin * range) return true;
   }
   return false;
+}
+
+}  // namespace
+
+// True when the region a .. b stays a click candidate; false when its trace is a regular series of
+// peaks with a steady waveform between them.
+bool TClickEngine::ToneTest(const float* x, int32_t a, int32_t b, double factor, int32_t pos, int32_t lf,
+                            int32_t rf) {
+  // The series: the trace's extrema that swing by the factor's share of the candidate peak's height.
+  const float* t = TraceBuf_.data();
+  const double base = (static_cast<double>(t[lf]) + t[rf]) / 2.0;
+  const double threshold = (t[pos] - base) * factor;
+  int* extrema = Extrema_.data();
+  const int n = CountExtrema(a, b, t, static_cast<float>(threshold), extrema);
+  if (n < kSeriesMinExtrema) return true;
+  int* maxima = Maxima_.data();
+  const int m = KeepMaxima(t, extrema, n, maxima);
+  if (m < kSeriesMinMaxima) return true;
+  if (m > kSeriesMaxMaxima) return false;
+
+  // Its regularity.
+  if (SpacingSpread(maxima, m) > kIrregularSpacing) return true;
+
+  // A regular series: is the waveform between the bursts steady?
+  float* s = Scratch_.data();
+  const int32_t len = b - a;
+  for (int32_t i = 0; i <= len; ++i) s[i] = x[a + i];
+  detail::SmoothSpan(s, 0, len, 2);
+  BurstEnvelopes(t, s, a, b, maxima, m, FeetLeft_.data(), FeetRight_.data(), SampleLo_.data(),
+                 SampleHi_.data());
+  return GapLeavesEnvelope(s, a, b, m, FeetLeft_.data(), FeetRight_.data(), SampleLo_.data(),
+                           SampleHi_.data());
 }
 
 }  // namespace klarwell

@@ -39,6 +39,49 @@ constexpr TTextPair EngineTexts[EngineTextCount] = {
 // the next.
 constexpr float GridOffsets[3] = {0.0f, 1.0f / 3.0f, 2.0f / 3.0f};
 
+// ---- Sizes from the sample rate.
+// A block is 2 seconds of sound; neighbouring blocks overlap by a tenth of a second (SR div 10), so
+// that a click at one block's edge lies inside the next.
+constexpr int32_t kBlockSeconds = 2;
+constexpr int32_t kOverlapDivisor = 10;
+// The region around a click is 10 ms: the stretch the second trace, the location and the repair
+// work in.
+constexpr double kRegionSeconds = 0.01;
+// The short trace window is the power of two nearest a quarter of the region (2.5 ms), the tiny
+// one half of that: they decide how finely the two traces place a click.
+constexpr double kShortWindowsPerRegion = 4.0;
+// An analysis frame is the power of two nearest 20 ms: the time resolution of the roughness curve
+// and the frequency resolution of the spectrum it is measured on.
+constexpr double kFrameSeconds = 0.02;
+// From 88.2 kHz on every second sample is analysed, with frames half as many points long, so that a
+// frame spans about the same time and its bins about the same frequencies as at lower rates.
+constexpr int32_t kDecimateRate = 88200;
+// 30 bins at each end of the frame's spectrum (about 1.3 kHz at 44.1 kHz) stay out of the tilt fit
+// and the roughness. At high rates the top cut grows so that nothing above 20 kHz counts (the
+// formula takes the file's rate, twice a decimated frame's, hence twice the limit there).
+constexpr int32_t kBandCutBins = 30;
+constexpr double kTopFrequency = 20000.0;
+// The repair trains its predictions on an eighth to a half of the region, in about 20 steps.
+constexpr int32_t kTrainMinDivisor = 8;
+constexpr int32_t kTrainMaxDivisor = 2;
+constexpr int32_t kTrainSteps = 20;
+// About 0.35 ms of history (RegionLen / 28, at least 8): enough to carry the music's resonances
+// across a gap, few enough coefficients to fit on a few milliseconds of intact context.
+constexpr int32_t kRefineMinOrder = 8;
+constexpr int32_t kRefineOrderDivisor = 28;
+
+// ---- Levels.
+// 0 dB of a frame's spectrum: the bin of a full-scale (32767) sine, FrameLen × 32767 / 2, less the
+// window's gain of about a third, so that the loudest tone reads about 0 dB whatever the frame length.
+constexpr double kFullScale = 32767.0;
+constexpr double kWindowGainDivisor = 3.0;
+
+// ---- Capacities.
+// The roughness window's accumulators: the 60-bin window with room to spare.
+constexpr int32_t kRoughFitCapacity = 121;
+// The longest stretch the candidate search spans: a dip narrower than 36 frame steps.
+constexpr int32_t kLongestDipFrames = 36;
+
 // Four-term window stretched so that both middle points are exactly 1.0.
 void BuildWindow(std::vector<float>& w, int32_t n) {
   w.assign(static_cast<size_t>(n), 0.0f);
@@ -79,14 +122,11 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
                               const TEngineOptions& options) {
   errorText.clear();
   Options_ = options;
-  const TRoutineSet routines = SelectedRoutineSet();
-  Fft_ = &BindFftRoutines(routines);
+  Fft_ = &BindFftRoutines(options.Routines);
 
   // The previous file's block is released before anything else, so that a failure below never
   // leaves a block of the old size behind.
-  BlockBytes_.clear();
-  BlockBytes_.shrink_to_fit();
-  BlockFrames_ = 0;
+  ReleaseBlock();
   FrameCount_ = 0;
 
   const uint32_t sampleRate = format.Format.nSamplesPerSec;
@@ -98,124 +138,19 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
   }
   SampleRate_ = sampleRate;
   BlockAlign_ = format.Format.nBlockAlign;
-  const int32_t sr = static_cast<int32_t>(sampleRate);
-
-  BlockFrames_ = 2 * sr;
-  if (format.NumFrames < static_cast<uint32_t>(BlockFrames_))
-    BlockFrames_ = static_cast<int32_t>(format.NumFrames);
-
-  RegionLen_ = static_cast<int32_t>(std::lrint(sr * 0.01));
-  ShortLen_ = PowerOfTwoNear(RegionLen_ / 4.0);
-  HalfShortLen_ = ShortLen_ / 2;
-  FrameLen_ = PowerOfTwoNear(sr * 0.02);
-  LowCutBins_ = 30;
-  HighCutBins_ = 30;
-  Decimate_ = false;
-  double limit = 20000.0;
-  if (sr >= 88200) {
-    Decimate_ = true;
-    FrameLen_ /= 2;
-    limit = 40000.0;
-  }
-  if (sr * (0.5 - 30.0 / FrameLen_) > limit) {
-    HighCutBins_ = static_cast<int32_t>(std::lrint((0.5 - limit / sr) * FrameLen_));
-  }
-  TrainMin_ = RegionLen_ / 8;
-  TrainMax_ = RegionLen_ / 2;
-  TrainStep_ = (TrainMax_ - TrainMin_) / 20;
-  OverlapFrames_ = sr / 10;
-  // About 0.35 ms of history: enough to carry the music's resonances across a gap, few enough
-  // coefficients to fit on a few milliseconds of intact context.
-  RefineOrder_ = std::max(8, RegionLen_ / 28);
-
-  FloorDb_ = floorDb;
-  const double floorAmplitude = std::pow(10.0, floorDb / 20.0);
-  FloorPower_ = floorAmplitude * floorAmplitude;
-  const double ref = (FrameLen_ * 32767.0 / 2.0) / 3.0;
-  RefPower_ = ref * ref;
-  SampleScale_ = GetSampleScale(format);
+  DeriveSizes(sampleRate, format.NumFrames);
+  DeriveLevels(format, floorDb);
 
   try {
-    BlockBytes_.assign(static_cast<size_t>(BlockAlign_) * static_cast<size_t>(BlockFrames_), 0);
-    const size_t frames = static_cast<size_t>(BlockFrames_);
-    LeftBuf_.assign(frames, 0.0f);
-    RightBuf_.assign(frames, 0.0f);
-    TraceBuf_.assign(frames, 0.0f);
-
-    BuildWindow(WindowLong_, FrameLen_);
-    BuildWindow(WindowShort_, ShortLen_);
-    BuildWindow(WindowTiny_, HalfShortLen_);
-
-    FrameCentre_.assign(MaxFrames, 0.0f);
-    for (int c = 0; c < 2; ++c) {
-      FrameLevel_[c].assign(MaxFrames, 0.0f);
-      SmoothLevel_[c].assign(MaxFrames, 0.0f);
-    }
-
-    const auto frameLen = static_cast<size_t>(FrameLen_);
-    Spectrum_.assign(frameLen / 2 + 1, 0.0f);
-    CepRe_.assign(frameLen / 4 + 1, 0.0f);
-    CepIm_.assign(frameLen / 4 + 1, 0.0f);
-    CepMag_.assign(frameLen / 4 + 1, 0.0f);
-    WindowSpectrum_.assign(static_cast<size_t>(ShortLen_) / 2 + 1, 0.0f);
-
-    // A candidate stretch spans at most 35 frame steps, a region RegionLen samples; both lie
-    // inside the block, so one block's worth of scratch always suffices.
-    const size_t scratch = frames + 2;
-    Scratch_.assign(scratch, 0.0f);
-    Scratch2_.assign(scratch, 0.0f);
-    Envelope_.assign(scratch, 0.0);
-    Extrema_.assign(kMaxExtrema, 0);
-    Maxima_.assign(kMaxExtrema, 0);
-    FeetLeft_.assign(kMaxExtrema, 0);
-    FeetRight_.assign(kMaxExtrema, 0);
-    SampleLo_.assign(kMaxExtrema, 0.0);
-    SampleHi_.assign(kMaxExtrema, 0.0);
-
-    // 3L <= RegionLen for every repaired click (the edge test), so L <= RegionLen / 3.
-    const auto maxGap = static_cast<size_t>(RegionLen_ / 3 + 2);
-    Training_.assign(static_cast<size_t>(std::max(TrainMax_, RegionLen_)) + 2, 0.0);
-    Prediction_.assign(2 * maxGap + 2, 0.0);
-    Forward_.assign(maxGap, 0.0f);
-    Backward_.assign(maxGap, 0.0f);
-    Blend_.assign(maxGap, 0.0f);
-    const auto order = static_cast<size_t>(RefineOrder_);
-    ArNormal_.assign(order * (order + 1), 0.0);
-    ArCoef_.assign(order + 1, 0.0);
-    // The refined fill's banded equations; the default mode never needs them.
-    GapSystem_.assign(options.Refine ? maxGap * (order + 2) : 0, 0.0);
-    GapKnown_.assign(options.Refine ? maxGap + order + 1 : 0, 0.0);
-
-    Roughness_ = std::make_unique<TRegress>(121);
-    Sliding_.reset();
-    FastFit_.reset();
-    if (routines == TRoutineSet::Exact) Sliding_ = std::make_unique<TSlidingFit>(121);
-    if (routines == TRoutineSet::Fast) FastFit_ = std::make_unique<TFastSlidingFit>(121);
-    SinePeak_.reset();
-    // The longest range searched: a dip's 35 frame steps, each at most a thousandth of the block and
-    // a sample, or a 10 ms region. A longer one would only take the plain loop.
-    if (routines != TRoutineSet::Reference)
-      SinePeak_ = std::make_unique<TSinePeak>(std::max(36 * (BlockFrames_ / 1000 + 2), RegionLen_ + 2));
-    Fit_ = std::make_unique<TRegress>(std::max(FrameLen_, RegionLen_ + 2) + 2);
+    AllocateBuffers();
+    BindRoad(options.Routines);
   } catch (const std::bad_alloc&) {
-    BlockBytes_.clear();
-    BlockBytes_.shrink_to_fit();
-    BlockFrames_ = 0;
+    ReleaseBlock();
     errorText = Text(EngineTexts[OutOfMemory]);
     return false;
   }
-
-  bool allocated = Fft_->AllocLongBuffer(FrameLen_, FrameWork_, Decimate_ ? 1 : 0);
-  allocated = allocated && Fft_->AllocBuffer2(ShortLen_, ShortWork_);
-  allocated = allocated && Fft_->AllocBuffer3(HalfShortLen_, TinyWork_);
-  // The lifter transforms a copy of the FrameLen / 2 point spectrum, so that the spectrum itself
-  // stays as it is when no ripple is found; the spectrum's own array has room for FrameLen values.
-  allocated = allocated && Fft_->AllocBuffer7(FrameLen_ / 2, HalfWork_);
-  allocated = allocated && Fft_->AllocBuffer8(FrameLen_, Flat_);
-  if (!allocated) {
-    BlockBytes_.clear();
-    BlockBytes_.shrink_to_fit();
-    BlockFrames_ = 0;
+  if (!AllocateTransformBuffers()) {
+    ReleaseBlock();
     errorText = Text(EngineTexts[OutOfMemory]);
     return false;
   }
@@ -225,6 +160,136 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
   LastRepaired_ = -1;
   WriteSkip_ = 0;
   return true;
+}
+
+void TClickEngine::ReleaseBlock() {
+  BlockBytes_.clear();
+  BlockBytes_.shrink_to_fit();
+  BlockFrames_ = 0;
+}
+
+// Every size the stages use, from the sample rate alone (and the file's length, for a file shorter
+// than a block).
+void TClickEngine::DeriveSizes(uint32_t sampleRate, uint32_t fileFrames) {
+  const int32_t sr = static_cast<int32_t>(sampleRate);
+  BlockFrames_ = kBlockSeconds * sr;
+  if (fileFrames < static_cast<uint32_t>(BlockFrames_)) BlockFrames_ = static_cast<int32_t>(fileFrames);
+
+  RegionLen_ = static_cast<int32_t>(std::lrint(sr * kRegionSeconds));
+  ShortLen_ = PowerOfTwoNear(RegionLen_ / kShortWindowsPerRegion);
+  HalfShortLen_ = ShortLen_ / 2;
+  FrameLen_ = PowerOfTwoNear(sr * kFrameSeconds);
+  LowCutBins_ = kBandCutBins;
+  HighCutBins_ = kBandCutBins;
+  Decimate_ = false;
+  double limit = kTopFrequency;
+  if (sr >= kDecimateRate) {
+    Decimate_ = true;
+    FrameLen_ /= 2;
+    limit = 2.0 * kTopFrequency;
+  }
+  if (sr * (0.5 - static_cast<double>(kBandCutBins) / FrameLen_) > limit) {
+    HighCutBins_ = static_cast<int32_t>(std::lrint((0.5 - limit / sr) * FrameLen_));
+  }
+  TrainMin_ = RegionLen_ / kTrainMinDivisor;
+  TrainMax_ = RegionLen_ / kTrainMaxDivisor;
+  TrainStep_ = (TrainMax_ - TrainMin_) / kTrainSteps;
+  OverlapFrames_ = sr / kOverlapDivisor;
+  RefineOrder_ = std::max(kRefineMinOrder, RegionLen_ / kRefineOrderDivisor);
+}
+
+// The spectra's floor and reference, and the scale that brings the format's samples to 16-bit units.
+void TClickEngine::DeriveLevels(const TWavRecord& format, int32_t floorDb) {
+  FloorDb_ = floorDb;
+  const double floorAmplitude = std::pow(10.0, floorDb / 20.0);
+  FloorPower_ = floorAmplitude * floorAmplitude;
+  const double ref = (FrameLen_ * kFullScale / 2.0) / kWindowGainDivisor;
+  RefPower_ = ref * ref;
+  SampleScale_ = GetSampleScale(format);
+}
+
+// The block, the window tables, the analysis arrays and the stages' work arrays, all sized here so
+// that no block or click allocates. Throws std::bad_alloc.
+void TClickEngine::AllocateBuffers() {
+  BlockBytes_.assign(static_cast<size_t>(BlockAlign_) * static_cast<size_t>(BlockFrames_), 0);
+  const size_t frames = static_cast<size_t>(BlockFrames_);
+  LeftBuf_.assign(frames, 0.0f);
+  RightBuf_.assign(frames, 0.0f);
+  TraceBuf_.assign(frames, 0.0f);
+
+  BuildWindow(WindowLong_, FrameLen_);
+  BuildWindow(WindowShort_, ShortLen_);
+  BuildWindow(WindowTiny_, HalfShortLen_);
+
+  FrameCentre_.assign(MaxFrames, 0.0f);
+  for (int c = 0; c < 2; ++c) {
+    FrameLevel_[c].assign(MaxFrames, 0.0f);
+    SmoothLevel_[c].assign(MaxFrames, 0.0f);
+  }
+
+  const auto frameLen = static_cast<size_t>(FrameLen_);
+  Spectrum_.assign(frameLen / 2 + 1, 0.0f);
+  CepRe_.assign(frameLen / 4 + 1, 0.0f);
+  CepIm_.assign(frameLen / 4 + 1, 0.0f);
+  CepMag_.assign(frameLen / 4 + 1, 0.0f);
+  WindowSpectrum_.assign(static_cast<size_t>(ShortLen_) / 2 + 1, 0.0f);
+
+  // A candidate stretch spans at most 35 frame steps, a region RegionLen samples; both lie
+  // inside the block, so one block's worth of scratch always suffices.
+  const size_t scratch = frames + 2;
+  Scratch_.assign(scratch, 0.0f);
+  Scratch2_.assign(scratch, 0.0f);
+  Envelope_.assign(scratch, 0.0);
+  Extrema_.assign(kMaxExtrema, 0);
+  Maxima_.assign(kMaxExtrema, 0);
+  FeetLeft_.assign(kMaxExtrema, 0);
+  FeetRight_.assign(kMaxExtrema, 0);
+  SampleLo_.assign(kMaxExtrema, 0.0);
+  SampleHi_.assign(kMaxExtrema, 0.0);
+
+  // 3L <= RegionLen for every repaired click (the edge test), so L <= RegionLen / 3.
+  const auto maxGap = static_cast<size_t>(RegionLen_ / 3 + 2);
+  Training_.assign(static_cast<size_t>(std::max(TrainMax_, RegionLen_)) + 2, 0.0);
+  Prediction_.assign(2 * maxGap + 2, 0.0);
+  Forward_.assign(maxGap, 0.0f);
+  Backward_.assign(maxGap, 0.0f);
+  Blend_.assign(maxGap, 0.0f);
+  const auto order = static_cast<size_t>(RefineOrder_);
+  ArNormal_.assign(order * (order + 1), 0.0);
+  ArCoef_.assign(order + 1, 0.0);
+  // The refined fill's banded equations; the default mode never needs them.
+  GapSystem_.assign(Options_.Refine ? maxGap * (order + 2) : 0, 0.0);
+  GapKnown_.assign(Options_.Refine ? maxGap + order + 1 : 0, 0.0);
+}
+
+// The fits and the peak search of the chosen routines: the reference's plain accumulators, the
+// exact fast sliding fit, or the float road's fit and a peak search that skips hopeless positions.
+// Throws std::bad_alloc.
+void TClickEngine::BindRoad(TRoutineSet routines) {
+  Roughness_ = std::make_unique<TRegress>(kRoughFitCapacity);
+  Sliding_.reset();
+  FastFit_.reset();
+  if (routines == TRoutineSet::Exact) Sliding_ = std::make_unique<TSlidingFit>(kRoughFitCapacity);
+  if (routines == TRoutineSet::Fast) FastFit_ = std::make_unique<TFastSlidingFit>(kRoughFitCapacity);
+  SinePeak_.reset();
+  // The longest range searched: a dip's 35 frame steps, each at most a thousandth of the block and
+  // a sample, or a 10 ms region. A longer one would only take the plain loop.
+  if (routines != TRoutineSet::Reference)
+    SinePeak_ =
+        std::make_unique<TSinePeak>(std::max(kLongestDipFrames * (BlockFrames_ / 1000 + 2), RegionLen_ + 2));
+  Fit_ = std::make_unique<TRegress>(std::max(FrameLen_, RegionLen_ + 2) + 2);
+}
+
+// The transforms' work buffers, from the bound routine table. False when one cannot be had.
+bool TClickEngine::AllocateTransformBuffers() {
+  bool allocated = Fft_->AllocLongBuffer(FrameLen_, FrameWork_, Decimate_ ? 1 : 0);
+  allocated = allocated && Fft_->AllocBuffer2(ShortLen_, ShortWork_);
+  allocated = allocated && Fft_->AllocBuffer3(HalfShortLen_, TinyWork_);
+  // The lifter transforms a copy of the FrameLen / 2 point spectrum, so that the spectrum itself
+  // stays as it is when no ripple is found; the spectrum's own array has room for FrameLen values.
+  allocated = allocated && Fft_->AllocBuffer7(FrameLen_ / 2, HalfWork_);
+  allocated = allocated && Fft_->AllocBuffer8(FrameLen_, Flat_);
+  return allocated;
 }
 
 bool TClickEngine::ReadBlock(const TWavRecord& in, int32_t position, std::string& errorText,

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "audio/WavFile.h"
+#include "numeric/RoutineSet.h"
 #include "numeric/fftunit.h"
 
 namespace klarwell {
@@ -52,11 +53,15 @@ class TFloatingPointError : public std::runtime_error {
   explicit TFloatingPointError(const std::string& what) : std::runtime_error(what) {}
 };
 
-// How the engine sets the span it replaces, chosen per file at InitEngine.
+// How the engine works on one file, chosen at InitEngine: which span it replaces and with which
+// numeric routines. Each engine keeps its own, so files in one process may differ in both.
 struct TEngineOptions {
   // Off: the span LocateClick finds is replaced, as it always was. On: each accepted click's span is
   // re-estimated from the waveform (RefineSpan) before anything is reported or repaired.
   bool Refine = false;
+  // The numeric routines the engine binds: the reference road's, the exact fast ones or the default
+  // float road's.
+  TRoutineSet Routines = TRoutineSet::Fast;
 };
 
 namespace detail {
@@ -205,6 +210,14 @@ class TClickEngine {
 
  private:
   friend struct detail::TEngineProbe;
+
+  // InitEngine's stages (engine.cpp).
+  void ReleaseBlock();
+  void DeriveSizes(uint32_t sampleRate, uint32_t fileFrames);
+  void DeriveLevels(const TWavRecord& format, int32_t floorDb);
+  void AllocateBuffers();
+  void BindRoad(TRoutineSet routines);
+  bool AllocateTransformBuffers();
 
   // Stage internals (Analysis.cpp, CandidateSearch.cpp, ClickLocation.cpp, ClickRepair.cpp).
   void AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float gridOffset);

@@ -93,8 +93,8 @@ struct TFftRoutines {
                           double reference, double floor) = nullptr;
 };
 
-// The table of the given routine set (RoutineSet.h). Each table is filled
-// once per process, so concurrent calls from several threads are safe.
-const TFftRoutines& BindFftRoutines(TRoutineSet set = SelectedRoutineSet());
+// The table of the given routine set (RoutineSet.h; Fast is the default road's). Each table is
+// filled once per process, so concurrent calls from several threads are safe.
+const TFftRoutines& BindFftRoutines(TRoutineSet set = TRoutineSet::Fast);
 
 }  // namespace klarwell

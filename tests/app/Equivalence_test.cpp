@@ -113,10 +113,11 @@ TEST(Equivalence, ParallelRoadGivesTheReferenceBytesAndClicksForEveryFormatAndWo
     refSettings.Suffix = " ref";
     std::atomic<bool> cancel{false};
     TRecorder ref;
-    SelectRoutineSet(TRoutineSet::Reference);
-    const TFileResult refResult = ProcessFile(input, refSettings, ref, cancel);
+    TEngineOptions reference, exact;
+    reference.Routines = TRoutineSet::Reference;
     // The exact fast routines; the default ones agree by measure, not bit for bit (below).
-    SelectRoutineSet(TRoutineSet::Exact);
+    exact.Routines = TRoutineSet::Exact;
+    const TFileResult refResult = ProcessFile(input, refSettings, ref, cancel, reference);
     ASSERT_EQ(refResult.Outcome, TFileOutcome::Done) << StatusText(refResult);
     const std::string refBytes = test::ReadFileBytes(refResult.OutputPath);
     ASSERT_FALSE(refBytes.empty());
@@ -129,8 +130,9 @@ TEST(Equivalence, ParallelRoadGivesTheReferenceBytesAndClicksForEveryFormatAndWo
       TOutputSettings settings;
       settings.Suffix = " par" + std::to_string(workers);
       TRecorder par;
-      const TFileResult result = workers == 0 ? ProcessFile(input, settings, par, cancel)
-                                              : ProcessFileParallel(input, settings, par, cancel, workers);
+      const TFileResult result = workers == 0
+                                     ? ProcessFile(input, settings, par, cancel, exact)
+                                     : ProcessFileParallel(input, settings, par, cancel, workers, exact);
       ASSERT_EQ(result.Outcome, TFileOutcome::Done) << StatusText(result);
       EXPECT_TRUE(test::ReadFileBytes(result.OutputPath) == refBytes) << "output bytes differ";
       EXPECT_EQ(result.Clicks, refResult.Clicks);
@@ -145,7 +147,6 @@ TEST(Equivalence, ParallelRoadGivesTheReferenceBytesAndClicksForEveryFormatAndWo
       fs::remove(result.OutputPath);
     }
   }
-  SelectRoutineSet(TRoutineSet::Fast);
   // Without such a click the comparison would not exercise the WriteSkip chain at all.
   EXPECT_TRUE(someClickInAnOverlap);
 }

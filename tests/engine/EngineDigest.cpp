@@ -31,8 +31,9 @@ struct TDigest {
 int main(int argc, char** argv) {
   using namespace klarwell;
   // "reference": the plain numeric routines; "exact": the exact fast ones; else the default set.
-  if (argc > 1 && std::string(argv[1]) == "reference") SelectRoutineSet(TRoutineSet::Reference);
-  if (argc > 1 && std::string(argv[1]) == "exact") SelectRoutineSet(TRoutineSet::Exact);
+  TEngineOptions options;
+  if (argc > 1 && std::string(argv[1]) == "reference") options.Routines = TRoutineSet::Reference;
+  if (argc > 1 && std::string(argv[1]) == "exact") options.Routines = TRoutineSet::Exact;
   struct TCase {
     test::TSignal Signal;
     uint8_t Bytes;
@@ -49,7 +50,7 @@ int main(int argc, char** argv) {
     const std::vector<uint8_t> bytes = test::EncodeFrames(c.Signal, c.Bytes, c.IsFloat);
     TClickEngine engine;
     std::string error;
-    if (!engine.InitEngine(format, -120, error)) {
+    if (!engine.InitEngine(format, -120, error, options)) {
       std::printf("init failed: %s\n", error.c_str());
       return 1;
     }

@@ -789,32 +789,51 @@ TEST(EndToEnd, InvariantsHoldOnEveryInput) {
 }
 
 TEST(EndToEnd, SameResultOnEveryThreadAndAfterACancelledBlock) {
-  // Engines share no state: blocks processed on two threads at once give the results of a run on
-  // one thread; an exception thrown by a callback leaves the engine fit for the next block.
+  // Engines share no state, the routine set included: blocks processed on two threads at once, one
+  // engine on the reference routines and one on the default ones, give what each gives alone on one
+  // thread; an exception thrown by a callback leaves the engine fit for the next block.
   test::TSignal signal = test::MakeMusic(2.0, 44100, 2, 90);
   test::AddClicks(signal, 16, 3, 30, 3000, 91);
   const TWavRecord format = test::FormatOf(signal, 2, false);
   const std::vector<uint8_t> bytes = test::EncodeFrames(signal, 2, false);
-  TClickEngine reference;
+  auto levels = [](const TClickEngine& engine) {
+    std::vector<float> v;
+    for (int32_t f = 0; f < engine.FrameCount(); ++f) v.push_back(engine.FrameLevel(true, f));
+    return v;
+  };
+  TEngineOptions options[2];
+  options[0].Routines = TRoutineSet::Reference;
+  TBlockRun expected[2];
+  std::vector<float> expectedLevels[2];
   std::string error;
-  ASSERT_TRUE(reference.InitEngine(format, -120, error));
-  const TBlockRun expected = RunBlock(reference, format, bytes);
-  ASSERT_FALSE(expected.Repairs.empty());
+  for (int i = 0; i < 2; ++i) {
+    TClickEngine alone;
+    ASSERT_TRUE(alone.InitEngine(format, -120, error, options[i]));
+    expected[i] = RunBlock(alone, format, bytes);
+    expectedLevels[i] = levels(alone);
+  }
+  ASSERT_FALSE(expected[1].Repairs.empty());
+  // The two sets' roughness curves differ, so a set taken from the wrong place would show.
+  ASSERT_NE(expectedLevels[0], expectedLevels[1]);
 
   TBlockRun runs[2];
+  std::vector<float> runLevels[2];
   std::thread workers[2];
   for (int i = 0; i < 2; ++i) {
     workers[i] = std::thread([&, i] {
       TClickEngine engine;
       std::string e;
-      if (engine.InitEngine(format, -120, e)) runs[i] = RunBlock(engine, format, bytes);
+      if (!engine.InitEngine(format, -120, e, options[i])) return;
+      runs[i] = RunBlock(engine, format, bytes);
+      runLevels[i] = levels(engine);
     });
   }
   for (std::thread& w : workers) w.join();
-  for (const TBlockRun& run : runs) {
-    EXPECT_EQ(run.Bytes, expected.Bytes);
-    EXPECT_EQ(run.Counted, expected.Counted);
-    EXPECT_EQ(run.Passes, expected.Passes);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(runs[i].Bytes, expected[i].Bytes);
+    EXPECT_EQ(runs[i].Counted, expected[i].Counted);
+    EXPECT_EQ(runs[i].Passes, expected[i].Passes);
+    EXPECT_EQ(runLevels[i], expectedLevels[i]);
   }
 
   TClickEngine engine;
@@ -838,8 +857,8 @@ TEST(EndToEnd, SameResultOnEveryThreadAndAfterACancelledBlock) {
                                    {}, {}, {}),
                TCancel);
   const TBlockRun after = RunBlock(engine, format, bytes);
-  EXPECT_EQ(after.Bytes, expected.Bytes);
-  EXPECT_EQ(after.Counted, expected.Counted);
+  EXPECT_EQ(after.Bytes, expected[1].Bytes);
+  EXPECT_EQ(after.Counted, expected[1].Counted);
 }
 
 TEST(EndToEnd, FloatingPointFaultsEndTheBlockWithTheirName) {

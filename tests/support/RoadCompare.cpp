@@ -29,16 +29,15 @@ uint32_t Le32(const std::string& b, size_t at) {
 }  // namespace
 
 TRoadRun RunRoad(const std::string& input, TRoutineSet set, int workers, const std::string& suffix) {
-  const TRoutineSet before = SelectedRoutineSet();
-  SelectRoutineSet(set);
   TRoadRun run;
   TRepairList list;
   std::atomic<bool> cancel{false};
   TOutputSettings settings;
   settings.Suffix = suffix;
-  run.Result = workers == 0 ? ProcessFile(input, settings, list, cancel)
-                            : ProcessFileParallel(input, settings, list, cancel, workers);
-  SelectRoutineSet(before);
+  TEngineOptions engine;
+  engine.Routines = set;
+  run.Result = workers == 0 ? ProcessFile(input, settings, list, cancel, engine)
+                            : ProcessFileParallel(input, settings, list, cancel, workers, engine);
   run.Repairs = std::move(list.Repairs);
   if (!run.Result.OutputPath.empty()) {
     run.Bytes = ReadFileBytes(run.Result.OutputPath);
