@@ -197,6 +197,8 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
     if (routines != TRoutineSet::Reference)
       SinePeak_ = std::make_unique<TSinePeak>(std::max(36 * (BlockFrames_ / 1000 + 2), RegionLen_ + 2));
     Fit_ = std::make_unique<TRegress>(std::max(FrameLen_, RegionLen_ + 2) + 2);
+    // The reference road computes every trace value afresh, as it always did.
+    TraceCache_.Allocate(routines != TRoutineSet::Reference ? frames : 0);
   } catch (const std::bad_alloc&) {
     BlockBytes_.clear();
     BlockBytes_.shrink_to_fit();
@@ -283,6 +285,14 @@ int32_t TClickEngine::ProcessBlock(const TWavRecord& format, int32_t maxPasses, 
   LastRepaired_ = -1;
   int32_t counted = 0;
   const bool isStereo = format.Format.nChannels == 2;
+
+  // The trace values of one pass stay valid for the next wherever no repair touched their window;
+  // outside this call the channel buffers may change behind the engine's back.
+  TraceCache_.Begin();
+  struct TEndCache {
+    TTraceCache& Cache;
+    ~TEndCache() { Cache.End(); }
+  } endCache{TraceCache_};
 
   bool progress = false;
   do {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "audio/WavFile.h"
+#include "engine/TraceCache.h"
 #include "numeric/fftunit.h"
 
 namespace klarwell {
@@ -210,6 +211,7 @@ class TClickEngine {
   void AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float gridOffset);
   double FrameRoughness(const float* x, int32_t start);
   float TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work, bool isShort);
+  float TraceAt(const float* x, bool isLeft, int32_t c, bool isShort);
   int32_t PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf, int32_t& rf);
   bool ToneTest(const float* x, int32_t a, int32_t b, double factor, int32_t pos, int32_t lf, int32_t rf);
   bool SteadyOscillation(const float* x, int32_t a, int32_t b, int32_t c1, int32_t c2);
@@ -303,6 +305,8 @@ class TClickEngine {
   std::unique_ptr<TFastSlidingFit> FastFit_;
   // The fast routines' peak search, which skips the positions that cannot win; null: the plain loop.
   std::unique_ptr<TSinePeak> SinePeak_;
+  // Trace values reused by the later passes of a block; left empty on the reference road.
+  TTraceCache TraceCache_;
 
   // Scan and click state.
   int32_t ScanIndex_ = 0;
