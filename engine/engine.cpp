@@ -199,6 +199,7 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
     Fit_ = std::make_unique<TRegress>(std::max(FrameLen_, RegionLen_ + 2) + 2);
     // The reference road computes every trace value afresh, as it always did.
     TraceCache_.Allocate(routines != TRoutineSet::Reference ? frames : 0);
+    LanePrediction_ = routines == TRoutineSet::Fast;
   } catch (const std::bad_alloc&) {
     BlockBytes_.clear();
     BlockBytes_.shrink_to_fit();

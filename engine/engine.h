@@ -307,6 +307,8 @@ class TClickEngine {
   std::unique_ptr<TSinePeak> SinePeak_;
   // Trace values reused by the later passes of a block; left empty on the reference road.
   TTraceCache TraceCache_;
+  // The repair's predictions sum in lanes (the float road) instead of in the plain order.
+  bool LanePrediction_ = false;
 
   // Scan and click state.
   int32_t ScanIndex_ = 0;
