@@ -101,9 +101,9 @@ float TClickEngine::TraceAt(const float* x, bool isLeft, int32_t c, bool isShort
     return TraceValue(x, c - n / 2, n, isShort ? WindowShort_.data() : WindowTiny_.data(),
                       isShort ? ShortWork_.get() : TinyWork_.get(), isShort);
   };
-  if (!TraceCache_.Active()) return compute();
-  float* slot = TraceCache_.Slot(isLeft, isShort ? 0 : 1, c);
-  if (!TTraceCache::Known(*slot)) *slot = compute();
+  if (!PassCache_.Active()) return compute();
+  float* slot = PassCache_.TraceSlot(isLeft, isShort ? 0 : 1, c);
+  if (!TPassCache::Known(*slot)) *slot = compute();
   return *slot;
 }
 

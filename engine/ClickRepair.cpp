@@ -110,8 +110,7 @@ bool TClickEngine::StoreRepair(const TWavRecord& format, bool isLeft, int32_t rs
     }
     LastRepaired_ = std::max(LastRepaired_, s);
   }
-  // A trace window of up to ShortLen samples around a position reads these samples.
-  if (count > 0) TraceCache_.Forget(isLeft, rs + 1, rs + count, ShortLen_);
+  if (count > 0) PassCache_.Forget(isLeft, rs + 1, rs + count);
   return changed != 0;
 }
 

@@ -198,7 +198,11 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
       SinePeak_ = std::make_unique<TSinePeak>(std::max(36 * (BlockFrames_ / 1000 + 2), RegionLen_ + 2));
     Fit_ = std::make_unique<TRegress>(std::max(FrameLen_, RegionLen_ + 2) + 2);
     // The reference road computes every trace value afresh, as it always did.
-    TraceCache_.Allocate(routines != TRoutineSet::Reference ? frames : 0);
+    if (routines != TRoutineSet::Reference) {
+      PassCache_.Allocate(static_cast<int32_t>(frames), MaxFrames, ShortLen_, (Decimate_ ? 2 : 1) * FrameLen_);
+    } else {
+      PassCache_.Allocate(0, 0, 0, 0);
+    }
     LanePrediction_ = routines == TRoutineSet::Fast;
   } catch (const std::bad_alloc&) {
     BlockBytes_.clear();
@@ -287,13 +291,13 @@ int32_t TClickEngine::ProcessBlock(const TWavRecord& format, int32_t maxPasses, 
   int32_t counted = 0;
   const bool isStereo = format.Format.nChannels == 2;
 
-  // The trace values of one pass stay valid for the next wherever no repair touched their window;
+  // What one pass computed stays valid for the next wherever no repair touched its samples;
   // outside this call the channel buffers may change behind the engine's back.
-  TraceCache_.Begin();
+  PassCache_.Begin();
   struct TEndCache {
-    TTraceCache& Cache;
+    TPassCache& Cache;
     ~TEndCache() { Cache.End(); }
-  } endCache{TraceCache_};
+  } endCache{PassCache_};
 
   bool progress = false;
   do {

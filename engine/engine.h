@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "audio/WavFile.h"
-#include "engine/TraceCache.h"
+#include "engine/PassCache.h"
 #include "numeric/fftunit.h"
 
 namespace klarwell {
@@ -33,7 +33,10 @@ class TFastSlidingFit;
 class TSinePeak;
 
 // Called after each analysed frame and channel: the frame's index, whether it is the left channel,
-// and its dB spectrum (FrameLen() / 2 values, valid during the call only).
+// and its dB spectrum (FrameLen() / 2 values, valid during the call only). Outside the reference
+// road, a later pass of a block keeps the level of a frame that no repair touched since the same
+// grid was analysed; such a frame's spectrum is not computed again, and the values handed on are
+// those of the last frame that was.
 using TOnFrame = std::function<void(int32_t frameIndex, bool isLeft, const float* spectrumDb)>;
 // After LocateClick confirmed a click, before it is repaired.
 using TOnClickFound = std::function<void()>;
@@ -210,6 +213,7 @@ class TClickEngine {
   // Stage internals (Analysis.cpp, CandidateSearch.cpp, ClickLocation.cpp, ClickRepair.cpp).
   void AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float gridOffset);
   double FrameRoughness(const float* x, int32_t start);
+  float LevelOfFrame(bool isLeft, int grid, int32_t i, int32_t start);
   float TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work, bool isShort);
   float TraceAt(const float* x, bool isLeft, int32_t c, bool isShort);
   int32_t PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf, int32_t& rf);
@@ -305,8 +309,8 @@ class TClickEngine {
   std::unique_ptr<TFastSlidingFit> FastFit_;
   // The fast routines' peak search, which skips the positions that cannot win; null: the plain loop.
   std::unique_ptr<TSinePeak> SinePeak_;
-  // Trace values reused by the later passes of a block; left empty on the reference road.
-  TTraceCache TraceCache_;
+  // Trace values and frame levels reused by the later passes of a block; off on the reference road.
+  TPassCache PassCache_;
   // The repair's predictions sum in lanes (the float road) instead of in the plain order.
   bool LanePrediction_ = false;
 
