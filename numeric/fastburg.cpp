@@ -28,8 +28,18 @@ KLARWELL_LANE_INLINE double Total4(TDouble4 v) {
 
 // Σ f[j]·b[j] and Σ f[j]² + b[j]² over j < count.
 KLARWELL_LANE_INLINE void StageSums(const double* f, const double* b, int count, double& num, double& den) {
-  TDouble4 n4 = {}, d4 = {};
+  TDouble4 n4 = {}, d4 = {}, n4b = {}, d4b = {};
   int j = 0;
+  for (; j + 8 <= count; j += 8) {
+    const TDouble4 fj = Load4(f + j), bj = Load4(b + j);
+    const TDouble4 fk = Load4(f + j + 4), bk = Load4(b + j + 4);
+    n4 += fj * bj;
+    d4 += fj * fj + bj * bj;
+    n4b += fk * bk;
+    d4b += fk * fk + bk * bk;
+  }
+  n4 += n4b;
+  d4 += d4b;
   for (; j + 4 <= count; j += 4) {
     const TDouble4 fj = Load4(f + j), bj = Load4(b + j);
     n4 += fj * bj;
@@ -48,8 +58,28 @@ KLARWELL_LANE_INLINE void StageSums(const double* f, const double* b, int count,
 // f[j + 1] before the update), followed in the same pass by the next stage's sums over the same j.
 KLARWELL_LANE_INLINE void UpdateAndSum(double* f, double* b, int count, double a, double& num, double& den) {
   const TDouble4 a4 = {a, a, a, a};
-  TDouble4 n4 = {}, d4 = {};
+  // Two sets of lanes, so that each sum waits for its own previous addition only every other group.
+  TDouble4 n4 = {}, d4 = {}, n4b = {}, d4b = {};
   int j = 0;
+  for (; j + 8 <= count; j += 8) {
+    // The shifted loads read values this pass has not stored yet.
+    const TDouble4 fNext = Load4(f + j + 1), bNext = Load4(b + j + 1);
+    const TDouble4 fNext2 = Load4(f + j + 5), bNext2 = Load4(b + j + 5);
+    const TDouble4 fj = Load4(f + j) - a4 * Load4(b + j);
+    const TDouble4 bj = bNext - a4 * fNext;
+    const TDouble4 fk = Load4(f + j + 4) - a4 * Load4(b + j + 4);
+    const TDouble4 bk = bNext2 - a4 * fNext2;
+    Store4(f + j, fj);
+    Store4(b + j, bj);
+    Store4(f + j + 4, fk);
+    Store4(b + j + 4, bk);
+    n4 += fj * bj;
+    d4 += fj * fj + bj * bj;
+    n4b += fk * bk;
+    d4b += fk * fk + bk * bk;
+  }
+  n4 += n4b;
+  d4 += d4b;
   for (; j + 4 <= count; j += 4) {
     // Both shifted loads read values this pass has not stored yet.
     const TDouble4 fNext = Load4(f + j + 1), bNext = Load4(b + j + 1);
