@@ -57,10 +57,15 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion
     // check only keeps the windows inside the block should that ever change.
     if (from - ShortLen_ / 2 < 0 || to + ShortLen_ / 2 > BlockFrames_) continue;
     for (int32_t c = from; c <= to; ++c) trace[c] = TraceAt(x, isLeft, c, true);
-    int32_t lf = from, rf = to;
-    int32_t peak = PeakSearch(from, to, std::max(1, HalfShortLen_ / 16), lf, rf);
+    TPassCache::TStage first;
+    if (!PassCache_.FindStage(isLeft, 0, from, to, first)) {
+      first.Peak = PeakSearch(from, to, std::max(1, HalfShortLen_ / 16), first.LeftFoot, first.RightFoot);
+      first.Kept = first.Peak >= 0 && ToneTest(x, from, to, 0.55, first.Peak, first.LeftFoot, first.RightFoot);
+      PassCache_.PutStage(isLeft, 0, from, to, first);
+    }
+    int32_t peak = first.Peak;
     if (peak < 0) continue;
-    if (!ToneTest(x, from, to, 0.55, peak, lf, rf)) {
+    if (!first.Kept) {
       detail::CallGuarded(onClickRegion, isLeft, from, to);
       continue;
     }
@@ -76,9 +81,17 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion
     }
     for (int32_t c = RegionStart_; c <= regionEnd; ++c) trace[c] = TraceAt(x, isLeft, c, false);
     detail::SmoothSpan(trace, RegionStart_, regionEnd, 2);
-    peak = PeakSearch(RegionStart_, regionEnd, std::max(1, HalfShortLen_ / 32), lf, rf);
+    TPassCache::TStage second;
+    if (!PassCache_.FindStage(isLeft, 1, RegionStart_, regionEnd, second)) {
+      second.Peak = PeakSearch(RegionStart_, regionEnd, std::max(1, HalfShortLen_ / 32), second.LeftFoot,
+                               second.RightFoot);
+      second.Kept = second.Peak >= 0 &&
+                    ToneTest(x, RegionStart_, regionEnd, 0.7, second.Peak, second.LeftFoot, second.RightFoot);
+      PassCache_.PutStage(isLeft, 1, RegionStart_, regionEnd, second);
+    }
+    peak = second.Peak;
     if (peak < 0) continue;
-    const bool accepted = ToneTest(x, RegionStart_, regionEnd, 0.7, peak, lf, rf);
+    const bool accepted = second.Kept;
     detail::CallGuarded(onClickRegion, isLeft, RegionStart_, regionEnd);
     if (accepted) {
       pos = peak;

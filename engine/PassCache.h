@@ -1,14 +1,16 @@
 #pragma once
 
 // What one pass over a block computed that the next passes may take over: the candidate search's
-// trace values and the analysis's frame levels. For the engine's passes only.
+// trace values and the outcome of its stages, and the analysis's frame levels. For the engine's
+// passes only.
 //
 // A trace value depends on nothing but the samples of its window, a frame level on nothing but the
 // samples of its frame. A block is searched again after every pass that repaired something; the
 // shifted analysis grid moves the candidate stretches by a fraction of a frame, so the later passes
 // ask again for almost every trace value the first one computed, and every third analysis uses the
-// frame grid of the one three passes before. Kept here, a value is handed back until a repair writes
-// into its window or frame.
+// frame grid of the one three passes before. A stage's peak search and tone test over a range read
+// nothing but the trace over the range and the samples in it. Kept here, a value is handed back until
+// a repair writes into the samples it was computed from.
 
 #include <algorithm>
 #include <cstdint>
@@ -25,6 +27,13 @@ class TPassCache {
 
   // Room for a block of `frames` samples and `maxFrames` analysis frames (0: never active), and
   // the reach of a trace window and the span of a frame in samples.
+  // The outcome of a stage of the candidate search over a .. b: the peak (-1: none), its feet and
+  // whether the tone test kept the range (false when there was no peak to test).
+  struct TStage {
+    int32_t Peak = -1, LeftFoot = 0, RightFoot = 0;
+    bool Kept = false;
+  };
+
   void Allocate(int32_t frames, int32_t maxFrames, int32_t traceReach, int32_t frameSpan) {
     Frames_ = frames;
     MaxFrames_ = maxFrames;
@@ -32,6 +41,7 @@ class TPassCache {
     FrameSpan_ = frameSpan;
     for (auto& v : Traces_) v.assign(static_cast<size_t>(frames), Unknown());
     for (auto& v : Levels_) v.assign(static_cast<size_t>(maxFrames), TLevel{});
+    Stages_.assign(frames > 0 ? StageSlots : 0, TStageEntry{});
     Active_ = false;
   }
 
@@ -39,6 +49,8 @@ class TPassCache {
   void Begin() {
     for (auto& v : Traces_) std::fill(v.begin(), v.end(), Unknown());
     for (auto& v : Levels_) std::fill(v.begin(), v.end(), TLevel{});
+    std::fill(Stages_.begin(), Stages_.end(), TStageEntry{});
+    StagesUsed_ = 0;
     GridsUsed_ = 0;
     Active_ = Frames_ > 0;
   }
@@ -60,6 +72,33 @@ class TPassCache {
         if (level.Start >= 0 && level.Start <= last && level.Start + FrameSpan_ - 1 >= first) level.Start = -1;
       }
     }
+    for (TStageEntry& e : Stages_) {
+      if (e.State == Full && e.IsLeft == isLeft && e.A - TraceReach_ <= last && e.B + TraceReach_ >= first) {
+        e.State = Dropped;
+      }
+    }
+  }
+
+  // The kept outcome of a stage over a .. b of a channel (stage 0 or 1).
+  bool FindStage(bool isLeft, int stage, int32_t a, int32_t b, TStage& out) const {
+    if (!Active_) return false;
+    for (size_t i = Hash(isLeft, stage, a, b), n = 0; n < Stages_.size(); i = (i + 1) & (StageSlots - 1), ++n) {
+      const TStageEntry& e = Stages_[i];
+      if (e.State == Empty) return false;
+      if (e.State == Full && e.IsLeft == isLeft && e.Stage == stage && e.A == a && e.B == b) {
+        out = e.Outcome;
+        return true;
+      }
+    }
+    return false;
+  }
+  void PutStage(bool isLeft, int stage, int32_t a, int32_t b, const TStage& outcome) {
+    // A table more than three quarters used (dropped entries count) takes no more.
+    if (!Active_ || StagesUsed_ >= StageSlots / 4 * 3) return;
+    size_t i = Hash(isLeft, stage, a, b);
+    while (Stages_[i].State == Full) i = (i + 1) & (StageSlots - 1);
+    if (Stages_[i].State == Empty) ++StagesUsed_;
+    Stages_[i] = TStageEntry{Full, isLeft, static_cast<int8_t>(stage), a, b, outcome};
   }
 
   // The slot of a trace value at sample c; it holds the marker of an unknown value until a value is
@@ -103,6 +142,21 @@ class TPassCache {
     float Value = 0.0f;
   };
 
+  enum : int8_t { Empty, Full, Dropped };
+  struct TStageEntry {
+    int8_t State = Empty;
+    bool IsLeft = false;
+    int8_t Stage = 0;
+    int32_t A = 0, B = 0;
+    TStage Outcome;
+  };
+  static constexpr size_t StageSlots = 8192;  // a power of two
+  static size_t Hash(bool isLeft, int stage, int32_t a, int32_t b) {
+    const uint64_t key = (static_cast<uint64_t>(static_cast<uint32_t>(a)) << 32 | static_cast<uint32_t>(b)) ^
+                         (static_cast<uint64_t>(isLeft) << 63) ^ (static_cast<uint64_t>(stage) << 62);
+    return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> 51) & (StageSlots - 1);
+  }
+
   static int TraceIndex(bool isLeft, int kind) { return (isLeft ? 0 : 1) * TraceKinds + kind; }
   static int LevelIndex(bool isLeft, int grid) { return (isLeft ? 0 : 1) * Grids + grid; }
   static constexpr uint32_t UnknownBits = 0x7fc0dead;
@@ -114,6 +168,8 @@ class TPassCache {
 
   std::vector<float> Traces_[2 * TraceKinds];
   std::vector<TLevel> Levels_[2 * Grids];
+  std::vector<TStageEntry> Stages_;
+  size_t StagesUsed_ = 0;
   float GridOffset_[Grids] = {};
   int GridsUsed_ = 0;
   int32_t Frames_ = 0;
