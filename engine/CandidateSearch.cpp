@@ -114,8 +114,8 @@ float TClickEngine::TraceAt(const float* x, bool isLeft, int32_t c, bool isShort
     return TraceValue(x, c - n / 2, n, isShort ? WindowShort_.data() : WindowTiny_.data(),
                       isShort ? ShortWork_.get() : TinyWork_.get(), isShort);
   };
-  if (!PassCache_.Active()) return compute();
-  float* slot = PassCache_.TraceSlot(isLeft, isShort ? 0 : 1, c);
+  float* slot = PassCache_.Active() ? PassCache_.TraceSlot(isLeft, isShort ? 0 : 1, c) : nullptr;
+  if (slot == nullptr) return compute();
   if (!TPassCache::Known(*slot)) *slot = compute();
   return *slot;
 }

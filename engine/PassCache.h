@@ -21,12 +21,13 @@ namespace klarwell {
 
 class TPassCache {
  public:
+  static constexpr int Grids = 3;
   // Trace kinds: 0 the short window, 1 the tiny one.
   static constexpr int TraceKinds = 2;
-  static constexpr int Grids = 3;
+  // Trace values are kept up to this sample rate; a block's worth of them per channel and kind at
+  // higher rates would take memory that their address-space budget does not have.
+  static constexpr uint32_t MaxTraceRate = 96000;
 
-  // Room for a block of `frames` samples and `maxFrames` analysis frames (0: never active), and
-  // the reach of a trace window and the span of a frame in samples.
   // The outcome of a stage of the candidate search over a .. b: the peak (-1: none), its feet and
   // whether the tone test kept the range (false when there was no peak to test).
   struct TStage {
@@ -34,12 +35,15 @@ class TPassCache {
     bool Kept = false;
   };
 
-  void Allocate(int32_t frames, int32_t maxFrames, int32_t traceReach, int32_t frameSpan) {
+  // Room for a block of `frames` samples and `maxFrames` analysis frames (0: never active) at a
+  // sample rate; the reach of a trace window and the span of a frame in samples.
+  void Allocate(int32_t frames, int32_t maxFrames, uint32_t rate, int32_t traceReach, int32_t frameSpan) {
     Frames_ = frames;
     MaxFrames_ = maxFrames;
     TraceReach_ = traceReach;
     FrameSpan_ = frameSpan;
-    for (auto& v : Traces_) v.assign(static_cast<size_t>(frames), Unknown());
+    const int32_t traced = rate <= MaxTraceRate ? frames : 0;
+    for (auto& v : Traces_) v.assign(static_cast<size_t>(traced), Unknown());
     for (auto& v : Levels_) v.assign(static_cast<size_t>(maxFrames), TLevel{});
     Stages_.assign(frames > 0 ? StageSlots : 0, TStageEntry{});
     Active_ = false;
@@ -63,7 +67,7 @@ class TPassCache {
     if (!Active_) return;
     const int32_t lo = std::max<int32_t>(0, first - TraceReach_);
     const int32_t hi = std::min<int32_t>(Frames_ - 1, last + TraceReach_);
-    for (int kind = 0; kind < TraceKinds; ++kind) {
+    for (int kind = 0; kind < TraceKinds && !Traces_[0].empty(); ++kind) {
       auto& v = Traces_[TraceIndex(isLeft, kind)];
       for (int32_t i = lo; i <= hi; ++i) v[static_cast<size_t>(i)] = Unknown();
     }
@@ -101,10 +105,12 @@ class TPassCache {
     Stages_[i] = TStageEntry{Full, isLeft, static_cast<int8_t>(stage), a, b, outcome};
   }
 
-  // The slot of a trace value at sample c; it holds the marker of an unknown value until a value is
-  // put there. A trace value is a finite sum, so it never takes the marker's bits (a NaN).
+  // The slot of a trace value at sample c, null when trace values are not kept; it holds the marker
+  // of an unknown value until a value is put there. A trace value is a finite sum, so it never takes
+  // the marker's bits (a NaN).
   float* TraceSlot(bool isLeft, int kind, int32_t c) {
-    return &Traces_[TraceIndex(isLeft, kind)][static_cast<size_t>(c)];
+    auto& v = Traces_[TraceIndex(isLeft, kind)];
+    return v.empty() ? nullptr : &v[static_cast<size_t>(c)];
   }
   static bool Known(float v) {
     uint32_t bits;

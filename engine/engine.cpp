@@ -198,12 +198,14 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
       SinePeak_ = std::make_unique<TSinePeak>(std::max(36 * (BlockFrames_ / 1000 + 2), RegionLen_ + 2));
     Fit_ = std::make_unique<TRegress>(std::max(FrameLen_, RegionLen_ + 2) + 2);
     // The reference road computes every trace value afresh, as it always did.
-    if (routines != TRoutineSet::Reference) {
-      PassCache_.Allocate(static_cast<int32_t>(frames), MaxFrames, ShortLen_, (Decimate_ ? 2 : 1) * FrameLen_);
-    } else {
-      PassCache_.Allocate(0, 0, 0, 0);
-    }
     LanePrediction_ = routines == TRoutineSet::Fast;
+    if (routines != TRoutineSet::Reference) {
+      PassCache_.Allocate(static_cast<int32_t>(frames), MaxFrames, SampleRate_, ShortLen_,
+                          (Decimate_ ? 2 : 1) * FrameLen_);
+    } else {
+      PassCache_.Allocate(0, 0, 0, 0, 0);
+    }
+
   } catch (const std::bad_alloc&) {
     BlockBytes_.clear();
     BlockBytes_.shrink_to_fit();
