@@ -105,7 +105,6 @@ KLARWELL_LANE_CLONES void BurgLanes(const double* x, int n, int m, double* d) {
   // One spare element each: the shifted loads of the last lane group read one past the range.
   double f[kMaxTrainLen + 4];
   double b[kMaxTrainLen + 4];
-  double w[kMaxOrder];
   for (int j = 0; j + 1 < n; ++j) {
     f[j] = x[j];
     b[j] = x[j + 1];
@@ -115,11 +114,17 @@ KLARWELL_LANE_CLONES void BurgLanes(const double* x, int n, int m, double* d) {
   StageSums(f, b, n - 1, num, den);
   for (int k = 1; k <= m; ++k) {
     // All errors zero: the previous stage predicts the run exactly, this one adds nothing.
-    d[k - 1] = den == 0.0 ? 0.0 : 2.0 * num / den;
-    for (int i = 1; i <= k - 1; ++i) d[i - 1] = w[i - 1] - d[k - 1] * w[k - i - 1];
+    const double r = den == 0.0 ? 0.0 : 2.0 * num / den;
+    d[k - 1] = r;
+    // d[i] -= r·d[k − 2 − i] for the previous stage's coefficients, in place: each pair (i, k − 2 − i)
+    // is updated from its own two old values.
+    for (int i = 0, j = k - 2; i <= j; ++i, --j) {
+      const double di = d[i], dj = d[j];
+      d[i] = di - r * dj;
+      if (i != j) d[j] = dj - r * di;
+    }
     if (k == m) return;
-    for (int i = 1; i <= k; ++i) w[i - 1] = d[i - 1];
-    UpdateAndSum(f, b, n - k - 1, w[k - 1], num, den);
+    UpdateAndSum(f, b, n - k - 1, r, num, den);
   }
 }
 
