@@ -211,6 +211,9 @@ void TClickEngine::AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float g
   const int32_t span = (Decimate_ ? 2 : 1) * FrameLen_;
   const float step = static_cast<float>((BlockFrames_ - span) / 1000.0);
 
+  // Within a block's passes, frames that no repair touched since the last analysis on this grid
+  // keep their level.
+  const int grid = PassCache_.Grid(gridOffset);
   FrameCount_ = 0;
   for (int32_t i = 0; i < MaxFrames; ++i) {
     int32_t start;
@@ -227,12 +230,10 @@ void TClickEngine::AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float g
     FrameCentre_[static_cast<size_t>(i)] = static_cast<float>(start + span / 2);
     FrameCount_ = FrameCount_ + 1;
 
-    FrameLevel_[0][static_cast<size_t>(i)] =
-        static_cast<float>(FrameRoughness(LeftBuf_.data(), start) * 10.0);
+    FrameLevel_[0][static_cast<size_t>(i)] = LevelOfFrame(true, grid, i, start);
     detail::CallGuarded(onFrame, i, true, static_cast<const float*>(Spectrum_.data()));
     if (isStereo) {
-      FrameLevel_[1][static_cast<size_t>(i)] =
-          static_cast<float>(FrameRoughness(RightBuf_.data(), start) * 10.0);
+      FrameLevel_[1][static_cast<size_t>(i)] = LevelOfFrame(false, grid, i, start);
       detail::CallGuarded(onFrame, i, false, static_cast<const float*>(Spectrum_.data()));
     }
   }
@@ -241,6 +242,15 @@ void TClickEngine::AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float g
     std::copy_n(FrameLevel_[c].begin(), FrameCount_, SmoothLevel_[c].begin());
     detail::SmoothSpan(SmoothLevel_[c].data(), 0, FrameCount_ - 1, 3);
   }
+}
+
+// The stored level (ten times the roughness) of frame i of a grid, starting at `start`.
+float TClickEngine::LevelOfFrame(bool isLeft, int grid, int32_t i, int32_t start) {
+  float level = 0.0f;
+  if (grid >= 0 && PassCache_.FindLevel(grid, isLeft, i, start, level)) return level;
+  level = static_cast<float>(FrameRoughness(isLeft ? LeftBuf_.data() : RightBuf_.data(), start) * 10.0);
+  if (grid >= 0) PassCache_.PutLevel(grid, isLeft, i, start, level);
+  return level;
 }
 
 double TClickEngine::FrameRoughness(const float* x, int32_t start) {

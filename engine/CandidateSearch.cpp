@@ -56,13 +56,16 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion
     // Frame centres lie half a frame inside the block, much more than half a trace window; the
     // check only keeps the windows inside the block should that ever change.
     if (from - ShortLen_ / 2 < 0 || to + ShortLen_ / 2 > BlockFrames_) continue;
-    for (int32_t c = from; c <= to; ++c) {
-      trace[c] = TraceValue(x, c - ShortLen_ / 2, ShortLen_, WindowShort_.data(), ShortWork_.get(), true);
+    for (int32_t c = from; c <= to; ++c) trace[c] = TraceAt(x, isLeft, c, true);
+    TPassCache::TStage first;
+    if (!PassCache_.FindStage(isLeft, 0, from, to, first)) {
+      first.Peak = PeakSearch(from, to, std::max(1, HalfShortLen_ / 16), first.LeftFoot, first.RightFoot);
+      first.Kept = first.Peak >= 0 && ToneTest(x, from, to, 0.55, first.Peak, first.LeftFoot, first.RightFoot);
+      PassCache_.PutStage(isLeft, 0, from, to, first);
     }
-    int32_t lf = from, rf = to;
-    int32_t peak = PeakSearch(from, to, std::max(1, HalfShortLen_ / 16), lf, rf);
+    int32_t peak = first.Peak;
     if (peak < 0) continue;
-    if (!ToneTest(x, from, to, 0.55, peak, lf, rf)) {
+    if (!first.Kept) {
       detail::CallGuarded(onClickRegion, isLeft, from, to);
       continue;
     }
@@ -76,14 +79,19 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion
         RegionStart_ + RegionLen_ >= BlockFrames_) {
       continue;
     }
-    for (int32_t c = RegionStart_; c <= regionEnd; ++c) {
-      trace[c] =
-          TraceValue(x, c - HalfShortLen_ / 2, HalfShortLen_, WindowTiny_.data(), TinyWork_.get(), false);
-    }
+    for (int32_t c = RegionStart_; c <= regionEnd; ++c) trace[c] = TraceAt(x, isLeft, c, false);
     detail::SmoothSpan(trace, RegionStart_, regionEnd, 2);
-    peak = PeakSearch(RegionStart_, regionEnd, std::max(1, HalfShortLen_ / 32), lf, rf);
+    TPassCache::TStage second;
+    if (!PassCache_.FindStage(isLeft, 1, RegionStart_, regionEnd, second)) {
+      second.Peak = PeakSearch(RegionStart_, regionEnd, std::max(1, HalfShortLen_ / 32), second.LeftFoot,
+                               second.RightFoot);
+      second.Kept = second.Peak >= 0 &&
+                    ToneTest(x, RegionStart_, regionEnd, 0.7, second.Peak, second.LeftFoot, second.RightFoot);
+      PassCache_.PutStage(isLeft, 1, RegionStart_, regionEnd, second);
+    }
+    peak = second.Peak;
     if (peak < 0) continue;
-    const bool accepted = ToneTest(x, RegionStart_, regionEnd, 0.7, peak, lf, rf);
+    const bool accepted = second.Kept;
     detail::CallGuarded(onClickRegion, isLeft, RegionStart_, regionEnd);
     if (accepted) {
       pos = peak;
@@ -96,6 +104,20 @@ float TClickEngine::TraceValue(const float* x, int32_t start, int32_t n, const f
                                bool isShort) {
   const auto trace = isShort ? Fft_->ShortTraceValue : Fft_->TinyTraceValue;
   return trace(n, x + start, window, work, WindowSpectrum_.data(), RefPower_, FloorPower_);
+}
+
+// The trace value at sample c: the short window's (ShortLen samples from c - ShortLen / 2) or the
+// tiny one's. Within a block's passes a value already computed is taken from the cache.
+float TClickEngine::TraceAt(const float* x, bool isLeft, int32_t c, bool isShort) {
+  const int32_t n = isShort ? ShortLen_ : HalfShortLen_;
+  const auto compute = [&] {
+    return TraceValue(x, c - n / 2, n, isShort ? WindowShort_.data() : WindowTiny_.data(),
+                      isShort ? ShortWork_.get() : TinyWork_.get(), isShort);
+  };
+  float* slot = PassCache_.Active() ? PassCache_.TraceSlot(isLeft, isShort ? 0 : 1, c) : nullptr;
+  if (slot == nullptr) return compute();
+  if (!TPassCache::Known(*slot)) *slot = compute();
+  return *slot;
 }
 
 // The highest peak of the trace over a .. b, its height measured from its feet on both sides and

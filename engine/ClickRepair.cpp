@@ -12,6 +12,7 @@
 #include "audio/SampleCodec.h"
 #include "engine/EngineDetail.h"
 #include "engine/engine.h"
+#include "numeric/fastburg.h"
 #include "numeric/prediction.h"
 
 namespace klarwell {
@@ -21,7 +22,11 @@ namespace klarwell {
 void TClickEngine::Predict(const float* x, int32_t edge, int32_t t, bool backward, int32_t count) {
   double* training = Training_.data();
   for (int32_t i = 0; i <= t; ++i) training[i] = backward ? x[edge + t - i] : x[edge - t + i];
-  BurgPredict(training, t + 1, (t + 1) / 2, count, Prediction_.data());
+  if (LanePrediction_) {
+    BurgPredictLanes(training, t + 1, (t + 1) / 2, count, Prediction_.data());
+  } else {
+    BurgPredict(training, t + 1, (t + 1) / 2, count, Prediction_.data());
+  }
 }
 
 namespace {
@@ -105,6 +110,7 @@ bool TClickEngine::StoreRepair(const TWavRecord& format, bool isLeft, int32_t rs
     }
     LastRepaired_ = std::max(LastRepaired_, s);
   }
+  if (count > 0) PassCache_.Forget(isLeft, rs + 1, rs + count);
   return changed != 0;
 }
 

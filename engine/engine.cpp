@@ -278,6 +278,13 @@ void TClickEngine::BindRoad(TRoutineSet routines) {
     SinePeak_ =
         std::make_unique<TSinePeak>(std::max(kLongestDipFrames * (BlockFrames_ / 1000 + 2), RegionLen_ + 2));
   Fit_ = std::make_unique<TRegress>(std::max(FrameLen_, RegionLen_ + 2) + 2);
+  // The reference road computes every trace value afresh, as it always did.
+  LanePrediction_ = routines == TRoutineSet::Fast;
+  if (routines != TRoutineSet::Reference) {
+    PassCache_.Allocate(BlockFrames_, MaxFrames, SampleRate_, ShortLen_, (Decimate_ ? 2 : 1) * FrameLen_);
+  } else {
+    PassCache_.Allocate(0, 0, 0, 0, 0);
+  }
 }
 
 // The transforms' work buffers, from the bound routine table. False when one cannot be had.
@@ -306,12 +313,14 @@ bool TClickEngine::ReadBlock(const TWavRecord& in, int32_t position, std::string
   const auto byteCount = static_cast<uint32_t>(BlockBytes_.size());
   if (!ReadWavData(in, BlockBytes_.data(), byteOffset, byteCount, errorText, errorNumber)) return false;
   DecodeFrames(BlockFrames_, BlockBytes_.data(), in, SampleScale_, LeftBuf_.data(), RightBuf_.data());
+  PassCache_.End();
   return true;
 }
 
 void TClickEngine::LoadBlock(const TWavRecord& format, const uint8_t* frames) {
   if (!BlockBytes_.empty()) std::memcpy(BlockBytes_.data(), frames, BlockBytes_.size());
   DecodeFrames(BlockFrames_, BlockBytes_.data(), format, SampleScale_, LeftBuf_.data(), RightBuf_.data());
+  PassCache_.End();
 }
 
 bool TClickEngine::WriteBlock(const TWavRecord& out, int32_t position, int32_t skip, std::string& errorText,
@@ -335,6 +344,8 @@ bool TClickEngine::WriteBlock(const TWavRecord& out, int32_t position, int32_t s
 
 void TClickEngine::AnalyseBlock(bool isStereo, const TOnFrame& onFrame, float gridOffset) {
   std::feclearexcept(FE_ALL_EXCEPT);
+  // The passes that follow may reuse this analysis's frame levels.
+  PassCache_.Begin();
   AnalyseFrames(isStereo, onFrame, gridOffset);
   detail::CheckFloatingPoint();
 }
@@ -348,6 +359,15 @@ int32_t TClickEngine::ProcessBlock(const TWavRecord& format, int32_t maxPasses, 
   LastRepaired_ = -1;
   int32_t counted = 0;
   const bool isStereo = format.Format.nChannels == 2;
+
+  // What one pass computed stays valid for the next wherever no repair touched its samples. The
+  // analysis just before the passes has begun the cache already; after the passes the channel
+  // buffers may change behind the engine's back.
+  if (!PassCache_.Active()) PassCache_.Begin();
+  struct TEndCache {
+    TPassCache& Cache;
+    ~TEndCache() { Cache.End(); }
+  } endCache{PassCache_};
 
   bool progress = false;
   do {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "audio/WavFile.h"
+#include "engine/PassCache.h"
 #include "numeric/RoutineSet.h"
 #include "numeric/fftunit.h"
 
@@ -33,7 +34,10 @@ class TFastSlidingFit;
 class TSinePeak;
 
 // Called after each analysed frame and channel: the frame's index, whether it is the left channel,
-// and its dB spectrum (FrameLen() / 2 values, valid during the call only).
+// and its dB spectrum (FrameLen() / 2 values, valid during the call only). Outside the reference
+// road, a later pass of a block keeps the level of a frame that no repair touched since the same
+// grid was analysed; such a frame's spectrum is not computed again, and the values handed on are
+// those of the last frame that was.
 using TOnFrame = std::function<void(int32_t frameIndex, bool isLeft, const float* spectrumDb)>;
 // After LocateClick confirmed a click, before it is repaired.
 using TOnClickFound = std::function<void()>;
@@ -222,7 +226,9 @@ class TClickEngine {
   // Stage internals (Analysis.cpp, CandidateSearch.cpp, ClickLocation.cpp, ClickRepair.cpp).
   void AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float gridOffset);
   double FrameRoughness(const float* x, int32_t start);
+  float LevelOfFrame(bool isLeft, int grid, int32_t i, int32_t start);
   float TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work, bool isShort);
+  float TraceAt(const float* x, bool isLeft, int32_t c, bool isShort);
   int32_t PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf, int32_t& rf);
   bool ToneTest(const float* x, int32_t a, int32_t b, double factor, int32_t pos, int32_t lf, int32_t rf);
   bool SteadyOscillation(const float* x, int32_t a, int32_t b, int32_t c1, int32_t c2);
@@ -316,6 +322,10 @@ class TClickEngine {
   std::unique_ptr<TFastSlidingFit> FastFit_;
   // The fast routines' peak search, which skips the positions that cannot win; null: the plain loop.
   std::unique_ptr<TSinePeak> SinePeak_;
+  // Trace values and frame levels reused by the later passes of a block; off on the reference road.
+  TPassCache PassCache_;
+  // The repair's predictions sum in lanes (the float road) instead of in the plain order.
+  bool LanePrediction_ = false;
 
   // Scan and click state.
   int32_t ScanIndex_ = 0;

@@ -31,6 +31,8 @@ struct TEngineProbe {
     engine.RepairEnd_ = repairEnd;
   }
   static void ResetLastRepaired(TClickEngine& engine) { engine.LastRepaired_ = -1; }
+  // Every pass computes everything afresh, as on the reference road.
+  static void KeepNothingAcrossPasses(TClickEngine& engine) { engine.PassCache_.Allocate(0, 0, 0, 0, 0); }
 };
 }  // namespace detail
 
@@ -399,6 +401,62 @@ TEST(ProcessBlock, PassesRepeatOnlyWhileRepairsChangeData) {
     if (maxPasses == 13) {
       EXPECT_GT(run.Passes, 1);
     }
+  }
+}
+
+// What the later passes take over from the earlier ones (trace values, frame levels, stage outcomes)
+// must be what they would compute: the same repairs, regions, traces handed to the observers, bytes.
+TEST(ProcessBlock, LaterPassesReuseNothingThatARepairTouched) {
+  struct TCase {
+    test::TSignal Signal;
+    uint8_t Bytes;
+  };
+  std::vector<TCase> cases;
+  cases.push_back({test::MakeMusic(2.0, 44100, 2, 31), 2});
+  cases.push_back({test::MakeMusic(1.0, 96000, 1, 32), 3});
+  for (size_t i = 0; i < cases.size(); ++i) test::AddClicks(cases[i].Signal, 40, 3, 120, 1000, 33 + i);
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Signal.SampleRate);
+    const TWavRecord format = test::FormatOf(c.Signal, c.Bytes, false);
+    const std::vector<uint8_t> bytes = test::EncodeFrames(c.Signal, c.Bytes, false);
+    TBlockRun runs[2];
+    std::vector<float> traces[2];
+    for (int fresh = 0; fresh < 2; ++fresh) {
+      TClickEngine engine;
+      std::string error;
+      ASSERT_TRUE(engine.InitEngine(format, -120, error));
+      if (fresh) TEngineProbe::KeepNothingAcrossPasses(engine);
+      engine.LoadBlock(format, bytes.data());
+      engine.AnalyseBlock(format.Format.nChannels == 2, {}, 0.0f);
+      TBlockRun& run = runs[fresh];
+      run.Counted = engine.ProcessBlock(
+          format, 13, run.Passes, true, {},
+          [&] { run.Repairs.push_back({engine.CurrentPass(), engine.CurrentIsLeft(), engine.RegionStart(),
+                                       engine.RepairStart(), engine.RepairEnd(), engine.LastRepairChanged(),
+                                       engine.LastClickCounted()}); },
+          {},
+          [&](bool isLeft, int32_t first, int32_t last) {
+            run.Regions[isLeft ? 0 : 1].push_back({first, last});
+            traces[fresh].insert(traces[fresh].end(), engine.TraceBuf() + first, engine.TraceBuf() + last + 1);
+          },
+          {});
+      run.Bytes.assign(engine.BlockBytes(), engine.BlockBytes() + bytes.size());
+    }
+    EXPECT_GT(runs[0].Passes, 3);  // the frame grid repeats from the fourth pass on
+    EXPECT_EQ(runs[0].Passes, runs[1].Passes);
+    EXPECT_EQ(runs[0].Counted, runs[1].Counted);
+    ASSERT_EQ(runs[0].Repairs.size(), runs[1].Repairs.size());
+    for (size_t k = 0; k < runs[0].Repairs.size(); ++k) {
+      const TRepair& a = runs[0].Repairs[k];
+      const TRepair& b = runs[1].Repairs[k];
+      EXPECT_TRUE(a.Pass == b.Pass && a.IsLeft == b.IsLeft && a.RegionStart == b.RegionStart &&
+                  a.RepairStart == b.RepairStart && a.RepairEnd == b.RepairEnd && a.Changed == b.Changed)
+          << "repair " << k;
+    }
+    EXPECT_EQ(runs[0].Regions[0], runs[1].Regions[0]);
+    EXPECT_EQ(runs[0].Regions[1], runs[1].Regions[1]);
+    EXPECT_TRUE(traces[0] == traces[1]);
+    EXPECT_TRUE(runs[0].Bytes == runs[1].Bytes);
   }
 }
 
