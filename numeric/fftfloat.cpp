@@ -68,31 +68,63 @@ float* Packed(int n, float* data) {
   return data + PackedOffset(n);
 }
 
+using detail::kLanes8;
+using detail::TFloat8;
+using detail::TInt8;
+
 // The real spectrum X of n points from Z, the complex spectrum of the n/2 points z[m] = x[2m] + i·x[2m+1],
 // in place in packed (n/2 + 1 complex values, Z in the first n/2): with E and O the spectra of the
 // even and the odd samples, X[k] = E[k] + W^k·O[k] and X[n/2 − k] = conj(E[k] − W^k·O[k]), where
 // E[k] = (Z[k] + conj Z[n/2 − k]) / 2, O[k] = (Z[k] − conj Z[n/2 − k]) / 2i and W^k = cos − i·sin
-// of 2πk/n (twiddles: cos, sin for k = 0 … n/4).
-void SplitHalfLength(int n, float* packed, const float* twiddles) {
+// of 2πk/n (twiddles: cos for k = 0 … n/4, then sin for the same k). Each pair k, n/2 − k is read and
+// written by itself; eight pairs go through the lanes at a time while the two sides' blocks do not
+// meet, with the same operations as the single pair below.
+template <class T>
+KLARWELL_LANE_INLINE void SplitPair(T ar, T ai, T br, T bi, T c, T s, T& kr, T& ki, T& jr, T& ji) {
+  const T er = 0.5f * (ar + br), ei = 0.5f * (ai - bi);
+  const T or_ = 0.5f * (ai + bi), oi = 0.5f * (br - ar);
+  const T tr = or_ * c + oi * s, ti = oi * c - or_ * s;
+  kr = er + tr;
+  ki = ei + ti;
+  jr = er - tr;
+  ji = -(ei - ti);
+}
+
+KLARWELL_LANE_INLINE TFloat8 Reverse8(TFloat8 v) {
+  return __builtin_shufflevector(v, v, 7, 6, 5, 4, 3, 2, 1, 0);
+}
+
+KLARWELL_LANE_INLINE void StoreInterleaved8(float* p, TFloat8 re, TFloat8 im) {
+  detail::Store8(p, __builtin_shufflevector(re, im, 0, 8, 1, 9, 2, 10, 3, 11));
+  detail::Store8(p + kLanes8, __builtin_shufflevector(re, im, 4, 12, 5, 13, 6, 14, 7, 15));
+}
+
+KLARWELL_LANE_CLONES void SplitHalfLength(int n, float* packed, const float* twiddles) {
   const int half = n / 2;
+  const float* sines = twiddles + n / 4 + 1;
   const float z0r = packed[0];
   const float z0i = packed[1];
   packed[0] = z0r + z0i;
   packed[1] = 0.0f;
   packed[n] = z0r - z0i;
   packed[n + 1] = 0.0f;
-  for (int k = 1; k <= half / 2; ++k) {
+  int k = 1;
+  for (; 2 * k + 2 * (kLanes8 - 1) < half; k += kLanes8) {
+    float* low = packed + 2 * k;
+    float* high = packed + 2 * (half - k - (kLanes8 - 1));  // pairs k + 7 … k, from the top down
+    const TFloat8 a0 = detail::Load8(low), a1 = detail::Load8(low + kLanes8);
+    const TFloat8 b0 = detail::Load8(high), b1 = detail::Load8(high + kLanes8);
+    TFloat8 kr, ki, jr, ji;
+    SplitPair(detail::Even8(a0, a1), detail::Odd8(a0, a1), Reverse8(detail::Even8(b0, b1)),
+              Reverse8(detail::Odd8(b0, b1)), detail::Load8(twiddles + k), detail::Load8(sines + k), kr, ki, jr,
+              ji);
+    StoreInterleaved8(low, kr, ki);
+    StoreInterleaved8(high, Reverse8(jr), Reverse8(ji));
+  }
+  for (; k <= half / 2; ++k) {
     const int j = half - k;
-    const float ar = packed[2 * k], ai = packed[2 * k + 1];
-    const float br = packed[2 * j], bi = packed[2 * j + 1];
-    const float er = 0.5f * (ar + br), ei = 0.5f * (ai - bi);
-    const float or_ = 0.5f * (ai + bi), oi = 0.5f * (br - ar);
-    const float c = twiddles[2 * k], s = twiddles[2 * k + 1];
-    const float tr = or_ * c + oi * s, ti = oi * c - or_ * s;
-    packed[2 * k] = er + tr;
-    packed[2 * k + 1] = ei + ti;
-    packed[2 * j] = er - tr;
-    packed[2 * j + 1] = -(ei - ti);
+    SplitPair(packed[2 * k], packed[2 * k + 1], packed[2 * j], packed[2 * j + 1], twiddles[k], sines[k],
+              packed[2 * k], packed[2 * k + 1], packed[2 * j], packed[2 * j + 1]);
   }
 }
 
@@ -111,10 +143,6 @@ float* Forward(int n, float* data, const char* routine) {
   SplitHalfLength(n, packed, gTwiddles[static_cast<size_t>(Log2(n))].load(std::memory_order_acquire));
   return packed;
 }
-
-using detail::kLanes8;
-using detail::TFloat8;
-using detail::TInt8;
 
 // The scaled, floored power of every bin into power (n/2 floats), from the packed spectrum in data.
 KLARWELL_LANE_CLONES void FlooredPowers(int n, const float* data, float* power, double reference,
@@ -272,8 +300,8 @@ bool PrepareFloatFft(int n) {
     }
     for (int k = 0; k <= n / 4; ++k) {
       const double angle = 2.0 * std::numbers::pi * k / n;
-      twiddles[2 * k] = static_cast<float>(std::cos(angle));
-      twiddles[2 * k + 1] = static_cast<float>(std::sin(angle));
+      twiddles[k] = static_cast<float>(std::cos(angle));
+      twiddles[n / 4 + 1 + k] = static_cast<float>(std::sin(angle));
     }
     gTwiddles[log].store(twiddles, std::memory_order_release);
   }
