@@ -22,7 +22,6 @@ namespace {
 
 constexpr float DipDepth = 2200.0f;
 constexpr int DipWidth = 10;
-constexpr int32_t MaxDipFrames = 36;  // a dip as wide as this is no click
 
 }  // namespace
 
@@ -46,7 +45,7 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion
     } while (!found && ScanIndex_ < last);
     if (ScanIndex_ >= last) return false;
     if (!found || !qualifies) continue;
-    if (!(r - l < MaxDipFrames && l < b && b < r)) continue;
+    if (!(r - l < detail::kMaxDipFrames && l < b && b < r)) continue;
 
     detail::CallGuarded(onCandidate, detail::Round(FrameCentre_[static_cast<size_t>(b)]));
 

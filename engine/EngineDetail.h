@@ -13,6 +13,10 @@ namespace klarwell::detail {
 inline constexpr double Pi = 3.14159265358979323846;
 inline constexpr long double PiL = 3.14159265358979323846264338327950288L;
 
+// A dip of the roughness curve as wide as this many frame steps is no click: the candidate search
+// passes it over, and its scratch is sized for the widest stretch it does take.
+inline constexpr int32_t kMaxDipFrames = 36;
+
 // Nearest integer, halves to even (the default rounding mode).
 inline int32_t Round(double v) {
   return static_cast<int32_t>(std::lrint(v));

@@ -79,8 +79,6 @@ constexpr double kWindowGainDivisor = 3.0;
 // ---- Capacities.
 // The roughness window's accumulators: the 60-bin window with room to spare.
 constexpr int32_t kRoughFitCapacity = 121;
-// The longest stretch the candidate search spans: a dip narrower than 36 frame steps.
-constexpr int32_t kLongestDipFrames = 36;
 
 // Four-term window stretched so that both middle points are exactly 1.0.
 void BuildWindow(std::vector<float>& w, int32_t n) {
@@ -276,7 +274,7 @@ void TClickEngine::BindRoad(TRoutineSet routines) {
   // a sample, or a 10 ms region. A longer one would only take the plain loop.
   if (routines != TRoutineSet::Reference)
     SinePeak_ =
-        std::make_unique<TSinePeak>(std::max(kLongestDipFrames * (BlockFrames_ / 1000 + 2), RegionLen_ + 2));
+        std::make_unique<TSinePeak>(std::max(detail::kMaxDipFrames * (BlockFrames_ / 1000 + 2), RegionLen_ + 2));
   Fit_ = std::make_unique<TRegress>(std::max(FrameLen_, RegionLen_ + 2) + 2);
   // The reference road computes every trace value afresh, as it always did.
   LanePrediction_ = routines == TRoutineSet::Fast;
