@@ -56,12 +56,8 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion
     // check only keeps the windows inside the block should that ever change.
     if (from - ShortLen_ / 2 < 0 || to + ShortLen_ / 2 > BlockFrames_) continue;
     for (int32_t c = from; c <= to; ++c) trace[c] = TraceAt(x, isLeft, c, true);
-    TPassCache::TStage first;
-    if (!PassCache_.FindStage(isLeft, 0, from, to, first)) {
-      first.Peak = PeakSearch(from, to, std::max(1, HalfShortLen_ / 16), first.LeftFoot, first.RightFoot);
-      first.Kept = first.Peak >= 0 && ToneTest(x, from, to, 0.55, first.Peak, first.LeftFoot, first.RightFoot);
-      PassCache_.PutStage(isLeft, 0, from, to, first);
-    }
+    const TPassCache::TStage first =
+        SearchStage(x, isLeft, 0, from, to, std::max(1, HalfShortLen_ / 16), 0.55);
     int32_t peak = first.Peak;
     if (peak < 0) continue;
     if (!first.Kept) {
@@ -80,14 +76,8 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion
     }
     for (int32_t c = RegionStart_; c <= regionEnd; ++c) trace[c] = TraceAt(x, isLeft, c, false);
     detail::SmoothSpan(trace, RegionStart_, regionEnd, 2);
-    TPassCache::TStage second;
-    if (!PassCache_.FindStage(isLeft, 1, RegionStart_, regionEnd, second)) {
-      second.Peak = PeakSearch(RegionStart_, regionEnd, std::max(1, HalfShortLen_ / 32), second.LeftFoot,
-                               second.RightFoot);
-      second.Kept = second.Peak >= 0 &&
-                    ToneTest(x, RegionStart_, regionEnd, 0.7, second.Peak, second.LeftFoot, second.RightFoot);
-      PassCache_.PutStage(isLeft, 1, RegionStart_, regionEnd, second);
-    }
+    const TPassCache::TStage second =
+        SearchStage(x, isLeft, 1, RegionStart_, regionEnd, std::max(1, HalfShortLen_ / 32), 0.7);
     peak = second.Peak;
     if (peak < 0) continue;
     const bool accepted = second.Kept;
@@ -117,6 +107,19 @@ float TClickEngine::TraceAt(const float* x, bool isLeft, int32_t c, bool isShort
   if (slot == nullptr) return compute();
   if (!TPassCache::Known(*slot)) *slot = compute();
   return *slot;
+}
+
+// One stage's peak search over a .. b with its step, and the tone test with its factor when there is a
+// peak. Within a block's passes an outcome already found for the same range is taken from the cache.
+TPassCache::TStage TClickEngine::SearchStage(const float* x, bool isLeft, int stage, int32_t a, int32_t b,
+                                             int32_t step, double factor) {
+  TPassCache::TStage outcome;
+  if (PassCache_.FindStage(isLeft, stage, a, b, outcome)) return outcome;
+  outcome.Peak = PeakSearch(a, b, step, outcome.LeftFoot, outcome.RightFoot);
+  outcome.Kept =
+      outcome.Peak >= 0 && ToneTest(x, a, b, factor, outcome.Peak, outcome.LeftFoot, outcome.RightFoot);
+  PassCache_.PutStage(isLeft, stage, a, b, outcome);
+  return outcome;
 }
 
 // The highest peak of the trace over a .. b, its height measured from its feet on both sides and

@@ -231,6 +231,8 @@ class TClickEngine {
   float TraceAt(const float* x, bool isLeft, int32_t c, bool isShort);
   int32_t PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf, int32_t& rf);
   bool ToneTest(const float* x, int32_t a, int32_t b, double factor, int32_t pos, int32_t lf, int32_t rf);
+  TPassCache::TStage SearchStage(const float* x, bool isLeft, int stage, int32_t a, int32_t b, int32_t step,
+                                 double factor);
   bool SteadyOscillation(const float* x, int32_t a, int32_t b, int32_t c1, int32_t c2);
   bool Rings(const float* x, int32_t a, int32_t b);
   int32_t ExtremumTest(const float* x, int32_t s, int32_t e);
@@ -308,7 +310,7 @@ class TClickEngine {
   // Repair work arrays.
   std::vector<double> Training_, Prediction_;
   std::vector<float> Forward_, Backward_, Blend_;
-  std::vector<double> ArNormal_, ArCoef_;  // the refined span's model: normal equations, coefficients
+  std::vector<double> ArNormal_, ArCoef_;     // the refined span's model: normal equations, coefficients
   std::vector<double> GapSystem_, GapKnown_;  // the refined fill's equations and known residual parts
   bool ModelReady_ = false;                   // ArCoef_ was fitted around the current click
 
