@@ -4,6 +4,7 @@
 // magnitude and inverse spectra), written once over the transforms they call, so that the
 // reference and the fast routine sets share them operation for operation. Internal to numeric/.
 
+#include <bit>
 #include <cfloat>
 #include <cmath>
 
@@ -20,6 +21,11 @@ inline constexpr double kTwoPi = 6.283185307179586477;
 
 inline bool IsPowerOfTwo(int v) {
   return v > 0 && (v & (v - 1)) == 0;
+}
+
+// The smallest s with 2^s >= v, for v >= 1: the log2 of a power of two.
+inline int Log2(int v) {
+  return static_cast<int>(std::bit_width(static_cast<unsigned>(v - 1)));
 }
 
 // 1-based view of an array, so the index arithmetic reads as in its classic derivation

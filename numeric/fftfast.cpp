@@ -120,12 +120,6 @@ uint32_t* MakeReversal(int nn) {
   return table;
 }
 
-int Log2(int nn) {
-  int s = 0;
-  while ((1 << s) < nn) ++s;
-  return s;
-}
-
 // The reference's swaps from the table: the same exchanges, without the index search.
 void BitReverseTabled(float* data, const uint32_t* table) {
   const uint32_t count = table[0];
@@ -343,7 +337,7 @@ void ComplexFftTables(float* data, int nn, int isign) {
   KLARWELL_REQUIRE("ComplexFft", detail::IsPowerOfTwo(nn));
   const int n = nn << 1;
   TStageTable stages[kMaxLog + 2];
-  const int log = Log2(nn);
+  const int log = detail::Log2(nn);
   const uint32_t* reversal = log <= kMaxLog ? gReversals[log].load(std::memory_order_acquire) : nullptr;
   if (reversal == nullptr || !StagesReady(n, isign, stages)) {
     ComplexFft(data, nn, isign);
@@ -375,7 +369,7 @@ template <detail::TComplexFft Complex>
 void RealFftTabled(float* data, int nn, int isign) {
   KLARWELL_REQUIRE("RealFft", detail::IsPowerOfTwo(nn));
   const int n = nn << 1;
-  const int log = Log2(n);
+  const int log = detail::Log2(n);
   const double* table = log <= kMaxLog + 1 ? gSplits[SignIndex(isign)][log].load(std::memory_order_acquire) : nullptr;
   if (table == nullptr) {
     detail::RealFftWith<Complex>(data, nn, isign);

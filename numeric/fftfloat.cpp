@@ -44,12 +44,6 @@ int PackedOffset(int n) {
   return (2 * (n + 2) + 15) / 16 * 16;
 }
 
-int Log2(int n) {
-  int s = 0;
-  while ((1 << s) < n) ++s;
-  return s;
-}
-
 // The plans were made on arrays from the library's allocator; executing one on an array with another
 // alignment would take vector loads where they fault, so every buffer must be aligned as those.
 void RequireAligned(const char* routine, const float* p) {
@@ -58,7 +52,7 @@ void RequireAligned(const char* routine, const float* p) {
 
 fftwf_plan Plan(const std::array<std::atomic<fftwf_plan>, kMaxLog + 1>& plans, const char* routine, int n) {
   KLARWELL_REQUIRE(routine, detail::IsPowerOfTwo(n) && n >= 4 && n <= (1 << kMaxLog));
-  const fftwf_plan plan = plans[static_cast<size_t>(Log2(n))].load(std::memory_order_acquire);
+  const fftwf_plan plan = plans[static_cast<size_t>(detail::Log2(n))].load(std::memory_order_acquire);
   KLARWELL_REQUIRE(routine, plan != nullptr);  // PrepareFloatFft(n) was not called or failed
   return plan;
 }
@@ -134,13 +128,14 @@ float* Forward(int n, float* data, const char* routine) {
   RequireAligned(routine, data);
   float* packed = Packed(n, data);
   const fftwf_plan plan = Plan(gForward, routine, n);
-  if (Log2(n) < kMinHalfLengthLog) {
+  const int log = detail::Log2(n);
+  if (log < kMinHalfLengthLog) {
     fftwf_execute_dft_r2c(plan, data, reinterpret_cast<fftwf_complex*>(packed));
     return packed;
   }
   // The n real samples, read as n/2 complex ones.
   fftwf_execute_dft(plan, reinterpret_cast<fftwf_complex*>(data), reinterpret_cast<fftwf_complex*>(packed));
-  SplitHalfLength(n, packed, gTwiddles[static_cast<size_t>(Log2(n))].load(std::memory_order_acquire));
+  SplitHalfLength(n, packed, gTwiddles[static_cast<size_t>(log)].load(std::memory_order_acquire));
   return packed;
 }
 
@@ -271,7 +266,7 @@ bool AllocFloatFftBuffer(int n, TFftBuffer& buffer) {
 
 bool PrepareFloatFft(int n) {
   if (!detail::IsPowerOfTwo(n) || n < 4 || n > (1 << kMaxLog)) return false;
-  const auto log = static_cast<size_t>(Log2(n));
+  const auto log = static_cast<size_t>(detail::Log2(n));
   std::lock_guard<std::mutex> lock(gPlanning);
   if (gForward[log].load(std::memory_order_relaxed) != nullptr &&
       gInverse[log].load(std::memory_order_relaxed) != nullptr) {
