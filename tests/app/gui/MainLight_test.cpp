@@ -724,8 +724,8 @@ TEST_F(MainWindowTest, Screenshots) {
     SetLanguage(TLanguage::English);
   }
 
-  test::TSignal signal = test::MakeMusic(8.0, 44100, 2, 20261208);
-  test::AddClicks(signal, 20, 3, 100, 44100 / 5, 77);
+  test::TSignal signal = test::MakeMusic(30.0, 44100, 2, 20261208);
+  test::AddClicks(signal, 75, 3, 100, 44100 / 5, 77);
   std::string demo = Dir + "/vinyl-demo.wav";
   ASSERT_TRUE(test::WriteSignalWav(demo, signal, 2, false));
   Add({demo, MakeWav("next.wav", 0.5)});
