@@ -327,6 +327,9 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
     // The slot is free again: the next block goes into it while the others still run.
     dispatch();
     if (ring.empty()) break;
+    // Once a block, even when the next one is already done: with a slow disk the driver may never
+    // wait, and the window must still repaint and take a cancel.
+    observer.Idle();
     run.ShowEstimate(ring.front().Slot->Position);
   }
   // Blocks still in flight after a failure end before their engines go.

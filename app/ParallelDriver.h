@@ -20,7 +20,7 @@ int UsableProcessors();
 //
 // Every observer call comes on the calling thread, in block order: Status, FiguresReset, Clicks,
 // Estimate, Finished, ProgressMax, Progress, OutputCreated, DensityReset, DensityPoint, BlockDone,
-// Repair, ClickExtract and Idle (about every 10 ms while it waits). Only the flag that
+// Repair, ClickExtract and Idle (about every 10 ms while it waits, and between two blocks). Only the flag that
 // ExtractRequest hands out is read (and cleared) by the workers. Frame, ClickRegion and
 // ClickRepaired, which expect a single worker whose engine they may inspect, are not called.
 // workers < 1 counts as 1.

@@ -34,6 +34,8 @@ class TRecorder : public TDriverObserver {
   std::vector<std::pair<float, float>> Density;
   std::vector<uint32_t> Progresses;
   bool ForeignThread = false;
+  bool BlockWithoutIdle = false;
+  int IdlesSinceBlock = 0;
   std::function<void()> OnBlock;
 
   void Status(TFileStatus status, const std::string& message) override {
@@ -47,9 +49,12 @@ class TRecorder : public TDriverObserver {
   void DensityPoint(float minutes, float perSecond) override {
     Note(), Density.emplace_back(minutes, perSecond);
   }
-  void Idle() override { Note(); }
+  void Idle() override { Note(), ++IdlesSinceBlock; }
   void BlockDone(int64_t position, int32_t clicks) override {
     Note();
+    // The window repaints and takes a cancel only in Idle.
+    if (!Blocks.empty() && IdlesSinceBlock == 0) BlockWithoutIdle = true;
+    IdlesSinceBlock = 0;
     Blocks.emplace_back(position, clicks);
     if (OnBlock) OnBlock();
   }
@@ -144,6 +149,7 @@ TEST(Equivalence, ParallelRoadGivesTheReferenceBytesAndClicksForEveryFormatAndWo
       EXPECT_EQ(par.Progresses, ref.Progresses);
       EXPECT_EQ(par.Statuses, ref.Statuses);
       EXPECT_FALSE(par.ForeignThread) << "an observer call came from a worker thread";
+      if (workers > 0) EXPECT_FALSE(par.BlockWithoutIdle) << "two blocks with no Idle between them";
       fs::remove(result.OutputPath);
     }
   }
