@@ -39,7 +39,6 @@ class TPassCache {
   // sample rate; the reach of a trace window and the span of a frame in samples.
   void Allocate(int32_t frames, int32_t maxFrames, uint32_t rate, int32_t traceReach, int32_t frameSpan) {
     Frames_ = frames;
-    MaxFrames_ = maxFrames;
     TraceReach_ = traceReach;
     FrameSpan_ = frameSpan;
     const int32_t traced = rate <= MaxTraceRate ? frames : 0;
@@ -179,7 +178,6 @@ class TPassCache {
   float GridOffset_[Grids] = {};
   int GridsUsed_ = 0;
   int32_t Frames_ = 0;
-  int32_t MaxFrames_ = 0;
   int32_t TraceReach_ = 0;
   int32_t FrameSpan_ = 0;
   bool Active_ = false;
