@@ -89,10 +89,8 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion
   }
 }
 
-float TClickEngine::TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work,
-                               bool isShort) {
-  const auto trace = isShort ? Fft_->ShortTraceValue : Fft_->TinyTraceValue;
-  return trace(n, x + start, window, work, WindowSpectrum_.data(), RefPower_, FloorPower_);
+float TClickEngine::TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work) {
+  return Routines_->TraceValue(n, x + start, window, work, WindowSpectrum_.data(), RefPower_, FloorPower_);
 }
 
 // The trace value at sample c: the short window's (ShortLen samples from c - ShortLen / 2) or the
@@ -101,7 +99,7 @@ float TClickEngine::TraceAt(const float* x, bool isLeft, int32_t c, bool isShort
   const int32_t n = isShort ? ShortLen_ : HalfShortLen_;
   const auto compute = [&] {
     return TraceValue(x, c - n / 2, n, isShort ? WindowShort_.data() : WindowTiny_.data(),
-                      isShort ? ShortWork_.get() : TinyWork_.get(), isShort);
+                      isShort ? ShortWork_.get() : TinyWork_.get());
   };
   float* slot = PassCache_.Active() ? PassCache_.TraceSlot(isLeft, isShort ? 0 : 1, c) : nullptr;
   if (slot == nullptr) return compute();

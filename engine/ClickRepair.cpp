@@ -12,8 +12,7 @@
 #include "audio/SampleCodec.h"
 #include "engine/EngineDetail.h"
 #include "engine/engine.h"
-#include "numeric/fastburg.h"
-#include "numeric/prediction.h"
+#include "numeric/RoutineSet.h"
 
 namespace klarwell {
 
@@ -22,11 +21,7 @@ namespace klarwell {
 void TClickEngine::Predict(const float* x, int32_t edge, int32_t t, bool backward, int32_t count) {
   double* training = Training_.data();
   for (int32_t i = 0; i <= t; ++i) training[i] = backward ? x[edge + t - i] : x[edge - t + i];
-  if (LanePrediction_) {
-    BurgPredictLanes(training, t + 1, (t + 1) / 2, count, Prediction_.data());
-  } else {
-    BurgPredict(training, t + 1, (t + 1) / 2, count, Prediction_.data());
-  }
+  Routines_->Predict(training, t + 1, (t + 1) / 2, count, Prediction_.data());
 }
 
 namespace {

@@ -16,7 +16,6 @@
 #include "numeric/peak.h"
 #include "numeric/peaksearch.h"
 #include "numeric/regress.h"
-#include "numeric/slidingfit.h"
 #include "text/LangText.h"
 
 namespace klarwell {
@@ -120,7 +119,7 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
                               const TEngineOptions& options) {
   errorText.clear();
   Options_ = options;
-  Fft_ = &BindFftRoutines(options.Routines);
+  Routines_ = &RoutinesOf(options.Routines);
 
   // The previous file's block is released before anything else, so that a failure below never
   // leaves a block of the old size behind.
@@ -141,7 +140,7 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
 
   try {
     AllocateBuffers();
-    BindRoad(options.Routines);
+    BindRoad();
   } catch (const std::bad_alloc&) {
     ReleaseBlock();
     errorText = Text(EngineTexts[OutOfMemory]);
@@ -260,40 +259,36 @@ void TClickEngine::AllocateBuffers() {
   GapKnown_.assign(Options_.Refine ? maxGap + order + 1 : 0, 0.0);
 }
 
-// The fits and the peak search of the chosen routines: the reference's plain accumulators, the
-// exact fast sliding fit, or the float road's fit and a peak search that skips hopeless positions.
-// Throws std::bad_alloc.
-void TClickEngine::BindRoad(TRoutineSet routines) {
+// The fits, the peak search and the pass cache the routine set asks for. Throws std::bad_alloc.
+void TClickEngine::BindRoad() {
   Roughness_ = std::make_unique<TRegress>(kRoughFitCapacity);
-  Sliding_.reset();
   FastFit_.reset();
-  if (routines == TRoutineSet::Exact) Sliding_ = std::make_unique<TSlidingFit>(kRoughFitCapacity);
-  if (routines == TRoutineSet::Fast) FastFit_ = std::make_unique<TFastSlidingFit>(kRoughFitCapacity);
+  if (Routines_->FloatFits) FastFit_ = std::make_unique<TFastSlidingFit>(kRoughFitCapacity);
   SinePeak_.reset();
   // The longest range searched: a dip's 35 frame steps, each at most a thousandth of the block and
   // a sample, or a 10 ms region. A longer one would only take the plain loop.
-  if (routines != TRoutineSet::Reference)
+  if (Routines_->SkipHopelessPeaks)
     SinePeak_ =
         std::make_unique<TSinePeak>(std::max(detail::kMaxDipFrames * (BlockFrames_ / 1000 + 2), RegionLen_ + 2));
   Fit_ = std::make_unique<TRegress>(std::max(FrameLen_, RegionLen_ + 2) + 2);
   // The reference road computes every trace value afresh, as it always did.
-  LanePrediction_ = routines == TRoutineSet::Fast;
-  if (routines != TRoutineSet::Reference) {
+  if (Routines_->ReusePasses) {
     PassCache_.Allocate(BlockFrames_, MaxFrames, SampleRate_, ShortLen_, (Decimate_ ? 2 : 1) * FrameLen_);
   } else {
     PassCache_.Allocate(0, 0, 0, 0, 0);
   }
 }
 
-// The transforms' work buffers, from the bound routine table. False when one cannot be had.
+// The transforms' work buffers, from the routine set's allocator. False when one cannot be had.
 bool TClickEngine::AllocateTransformBuffers() {
-  bool allocated = Fft_->AllocLongBuffer(FrameLen_, FrameWork_, Decimate_ ? 1 : 0);
-  allocated = allocated && Fft_->AllocBuffer2(ShortLen_, ShortWork_);
-  allocated = allocated && Fft_->AllocBuffer3(HalfShortLen_, TinyWork_);
+  const auto alloc = Routines_->AllocBuffer;
+  bool allocated = alloc(FrameLen_, FrameWork_, Decimate_ ? 1 : 0);
+  allocated = allocated && alloc(ShortLen_, ShortWork_, 0);
+  allocated = allocated && alloc(HalfShortLen_, TinyWork_, 0);
   // The lifter transforms a copy of the FrameLen / 2 point spectrum, so that the spectrum itself
   // stays as it is when no ripple is found; the spectrum's own array has room for FrameLen values.
-  allocated = allocated && Fft_->AllocBuffer7(FrameLen_ / 2, HalfWork_);
-  allocated = allocated && Fft_->AllocBuffer8(FrameLen_, Flat_);
+  allocated = allocated && alloc(FrameLen_ / 2, HalfWork_, 0);
+  allocated = allocated && alloc(FrameLen_, Flat_, 0);
   return allocated;
 }
 

@@ -29,7 +29,6 @@
 namespace klarwell {
 
 class TRegress;
-class TSlidingFit;
 class TFastSlidingFit;
 class TSinePeak;
 
@@ -63,8 +62,7 @@ struct TEngineOptions {
   // Off: the span LocateClick finds is replaced, as it always was. On: each accepted click's span is
   // re-estimated from the waveform (RefineSpan) before anything is reported or repaired.
   bool Refine = false;
-  // The numeric routines the engine binds: the reference road's, the exact fast ones or the default
-  // float road's.
+  // The numeric routines the engine works with: the reference road's or the default float road's.
   TRoutineSet Routines = TRoutineSet::Fast;
 };
 
@@ -220,14 +218,14 @@ class TClickEngine {
   void DeriveSizes(uint32_t sampleRate, uint32_t fileFrames);
   void DeriveLevels(const TWavRecord& format, int32_t floorDb);
   void AllocateBuffers();
-  void BindRoad(TRoutineSet routines);
+  void BindRoad();
   bool AllocateTransformBuffers();
 
   // Stage internals (Analysis.cpp, CandidateSearch.cpp, ClickLocation.cpp, ClickRepair.cpp).
   void AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float gridOffset);
   double FrameRoughness(const float* x, int32_t start);
   float LevelOfFrame(bool isLeft, int grid, int32_t i, int32_t start);
-  float TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work, bool isShort);
+  float TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work);
   float TraceAt(const float* x, bool isLeft, int32_t c, bool isShort);
   int32_t PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf, int32_t& rf);
   bool ToneTest(const float* x, int32_t a, int32_t b, double factor, int32_t pos, int32_t lf, int32_t rf);
@@ -254,7 +252,7 @@ class TClickEngine {
 
   float* Channel(bool isLeft) { return isLeft ? LeftBuf_.data() : RightBuf_.data(); }
 
-  const TFftRoutines* Fft_ = nullptr;
+  const TRoutines* Routines_ = nullptr;  // the set chosen at InitEngine
 
   // Sizes.
   uint32_t SampleRate_ = 0;
@@ -316,18 +314,12 @@ class TClickEngine {
 
   std::unique_ptr<TRegress> Roughness_;  // sliding 60-bin window, capacity 121
   std::unique_ptr<TRegress> Fit_;        // single line fits
-  // The exact fast counterpart of Roughness_, set up when the exact routines are selected; the
-  // frame's tilt fit then also takes the exact fast road.
-  std::unique_ptr<TSlidingFit> Sliding_;
-  // The float road's counterpart, set up when the fast routines are selected; the frame's mean and
-  // tilt fit then also take the float road.
+  // The float road's counterpart of Roughness_, when the set asks for float fits.
   std::unique_ptr<TFastSlidingFit> FastFit_;
-  // The fast routines' peak search, which skips the positions that cannot win; null: the plain loop.
+  // The peak search that skips the positions that cannot win, when the set asks for it.
   std::unique_ptr<TSinePeak> SinePeak_;
   // Trace values and frame levels reused by the later passes of a block; off on the reference road.
   TPassCache PassCache_;
-  // The repair's predictions sum in lanes (the float road) instead of in the plain order.
-  bool LanePrediction_ = false;
 
   // Scan and click state.
   int32_t ScanIndex_ = 0;

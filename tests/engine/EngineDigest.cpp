@@ -30,10 +30,9 @@ struct TDigest {
 
 int main(int argc, char** argv) {
   using namespace klarwell;
-  // "reference": the plain numeric routines; "exact": the exact fast ones; else the default set.
+  // "reference": the plain numeric routines; else the default set.
   TEngineOptions options;
   if (argc > 1 && std::string(argv[1]) == "reference") options.Routines = TRoutineSet::Reference;
-  if (argc > 1 && std::string(argv[1]) == "exact") options.Routines = TRoutineSet::Exact;
   struct TCase {
     test::TSignal Signal;
     uint8_t Bytes;
