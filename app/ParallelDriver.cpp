@@ -55,8 +55,9 @@ class TComputeGate {
   int64_t finished_ = 0;
 };
 
-// One block in flight: its engine, its own thread, and what the block left behind.
-class TBlockSlot {
+// The worker of one block in flight: its engine, its own thread, and what the block left behind. It
+// takes the next block once the driver has resolved its last one.
+class TProcThread {
  public:
   TClickEngine Engine;
 
@@ -72,7 +73,7 @@ class TBlockSlot {
   bool HasExtract = false;
 
   // extractRequest: the host's request flag (ExtractRequest), or null when it wants no extracts.
-  TBlockSlot(const TWavRecord& format, const std::atomic<bool>& cancel, TComputeGate& gate,
+  TProcThread(const TWavRecord& format, const std::atomic<bool>& cancel, TComputeGate& gate,
              std::atomic<bool>* extractRequest)
       : format_(format), cancel_(cancel), gate_(gate), extractRequest_(extractRequest) {}
 
@@ -83,9 +84,9 @@ class TBlockSlot {
     Extract.Trace.reserve(regionFrames);
     Extract.Repaired.reserve(regionFrames);
   }
-  TBlockSlot(const TBlockSlot&) = delete;
-  TBlockSlot& operator=(const TBlockSlot&) = delete;
-  ~TBlockSlot() {
+  TProcThread(const TProcThread&) = delete;
+  TProcThread& operator=(const TProcThread&) = delete;
+  ~TProcThread() {
     {
       std::lock_guard lock(mutex_);
       quit_ = true;
@@ -243,12 +244,12 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
   // Slots are destroyed (their threads joined) before the files are closed.
   workers = std::max(workers, 1);
   TComputeGate gate(workers);
-  std::vector<std::unique_ptr<TBlockSlot>> slots;
+  std::vector<std::unique_ptr<TProcThread>> slots;
   bool initialized = true;
   const int slotCount = workers > 1 ? workers + 1 : 1;
   std::atomic<bool>* const extractRequest = observer.ExtractRequest();
   for (int i = 0; i < slotCount; ++i) {
-    slots.push_back(std::make_unique<TBlockSlot>(input, cancel, gate, extractRequest));
+    slots.push_back(std::make_unique<TProcThread>(input, cancel, gate, extractRequest));
     if (!run.InitEngine(slots.back()->Engine)) {
       initialized = false;
       break;
@@ -269,7 +270,7 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
   bool allDispatched = false;
 
   struct TInFlight {
-    TBlockSlot* Slot;
+    TProcThread* Slot;
     int64_t MoveBack;
   };
   std::vector<TInFlight> ring;  // blocks in flight, oldest first; at most slots.size()
@@ -277,7 +278,7 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
   size_t nextSlot = 0;
   auto dispatch = [&] {
     while (!allDispatched && ring.size() < slots.size() && !cancel.load()) {
-      TBlockSlot& slot = *slots[nextSlot];
+      TProcThread& slot = *slots[nextSlot];
       nextSlot = (nextSlot + 1) % slots.size();
       slot.Position = next.Position;
       // A read failure is reported when the block's turn comes, after the blocks before it.
@@ -303,7 +304,7 @@ TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::strin
   int64_t writeSkip = 0;
   dispatch();
   while (!ring.empty()) {
-    TBlockSlot& slot = *ring.front().Slot;
+    TProcThread& slot = *ring.front().Slot;
     writeSkip += ring.front().MoveBack;
     const int64_t position = slot.Position;
     observer.Progress(static_cast<uint32_t>(position));

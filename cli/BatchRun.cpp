@@ -147,11 +147,8 @@ int RunBatch(const TCliOptions& options, const std::vector<std::string>& files, 
       TFileObserver observer(showProgress ? &progress : nullptr, index, options.Json);
       // The reference road takes one block at a time with the reference arithmetic; the default road
       // makes the same repairs, as measured, though not always the same repaired samples.
-      const std::string& output = plan[index].OutputPath;
-      TFileResult result =
-          options.Reference
-              ? ProcessFileTo(files[index], output, observer, cancel, options.Engine)
-              : ProcessFileParallelTo(files[index], output, observer, cancel, blockWorkers, options.Engine);
+      TFileResult result = ProcessFileParallelTo(files[index], plan[index].OutputPath, observer, cancel,
+                                                 options.Reference ? 1 : blockWorkers, options.Engine);
       {
         std::lock_guard lock(progress.Mutex);
         progress.Entries[index].Active = false;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/BatchDriver.h"
+#include "app/ParallelDriver.h"
 #include "audio/WavFile.h"
 
 namespace klarwell::fuzz {
@@ -100,7 +101,7 @@ int ProcessWholeRoad(const uint8_t* data, size_t size) {
   const std::string output = OutputFileName(input, settings);
   TDriverObserver observer;
   std::atomic<bool> cancel{false};
-  const TFileResult result = ProcessFile(input, settings, observer, cancel);
+  const TFileResult result = ProcessFileParallel(input, settings, observer, cancel, 1);
   struct stat st {};
   const bool outputExists = ::stat(output.c_str(), &st) == 0;
   if (result.Outcome == TFileOutcome::Done) {

@@ -7,7 +7,7 @@
 //       the counted repairs, the share of each road's repairs that the other covers, and the output's
 //       SNR against the clean signal. Without OGG files: excerpts of the test music package.
 //   klarwell-roadquality overlap WAV...   the reference and the fast road over each file: repairs only.
-//   klarwell-roadquality run reference|fast WORKERS WAV   one road over one file (workers 0: one
+//   klarwell-roadquality run reference|fast WORKERS WAV   one road over one file (workers 1: one
 //       block at a time), printing the clicks; for a profiler.
 
 #include <cstdio>
@@ -57,7 +57,7 @@ void Compare(const std::string& name, const std::string& dir, TSignal clean, uin
     std::fprintf(stderr, "%s\n", error.c_str());
     return;
   }
-  const TRoadRun ref = RunRoad(path, TRoutineSet::Reference, 0, " ref");
+  const TRoadRun ref = RunRoad(path, TRoutineSet::Reference, 1, " ref");
   const TRoadRun fast = RunRoad(path, TRoutineSet::Fast, 2, " fast");
   const double snrRef = SnrDb(clean, ref.Bytes), snrFast = SnrDb(clean, fast.Bytes);
   std::printf(
@@ -72,7 +72,7 @@ void Compare(const std::string& name, const std::string& dir, TSignal clean, uin
 // Any WAV file, without a clean original: the repairs only.
 int Overlap(const std::vector<std::string>& wavs) {
   for (const std::string& wav : wavs) {
-    const TRoadRun ref = RunRoad(wav, TRoutineSet::Reference, 0, " ref");
+    const TRoadRun ref = RunRoad(wav, TRoutineSet::Reference, 1, " ref");
     const TRoadRun fast = RunRoad(wav, TRoutineSet::Fast, 2, " fast");
     std::printf(
         "%-40s clicks ref %4lld fast %4lld | fast covers %6.2f %% of ref, ref covers %6.2f %% of fast | "
