@@ -151,28 +151,15 @@ class TProcThread {
       if (cancel_.load(std::memory_order_relaxed)) throw TCancelled{};
     };
     TBlockHandlers handlers;
-    handlers.OnFrame = [&](int32_t, bool, const float*) { checkCancel(); };
-    // The last region examined is the one a confirmed click lies in; it is remembered (not copied)
-    // so that keeping a click costs nothing until the host asks for one.
-    int32_t regionFirst = 0, regionLast = -1;
-    bool keeping = false;
-    handlers.OnClickRegion = [&](bool, int32_t first, int32_t last) {
-      regionFirst = first;
-      regionLast = last;
-      checkCancel();
-    };
-    if (extractRequest_) {
-      handlers.OnClickFound = [&] {
-        // The load first, so that workers do not contend for the flag's cache line on every click.
-        keeping = extractRequest_->load(std::memory_order_relaxed) &&
-                  extractRequest_->exchange(false, std::memory_order_relaxed) &&
-                  KeepRegion(regionFirst, regionLast);
-      };
-    }
-    handlers.OnClickRepaired = [&] {
-      Repairs.push_back({RepairJustMade(Engine, Position), Engine.LastClickPosition()});
-      if (keeping) KeepRepair(regionFirst);
-      keeping = false;
+    handlers.OnFrame = [&](int32_t, bool) { checkCancel(); };
+    const bool refined = Engine.Refine();
+    handlers.OnClick = [&](const TClickEvent& click) {
+      Repairs.push_back({RepairRecordOf(click, Position, refined), click.Position});
+      // The load first, so that workers do not contend for the flag's cache line on every click.
+      if (extractRequest_ && extractRequest_->load(std::memory_order_relaxed) &&
+          extractRequest_->exchange(false, std::memory_order_relaxed)) {
+        Keep(click);
+      }
       checkCancel();
     };
     // WriteSkip is not known yet; the clicks are counted by their positions afterwards.
@@ -181,23 +168,22 @@ class TProcThread {
     ErrorText = ComputeBlock(Engine, format_, Position, handlers, kMaxPasses, clicks, passes);
   }
 
-  // Before a confirmed click is repaired: its region's samples and trace. False when the region is
-  // not one of this block's (the click is then not kept).
-  bool KeepRegion(int32_t first, int32_t last) {
-    if (first < 0 || last < first || last >= Engine.BlockFrames()) return false;
-    const float* x = Engine.CurrentIsLeft() ? Engine.LeftBuf() : Engine.RightBuf();
-    Extract.Channel = Engine.CurrentIsLeft() ? 0 : 1;
+  // A click the host asked for: its region's samples as they were before the repair, the detection
+  // trace over the region, and the repaired span with the untouched sample on either side. A later
+  // kept click of the same block replaces an earlier one.
+  void Keep(const TClickEvent& click) {
+    const int32_t first = click.RegionFirst, last = click.RegionLast;
+    if (first < 0 || last < first || last >= Engine.BlockFrames()) return;  // not one of this block's
+    const float* x = click.Channel == 0 ? Engine.LeftBuf() : Engine.RightBuf();
+    Extract.Channel = click.Channel;
     Extract.RegionFrame = Position + first;
     Extract.Before.assign(x + first, x + last + 1);
+    // The replaced samples as they were; the span may reach past the region.
+    for (int32_t s = std::max(click.First, first); s <= std::min(click.Last, last); ++s)
+      Extract.Before[static_cast<size_t>(s - first)] = click.Replaced[s - click.First];
     Extract.Trace.assign(Engine.TraceBuf() + first, Engine.TraceBuf() + last + 1);
-    return true;
-  }
-
-  // After the repair: the repaired span. A later kept click of the same block replaces an earlier one.
-  void KeepRepair(int32_t regionFirst) {
-    const float* x = Extract.Channel == 0 ? Engine.LeftBuf() : Engine.RightBuf();
-    Extract.RepairOffset = Engine.RepairStart() - regionFirst;
-    Extract.Repaired.assign(x + Engine.RepairStart(), x + Engine.RepairEnd() + 1);
+    Extract.RepairOffset = click.First - 1 - first;
+    Extract.Repaired.assign(x + click.First - 1, x + click.Last + 2);
     HasExtract = true;
   }
 

@@ -189,10 +189,10 @@ void TClickEngine::AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float g
     FrameCount_ = FrameCount_ + 1;
 
     FrameLevel_[0][static_cast<size_t>(i)] = LevelOfFrame(true, grid, i, start);
-    detail::CallGuarded(onFrame, i, true, static_cast<const float*>(Spectrum_.data()));
+    detail::CallGuarded(onFrame, i, true);
     if (isStereo) {
       FrameLevel_[1][static_cast<size_t>(i)] = LevelOfFrame(false, grid, i, start);
-      detail::CallGuarded(onFrame, i, false, static_cast<const float*>(Spectrum_.data()));
+      detail::CallGuarded(onFrame, i, false);
     }
   }
 

@@ -25,8 +25,7 @@ constexpr int DipWidth = 10;
 
 }  // namespace
 
-bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion& onClickRegion,
-                                 const TOnCandidate& onCandidate) {
+bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos) {
   // A block shorter than one analysis frame has no curve to scan.
   if (FrameCount_ <= 0) return false;
   const float* curve = SmoothLevel_[isLeft ? 0 : 1].data();
@@ -47,8 +46,6 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion
     if (!found || !qualifies) continue;
     if (!(r - l < detail::kMaxDipFrames && l < b && b < r)) continue;
 
-    detail::CallGuarded(onCandidate, detail::Round(FrameCentre_[static_cast<size_t>(b)]));
-
     // First stage: between the shoulders.
     const int32_t from = detail::Round(FrameCentre_[static_cast<size_t>(l)]);
     const int32_t to = detail::Round(FrameCentre_[static_cast<size_t>(r)]);
@@ -59,11 +56,7 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion
     const TPassCache::TStage first =
         SearchStage(x, isLeft, 0, from, to, std::max(1, HalfShortLen_ / 16), 0.55);
     int32_t peak = first.Peak;
-    if (peak < 0) continue;
-    if (!first.Kept) {
-      detail::CallGuarded(onClickRegion, isLeft, from, to);
-      continue;
-    }
+    if (peak < 0 || !first.Kept) continue;
 
     // Second stage: the 10 ms region around the first estimate, with a window half as long. The
     // repair's first backward trial may train on the sample just past the region, so the region
@@ -80,9 +73,7 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion
         SearchStage(x, isLeft, 1, RegionStart_, regionEnd, std::max(1, HalfShortLen_ / 32), 0.7);
     peak = second.Peak;
     if (peak < 0) continue;
-    const bool accepted = second.Kept;
-    detail::CallGuarded(onClickRegion, isLeft, RegionStart_, regionEnd);
-    if (accepted) {
+    if (second.Kept) {
       pos = peak;
       return true;
     }

@@ -109,18 +109,21 @@ bool TClickEngine::StoreRepair(const TWavRecord& format, bool isLeft, int32_t rs
   return changed != 0;
 }
 
-bool TClickEngine::RepairClick(const TWavRecord& format, bool isLeft) {
+TClickOutcome TClickEngine::RepairClick(const TWavRecord& format, bool isLeft) {
   const float* x = Channel(isLeft);
   const int32_t co = RegionStart_;
   const int32_t rs = RepairStart_;
   const int32_t re = RepairEnd_;
   const int32_t len = re - rs;  // the click occupies rs + 1 .. re - 1
+  // What the host may show as the click before its repair, even when the repair leaves it alone.
+  const int32_t kept = std::clamp(len - 1, 0, static_cast<int32_t>(Replaced_.size()));
+  std::copy_n(x + rs + 1, kept, Replaced_.begin());
   // LocateClick never hands on fewer than two damaged samples; with fewer there is no blend.
-  if (len < 3 || co < 0 || co + RegionLen_ >= BlockFrames_) return false;
+  if (len < 3 || co < 0 || co + RegionLen_ >= BlockFrames_) return TClickOutcome::Unchanged;
 
   // A click too close to its region's edge leaves no room for training on one side; it is left
   // alone (a later pass with a shifted grid sees it in another region).
-  if (rs - len < co || re + len - co > RegionLen_) return true;
+  if (rs - len < co || re + len - co > RegionLen_) return TClickOutcome::LeftAtEdge;
 
   // The refined mode fills with the model its span came from; the blend stays as the fallback.
   if (!(Options_.Refine && ModelReady_ && InterpolateGap(x, rs, re))) {
@@ -128,7 +131,7 @@ bool TClickEngine::RepairClick(const TWavRecord& format, bool isLeft) {
     const int32_t tBackward = BestTraining(x, re, true, len, (RegionLen_ - 1) - (re - co));
     BlendPredictions(x, rs, re, tForward, tBackward);
   }
-  return StoreRepair(format, isLeft, rs, len - 1);
+  return StoreRepair(format, isLeft, rs, len - 1) ? TClickOutcome::Repaired : TClickOutcome::Unchanged;
 }
 
 }  // namespace klarwell

@@ -39,9 +39,8 @@ constexpr TTextPair EngineTexts[EngineTextCount] = {
 constexpr float GridOffsets[3] = {0.0f, 1.0f / 3.0f, 2.0f / 3.0f};
 
 // ---- Sizes from the sample rate.
-// A block is 2 seconds of sound; neighbouring blocks overlap by a tenth of a second (SR div 10), so
-// that a click at one block's edge lies inside the next.
-constexpr int32_t kBlockSeconds = 2;
+// Neighbouring blocks overlap by a tenth of a second (SR div 10), so that a click at one block's edge
+// lies inside the next.
 constexpr int32_t kOverlapDivisor = 10;
 // The region around a click is 10 ms: the stretch the second trace, the location and the repair
 // work in.
@@ -169,7 +168,7 @@ void TClickEngine::ReleaseBlock() {
 // than a block).
 void TClickEngine::DeriveSizes(uint32_t sampleRate, uint32_t fileFrames) {
   const int32_t sr = static_cast<int32_t>(sampleRate);
-  BlockFrames_ = kBlockSeconds * sr;
+  BlockFrames_ = BlockSeconds * sr;
   if (fileFrames < static_cast<uint32_t>(BlockFrames_)) BlockFrames_ = static_cast<int32_t>(fileFrames);
 
   RegionLen_ = static_cast<int32_t>(std::lrint(sr * kRegionSeconds));
@@ -251,6 +250,8 @@ void TClickEngine::AllocateBuffers() {
   Forward_.assign(maxGap, 0.0f);
   Backward_.assign(maxGap, 0.0f);
   Blend_.assign(maxGap, 0.0f);
+  // A click left at its region's edge may be longer than a repaired one; none is longer than its region.
+  Replaced_.assign(static_cast<size_t>(RegionLen_) + 2, 0.0f);
   const auto order = static_cast<size_t>(RefineOrder_);
   ArNormal_.assign(order * (order + 1), 0.0);
   ArCoef_.assign(order + 1, 0.0);
@@ -344,9 +345,7 @@ void TClickEngine::AnalyseBlock(bool isStereo, const TOnFrame& onFrame, float gr
 }
 
 int32_t TClickEngine::ProcessBlock(const TWavRecord& format, int32_t maxPasses, int32_t& passes,
-                                   bool shiftGrid, const TOnFrame& onFrame,
-                                   const TOnClickRepaired& onClickRepaired, const TOnClickFound& onClickFound,
-                                   const TOnClickRegion& onClickRegion, const TOnCandidate& onCandidate) {
+                                   bool shiftGrid, const TOnFrame& onFrame, const TOnClick& onClick) {
   std::feclearexcept(FE_ALL_EXCEPT);
   passes = 0;
   LastRepaired_ = -1;
@@ -366,26 +365,32 @@ int32_t TClickEngine::ProcessBlock(const TWavRecord& format, int32_t maxPasses, 
   do {
     int32_t found = 0;
     int32_t failed = 0;
-    CurrentPass_ = passes;
     for (int channel = 0; channel < (isStereo ? 2 : 1); ++channel) {
       const bool isLeft = channel == 0;
-      CurrentIsLeft_ = isLeft;
       ResetScan();
       int32_t pos = 0;
-      while (FindNextClick(isLeft, pos, onClickRegion, onCandidate)) {
+      while (FindNextClick(isLeft, pos)) {
         if (!LocateClick(isLeft, pos)) continue;  // not a click: the scan goes on
         if (Options_.Refine && !RefineSpan(isLeft)) continue;
-        LastClickPosition_ = pos;
-        LastClickCounted_ = pos > WriteSkip_;
-        detail::CallGuarded(onClickFound);
         ++found;
-        LastRepairChanged_ = RepairClick(format, isLeft);
-        if (!LastRepairChanged_) ++failed;
-        detail::CallGuarded(onClickRepaired);
-        if (LastClickCounted_) ++counted;
+        TClickEvent click;
+        click.Channel = channel;
+        click.Pass = passes;
+        click.First = RepairStart_ + 1;
+        click.Last = RepairEnd_ - 1;
+        click.Position = pos;
+        click.RegionFirst = RegionStart_;
+        click.RegionLast = RegionStart_ + 2 * (RegionLen_ / 2);
+        click.Counted = pos > WriteSkip_;
+        click.Outcome = RepairClick(format, isLeft);
+        click.Replaced = Replaced_.data();
+        if (click.Outcome == TClickOutcome::Unchanged) ++failed;
+        if (click.Counted) ++counted;
+        detail::CallGuarded(onClick, click);
       }
     }
-    // A pass whose repairs all reproduced the stored bytes would only repeat itself.
+    // A pass whose repairs all reproduced the stored bytes would only repeat itself; a click left at
+    // its region's edge counts as progress, since the next pass's grid may place it better.
     progress = failed < found;
     // A fault in this pass would feed the next analysis; stop the block here.
     detail::CheckFloatingPoint();

@@ -32,21 +32,34 @@ class TRegress;
 class TFastSlidingFit;
 class TSinePeak;
 
-// Called after each analysed frame and channel: the frame's index, whether it is the left channel,
-// and its dB spectrum (FrameLen() / 2 values, valid during the call only). Outside the reference
-// road, a later pass of a block keeps the level of a frame that no repair touched since the same
-// grid was analysed; such a frame's spectrum is not computed again, and the values handed on are
-// those of the last frame that was.
-using TOnFrame = std::function<void(int32_t frameIndex, bool isLeft, const float* spectrumDb)>;
-// After LocateClick confirmed a click, before it is repaired.
-using TOnClickFound = std::function<void()>;
-// After every repair attempt, successful or not.
-using TOnClickRepaired = std::function<void()>;
-// A candidate region [first, last] that the search examined in detail; the samples are still
-// unrepaired during the call.
-using TOnClickRegion = std::function<void(bool isLeft, int32_t first, int32_t last)>;
-// The centre (frame index within the block) of a candidate frame that passed the width test.
-using TOnCandidate = std::function<void(int32_t position)>;
+// Called after each analysed frame and channel: the frame's index and whether it is the left channel.
+// The host's chance to abandon the block (by throwing).
+using TOnFrame = std::function<void(int32_t frameIndex, bool isLeft)>;
+
+// What a repair did to a confirmed click.
+enum class TClickOutcome {
+  Repaired,    // the replacement changed stored bytes
+  Unchanged,   // the replacement reproduced the stored bytes, or the span was too short to blend
+  LeftAtEdge,  // too close to its region's edge to train on both sides: left alone for a later pass
+};
+
+// One confirmed click, once its repair has run. Positions are block frames.
+struct TClickEvent {
+  int Channel = 0;      // 0 left, 1 right
+  int32_t Pass = 0;     // 0-based pass of the block
+  int32_t First = 0;    // the first sample the repair replaces (RepairStart + 1)
+  int32_t Last = 0;     // the last one (RepairEnd - 1)
+  int32_t Position = 0;  // the candidate position; the click counts when it lies after WriteSkip
+  int32_t RegionFirst = 0, RegionLast = 0;  // the region the search examined around it
+  TClickOutcome Outcome = TClickOutcome::Unchanged;
+  bool Counted = false;  // Position > WriteSkip()
+  // Samples First .. Last as they were before the repair; valid during the call only.
+  const float* Replaced = nullptr;
+};
+
+// Called for every confirmed click after its repair; the channel buffers and TraceBuf() may be read
+// during the call.
+using TOnClick = std::function<void(const TClickEvent& click)>;
 
 // Thrown out of AnalyseBlock/ProcessBlock when the block's arithmetic raised an invalid operation,
 // a division by zero or an overflow. The message names the fault, e.g.
@@ -77,6 +90,8 @@ class TClickEngine {
   static constexpr uint32_t MaxSampleRate = 192000;
   // Analysis frames per block.
   static constexpr int32_t MaxFrames = 1000;
+  // A block is this many seconds of sound (less for a file that is shorter).
+  static constexpr int32_t BlockSeconds = 2;
 
   TClickEngine();
   ~TClickEngine();
@@ -116,9 +131,7 @@ class TClickEngine {
   // thrown by one leaves this call. Throws TFloatingPointError on a floating-point fault. Worker
   // thread; AnalyseBlock must have run on the block first.
   int32_t ProcessBlock(const TWavRecord& format, int32_t maxPasses, int32_t& passes, bool shiftGrid,
-                       const TOnFrame& onFrame, const TOnClickRepaired& onClickRepaired,
-                       const TOnClickFound& onClickFound, const TOnClickRegion& onClickRegion,
-                       const TOnCandidate& onCandidate);
+                       const TOnFrame& onFrame, const TOnClick& onClick);
 
   // Writes BlockBytes() from frame `skip` to the end of the block at file frame position + skip of
   // the output. False with the writer's message in errorText (and, when given, the failing system
@@ -133,8 +146,7 @@ class TClickEngine {
   void ResetScan() { ScanIndex_ = 0; }
   // The next click candidate of the channel: true with pos (block frame) and RegionStart() set;
   // false when the scan reached the end of the curve.
-  bool FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion& onClickRegion,
-                     const TOnCandidate& onCandidate);
+  bool FindNextClick(bool isLeft, int32_t& pos);
   // Decides whether the candidate at pos (inside the region starting at RegionStart()) is a click;
   // true with RepairStart()/RepairEnd() set, RepairEnd() - RepairStart() >= 3.
   bool LocateClick(bool isLeft, int32_t pos);
@@ -145,9 +157,11 @@ class TClickEngine {
   // RepairEnd() - RepairStart() >= 3.
   bool RefineSpan(bool isLeft);
   // Replaces samples RepairStart() + 1 .. RepairEnd() - 1 of the channel by a blend of forward and
-  // backward prediction, in the channel buffer and in BlockBytes(). True when the click was left
-  // alone because it lies too close to its region's edge, or when the stored bytes changed.
-  bool RepairClick(const TWavRecord& format, bool isLeft);
+  // backward prediction, in the channel buffer and in BlockBytes(), keeping the samples it replaces
+  // (ReplacedSamples()). A click too close to its region's edge is left alone.
+  TClickOutcome RepairClick(const TWavRecord& format, bool isLeft);
+  // The samples the last RepairClick replaced, as they were (RepairEnd() - RepairStart() - 1 of them).
+  const float* ReplacedSamples() const { return Replaced_.data(); }
 
   // ---- Sizes, valid after InitEngine (frames unless said otherwise).
   int32_t BlockFrames() const { return BlockFrames_; }
@@ -200,15 +214,6 @@ class TClickEngine {
   // before ProcessBlock; clicks at or before it are repaired but not counted.
   int32_t WriteSkip() const { return WriteSkip_; }
   void SetWriteSkip(int32_t frames) { WriteSkip_ = frames; }
-
-  // ---- For a host's click list, valid inside OnClickFound/OnClickRepaired.
-  int32_t CurrentPass() const { return CurrentPass_; }           // 0-based pass of the block
-  bool CurrentIsLeft() const { return CurrentIsLeft_; }          // the click's channel is the left one
-  bool LastRepairChanged() const { return LastRepairChanged_; }  // the last RepairClick returned true
-  bool LastClickCounted() const { return LastClickCounted_; }    // position > WriteSkip()
-  // The candidate position of the click just handled (block frame); whether it counts depends only on
-  // it and WriteSkip, so a driver that learns WriteSkip late can still count the click.
-  int32_t LastClickPosition() const { return LastClickPosition_; }
 
  private:
   friend struct detail::TEngineProbe;
@@ -308,6 +313,7 @@ class TClickEngine {
   // Repair work arrays.
   std::vector<double> Training_, Prediction_;
   std::vector<float> Forward_, Backward_, Blend_;
+  std::vector<float> Replaced_;  // the samples the last repair replaced
   std::vector<double> ArNormal_, ArCoef_;     // the refined span's model: normal equations, coefficients
   std::vector<double> GapSystem_, GapKnown_;  // the refined fill's equations and known residual parts
   bool ModelReady_ = false;                   // ArCoef_ was fitted around the current click
@@ -328,11 +334,6 @@ class TClickEngine {
   int32_t RepairEnd_ = 0;
   int32_t LastRepaired_ = -1;
   int32_t WriteSkip_ = 0;
-  int32_t CurrentPass_ = 0;
-  bool CurrentIsLeft_ = true;
-  bool LastRepairChanged_ = false;
-  bool LastClickCounted_ = false;
-  int32_t LastClickPosition_ = 0;
 };
 
 }  // namespace klarwell
