@@ -119,7 +119,7 @@ int32_t TClickEngine::PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf
   const int32_t pos = SinePeak_ ? SinePeak_->Find(t, a, b, step) : SinePeak(t, a, b, step);
   if (pos < 0) return pos;
   int l = a, r = b;
-  FindFeet(pos, l, r, t, true, 6);
+  FindFeet(pos, l, r, t, true, ShapeMode::RootHalf);
   lf = l;
   rf = r;
   return pos;
@@ -143,8 +143,6 @@ constexpr double kIrregularSpacing = 0.14;
 // The waveform between two bursts leaves their envelope when it passes more than 0.2 of the
 // envelope's range below its low or above its high side.
 constexpr double kEnvelopeMargin = 0.2;
-// Feet of a trace peak scored as d·√|d|, the peak search's own.
-constexpr std::uint8_t kPeakFootScore = 6;
 
 // The maxima among n alternating extrema of the trace t, in order; their count.
 int KeepMaxima(const float* t, const int* extrema, int n, int* maxima) {
@@ -202,7 +200,7 @@ void BurstEnvelopes(const float* t, const float* s, int32_t a, int32_t b, const 
                     int32_t* lf, int32_t* rf, double* lo, double* hi) {
   for (int i = 0; i < m; ++i) {
     int l = a, r = b;
-    FindFeet(maxima[i], l, r, t, true, kPeakFootScore);
+    FindFeet(maxima[i], l, r, t, true, ShapeMode::RootHalf);  // the peak search's own feet
     lf[i] = l;
     rf[i] = r;
     float low = s[l - a], high = s[l - a];

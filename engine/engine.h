@@ -245,7 +245,6 @@ class TClickEngine {
                     int32_t& span);
   double EnvelopeRoughness(const float* y, int32_t n, long double k);
   void Detrend(float* y, int32_t n, bool quadratic);
-  void RobustMean(const double* v, int32_t count, double& mean, double& spread) const;
   void Predict(const float* x, int32_t edge, int32_t t, bool backward, int32_t count);
   int32_t BestTraining(const float* x, int32_t edge, bool backward, int32_t len, int32_t room);
   void BlendPredictions(const float* x, int32_t rs, int32_t re, int32_t tForward, int32_t tBackward);

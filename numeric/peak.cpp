@@ -112,15 +112,15 @@ double ShapeScore(const float* s, int centre, int i, bool sign, std::uint8_t mod
   const double d = c - s[i];
   double score;
   switch (mode) {
-    case 6:
+    case ShapeMode::RootHalf:
       score = d * std::sqrt(std::fabs(d));
       break;
-    case 7: {
+    case ShapeMode::RootThreeQuarter: {
       const float root = static_cast<float>(std::sqrt(std::fabs(d)));
       score = d * root * std::sqrt(static_cast<double>(root));
       break;
     }
-    case 8:
+    case ShapeMode::Square:
       score = d * std::fabs(d);
       break;
     default:
@@ -205,7 +205,7 @@ bool FindDip(int& pos, int n, const float* s, float depth, int& l, int& b, int& 
     pos = b;
   }
 
-  FindFeet(b, l, r, s, false, 7);
+  FindFeet(b, l, r, s, false, ShapeMode::RootThreeQuarter);
   if (r == n - 1) return false;
 
   pos = b;
