@@ -258,6 +258,7 @@ void TClickEngine::AllocateBuffers() {
   // The refined fill's banded equations; the default mode never needs them.
   GapSystem_.assign(Options_.Refine ? maxGap * (order + 2) : 0, 0.0);
   GapKnown_.assign(Options_.Refine ? maxGap + order + 1 : 0, 0.0);
+  GapFill_.assign(Options_.Refine ? maxGap : 0, 0.0);
 }
 
 // The fits, the peak search and the pass cache the routine set asks for. Throws std::bad_alloc.

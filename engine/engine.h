@@ -251,6 +251,7 @@ class TClickEngine {
   bool StoreRepair(const TWavRecord& format, bool isLeft, int32_t rs, int32_t count);
   bool FitContextModel(const float* x, int32_t s, int32_t e, int32_t context);
   bool InterpolateGap(const float* x, int32_t rs, int32_t re);
+  void GapEquations(const float* x, int32_t rs, int32_t re, const double* c);
   void ResidualSpan(const float* x, int32_t s, int32_t e, int32_t context, int32_t& first, int32_t& last,
                     bool& damagedBefore, bool& damagedAfter) const;
 
@@ -315,6 +316,7 @@ class TClickEngine {
   std::vector<float> Replaced_;  // the samples the last repair replaced
   std::vector<double> ArNormal_, ArCoef_;     // the refined span's model: normal equations, coefficients
   std::vector<double> GapSystem_, GapKnown_;  // the refined fill's equations and known residual parts
+  std::vector<double> GapFill_;               // the refined fill's solution
   bool ModelReady_ = false;                   // ArCoef_ was fitted around the current click
 
   std::unique_ptr<TRegress> Roughness_;  // sliding 60-bin window, capacity 121
