@@ -220,99 +220,129 @@ TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSetti
   return ProcessFileParallelTo(inputPath, OutputFileName(inputPath, settings), observer, cancel, workers, engine);
 }
 
-TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::string& outputPath,
-                                  TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
-                                  const TEngineOptions& engine) {
-  TFileRun run(inputPath, outputPath, observer, cancel, engine);
-  if (!run.Open()) return run.Result();
-  TWavRecord& input = run.Input();
+namespace {
 
-  // Slots are destroyed (their threads joined) before the files are closed.
-  workers = std::max(workers, 1);
-  TComputeGate gate(workers);
-  std::vector<std::unique_ptr<TProcThread>> slots;
-  bool initialized = true;
+using TWorkers = std::vector<std::unique_ptr<TProcThread>>;
+
+// One engine per block in flight, each set up for the file. False (the status set) when one cannot
+// be had.
+bool MakeWorkers(TFileRun& run, int workers, const std::atomic<bool>& cancel, TComputeGate& gate,
+                 std::atomic<bool>* extractRequest, TWorkers& slots) {
   const int slotCount = workers > 1 ? workers + 1 : 1;
-  std::atomic<bool>* const extractRequest = observer.ExtractRequest();
   for (int i = 0; i < slotCount; ++i) {
-    slots.push_back(std::make_unique<TProcThread>(input, cancel, gate, extractRequest));
-    if (!run.InitEngine(slots.back()->Engine)) {
-      initialized = false;
-      break;
-    }
+    slots.push_back(std::make_unique<TProcThread>(run.Input(), cancel, gate, extractRequest));
+    if (!run.InitEngine(slots.back()->Engine)) return false;
     slots.back()->Repairs.reserve(256);
     if (extractRequest) slots.back()->ReserveExtract();
   }
-  if (!initialized) {
-    slots.clear();
-    return run.FailSetUp();
-  }
+  return true;
+}
 
-  run.StartBlocks();
-
-  // Block positions depend only on the sizes, so blocks are read ahead of the WriteSkip chain.
-  const TBlockPlan plan(run.NumFrames(), slots[0]->Engine.BlockFrames(), slots[0]->Engine.OverlapFrames());
-  TBlock next = plan.First();
-  bool allDispatched = false;
-
+// Hands blocks to free workers in file order, reading each on the calling thread. Block positions
+// depend only on the sizes, so blocks are read ahead of the WriteSkip chain.
+class TDispatcher {
+ public:
   struct TInFlight {
     TProcThread* Slot;
     int64_t MoveBack;
   };
-  std::vector<TInFlight> ring;  // blocks in flight, oldest first; at most slots.size()
-  ring.reserve(slots.size());
-  size_t nextSlot = 0;
-  auto dispatch = [&] {
-    while (!allDispatched && ring.size() < slots.size() && !cancel.load()) {
-      TProcThread& slot = *slots[nextSlot];
-      nextSlot = (nextSlot + 1) % slots.size();
-      slot.Position = next.Position;
+
+  TDispatcher(TWorkers& slots, const TBlockPlan& plan, TWavRecord& input, TComputeGate& gate,
+              const std::atomic<bool>& cancel)
+      : slots_(slots), plan_(plan), input_(input), gate_(gate), cancel_(cancel), next_(plan.First()) {
+    ring_.reserve(slots.size());
+  }
+
+  // Blocks in flight, oldest first; at most one per worker.
+  std::vector<TInFlight>& Ring() { return ring_; }
+
+  void Dispatch() {
+    while (!allDispatched_ && ring_.size() < slots_.size() && !cancel_.load()) {
+      TProcThread& slot = *slots_[nextSlot_];
+      nextSlot_ = (nextSlot_ + 1) % slots_.size();
+      slot.Position = next_.Position;
       // A read failure is reported when the block's turn comes, after the blocks before it.
-      if (!slot.Engine.ReadBlock(input, static_cast<int32_t>(next.Position), slot.ReadError,
+      if (!slot.Engine.ReadBlock(input_, static_cast<int32_t>(next_.Position), slot.ReadError,
                                  &slot.ReadErrorNumber)) {
         if (slot.ReadError.empty()) slot.ReadError.assign("Read error");
       } else {
         slot.ReadError.clear();
       }
-      ring.push_back({&slot, next.MoveBack});
-      slot.Start(gate.NextTicket());
+      ring_.push_back({&slot, next_.MoveBack});
+      slot.Start(gate_.NextTicket());
       if (!slot.ReadError.empty()) {
-        allDispatched = true;  // nothing after an unreadable block is needed
+        allDispatched_ = true;  // nothing after an unreadable block is needed
         break;
       }
-      if (next.Last)
-        allDispatched = true;
+      if (next_.Last)
+        allDispatched_ = true;
       else
-        next = plan.Next(next);
+        next_ = plan_.Next(next_);
     }
-  };
+  }
 
+ private:
+  TWorkers& slots_;
+  const TBlockPlan& plan_;
+  TWavRecord& input_;
+  TComputeGate& gate_;
+  const std::atomic<bool>& cancel_;
+  TBlock next_;
+  bool allDispatched_ = false;
+  size_t nextSlot_ = 0;
+  std::vector<TInFlight> ring_;
+};
+
+// A computed block in file order: its clicks counted against the WriteSkip it gets (the previous
+// block's last repair), reported and written. False when the road stops here.
+bool ResolveBlock(TFileRun& run, TDriverObserver& observer, TProcThread& slot, int64_t writeSkip) {
+  if (!slot.ReadError.empty()) {
+    run.ReadFailed(slot.ReadError, slot.ReadErrorNumber);
+    return false;
+  }
+  if (!run.BlockComputed(slot.ErrorText)) return false;
+  int32_t blockClicks = 0;
+  for (TPendingRepair& p : slot.Repairs) {
+    p.Record.Counted = p.ClickPosition > writeSkip;
+    if (p.Record.Counted) ++blockClicks;
+    observer.Repair(p.Record);
+  }
+  if (slot.HasExtract) observer.ClickExtract(slot.Extract);
+  return run.WriteCountedBlock(slot.Engine, slot.Position, blockClicks, writeSkip);
+}
+
+}  // namespace
+
+TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::string& outputPath,
+                                  TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
+                                  const TEngineOptions& engine) {
+  TFileRun run(inputPath, outputPath, observer, cancel, engine);
+  if (!run.Open()) return run.Result();
+
+  // Slots are destroyed (their threads joined) before the files are closed.
+  TComputeGate gate(std::max(workers, 1));
+  TWorkers slots;
+  if (!MakeWorkers(run, std::max(workers, 1), cancel, gate, observer.ExtractRequest(), slots)) {
+    slots.clear();
+    return run.FailSetUp();
+  }
+  run.StartBlocks();
+
+  const TBlockPlan plan(run.NumFrames(), slots[0]->Engine.BlockFrames(), slots[0]->Engine.OverlapFrames());
+  TDispatcher dispatcher(slots, plan, run.Input(), gate, cancel);
+  auto& ring = dispatcher.Ring();
   int64_t writeSkip = 0;
-  dispatch();
+  dispatcher.Dispatch();
   while (!ring.empty()) {
     TProcThread& slot = *ring.front().Slot;
     writeSkip += ring.front().MoveBack;
-    const int64_t position = slot.Position;
-    observer.Progress(static_cast<uint32_t>(position));
+    observer.Progress(static_cast<uint32_t>(slot.Position));
     while (!slot.WaitFor(10)) observer.Idle();
     ring.erase(ring.begin());
-
-    if (!slot.ReadError.empty()) {
-      run.ReadFailed(slot.ReadError, slot.ReadErrorNumber);
-      break;
-    }
-    if (!run.BlockComputed(slot.ErrorText)) break;
-    int32_t blockClicks = 0;
-    for (TPendingRepair& p : slot.Repairs) {
-      p.Record.Counted = p.ClickPosition > writeSkip;
-      if (p.Record.Counted) ++blockClicks;
-      observer.Repair(p.Record);
-    }
-    if (slot.HasExtract) observer.ClickExtract(slot.Extract);
-    if (!run.WriteCountedBlock(slot.Engine, position, blockClicks, writeSkip)) break;
+    if (!ResolveBlock(run, observer, slot, writeSkip)) break;
     writeSkip = plan.CarriedWriteSkip(slot.Engine.LastRepaired());
     // The slot is free again: the next block goes into it while the others still run.
-    dispatch();
+    dispatcher.Dispatch();
     if (ring.empty()) break;
     // Once a block, even when the next one is already done: with a slow disk the driver may never
     // wait, and the window must still repaint and take a cancel.

@@ -224,7 +224,8 @@ double TClickEngine::FrameRoughness(const float* x, int32_t start) {
 
   const int32_t n = len / 2;
   float* w = Flat_.get();
-  if (!FlattenBand(spectrum, len, LowCutBins_, len / 2 - HighCutBins_, Routines_->FloatFits, *Fit_, w)) return 0.0;
+  if (!FlattenBand(spectrum, len, LowCutBins_, len / 2 - HighCutBins_, Routines_->FloatFits, *Fit_, w))
+    return 0.0;
   RemoveRipple(*Routines_, w, n, HalfWork_.get(), CepRe_.data(), CepIm_.data(), CepMag_.data());
 
   if (Routines_->FloatFits) return WindowRoughness(*FastFit_, w, n, LowCutBins_, HighCutBins_);

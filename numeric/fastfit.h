@@ -1,7 +1,8 @@
 #pragma once
 
 // The float road's line fits over runs of bins: the same fits as TRegress (regress.h), with sums in
-// double in whatever order is quickest and the residuals in float. Results agree with TRegress to float rounding, not bit for bit.
+// double in whatever order is quickest and the residuals in float. Results agree with TRegress to
+// float rounding, not bit for bit.
 // Not thread-safe per object; distinct objects may be used on distinct threads.
 
 #include <cstdint>

@@ -10,9 +10,10 @@
 // measurement, and never from wisdom saved on the machine; the vector width the plans and the loops
 // use depends on the processor, so results may differ in the last bits between machines.
 //
-// Buffers: every data and out buffer handed to these routines must come from AllocFloatFftBuffer  for the same n: the transforms run out of place, into the buffer's
-// second half behind the room the caller may use, and need it aligned for vector loads (a misaligned
-// buffer is refused by an always-on check).
+// Buffers: every data and out buffer handed to these routines must come from AllocFloatFftBuffer for
+// the same n: the transforms run out of place, into the buffer's second half behind the room the
+// caller may use, and need it aligned for vector loads (a misaligned buffer is refused by an
+// always-on check).
 
 #include "numeric/fftunit.h"
 

@@ -176,7 +176,8 @@ bool HigherRightShoulder(const float* s, int n, double dep, int l, int& b, int& 
       jLo = j;
     }
   }
-  if (!(jHi > r && lo + dep <= hi && lo < s[r] && (s[l] - static_cast<double>(lo)) * 0.5 < hi - static_cast<double>(lo)))
+  if (!(jHi > r && lo + dep <= hi && lo < s[r] &&
+        (s[l] - static_cast<double>(lo)) * 0.5 < hi - static_cast<double>(lo)))
     return false;
   r = jHi;
   if (jLo < jHi && lo < s[b]) b = jLo;

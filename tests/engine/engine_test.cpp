@@ -325,8 +325,9 @@ TBlockRun RunBlock(TClickEngine& engine, const TWavRecord& format, const std::ve
   const bool stereo = format.Format.nChannels == 2;
   engine.AnalyseBlock(stereo, {}, 0.0f);
   engine.SetWriteSkip(writeSkip);
-  run.Counted = engine.ProcessBlock(format, maxPasses, run.Passes, true, {},
-                                    [&](const TClickEvent& click) { run.Repairs.push_back(RepairOf(click)); });
+  run.Counted = engine.ProcessBlock(format, maxPasses, run.Passes, true, {}, [&](const TClickEvent& click) {
+    run.Repairs.push_back(RepairOf(click));
+  });
   run.LastRepaired = engine.LastRepaired();
   run.Bytes.assign(engine.BlockBytes(), engine.BlockBytes() + bytes.size());
   run.Out[0].assign(engine.LeftBuf(), engine.LeftBuf() + engine.BlockFrames());
@@ -340,7 +341,8 @@ void CheckPassRules(const TBlockRun& run, int32_t maxPasses) {
   EXPECT_LE(run.Passes, maxPasses + 1);
   for (int32_t pass = 0; pass < run.Passes; ++pass) {
     bool changed = false;
-    for (const TRepair& r : run.Repairs) changed = changed || (r.Pass == pass && r.Outcome != TClickOutcome::Unchanged);
+    for (const TRepair& r : run.Repairs)
+      changed = changed || (r.Pass == pass && r.Outcome != TClickOutcome::Unchanged);
     // Every pass but the last made progress; the last one did not, unless the limit ended it.
     if (pass + 1 < run.Passes) {
       EXPECT_TRUE(changed) << "pass " << pass;

@@ -64,7 +64,8 @@ TEST(Cholesky, DenseAndBandedSolveAsEliminationDoes) {
 
     std::vector<double> banded(static_cast<size_t>(c.n) * (c.band + 2), 0.0), x(c.n, 0.0);
     for (int i = 0; i < c.n; ++i) {
-      for (int j = std::max(0, i - c.band); j <= i; ++j) banded[i * (c.band + 2) + (j - i + c.band)] = a[i][j];
+      for (int j = std::max(0, i - c.band); j <= i; ++j)
+        banded[i * (c.band + 2) + (j - i + c.band)] = a[i][j];
       banded[i * (c.band + 2) + c.band + 1] = b[i];
     }
     ASSERT_TRUE(SolveBandedCholesky(banded.data(), c.n, c.band, x.data()));

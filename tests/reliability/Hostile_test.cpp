@@ -191,7 +191,9 @@ TEST_P(HostileInput, EveryHostileFileFailsCleanlyOrChangesOnlyReportedRepairs) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, HostileInput, ::testing::Values(1, 3),
-                         [](const auto& info) { return info.param == 1 ? "OneBlockAtATime" : "ThreeBlocksAtOnce"; });
+                         [](const auto& info) {
+                           return info.param == 1 ? "OneBlockAtATime" : "ThreeBlocksAtOnce";
+                         });
 
 }  // namespace
 }  // namespace klarwell
