@@ -10,6 +10,7 @@
 
 #include "engine/EngineDetail.h"
 #include "engine/engine.h"
+#include "numeric/envelope.h"
 #include "numeric/peak.h"
 #include "numeric/regress.h"
 #include "numeric/robustmean.h"
@@ -331,17 +332,12 @@ void TClickEngine::Detrend(float* y, int32_t n, bool quadratic) {
 }
 
 // Roughness of the energy envelope of y[0 .. n] for a half-period of k samples: for a sinusoid
-// of that half-period the envelope (mean squared plus scaled derivative squared) is nearly
-// constant, so the result is small.
+// of that half-period the envelope is nearly constant, so the result is small.
 double TClickEngine::EnvelopeRoughness(const float* y, int32_t n, long double k) {
   double* env = Envelope_.data();
+  EnergyEnvelope(y, n, k, env);
   double total = 0.0;
-  for (int32_t j = 0; j < n; ++j) {
-    const double m = (static_cast<double>(y[j]) + y[j + 1]) / 2.0;
-    const long double d = (static_cast<long double>(y[j + 1]) - y[j]) * k / detail::PiL;
-    env[j] = static_cast<double>((m * m + d * d) / 10000.0L);
-    total += env[j];
-  }
+  for (int32_t j = 0; j < n; ++j) total += env[j];
   if (total == 0.0) return 0.0;
   double rough = 0.0;
   for (int32_t j = 1; j < n; ++j) rough += std::fabs(env[j] - env[j - 1]);
@@ -401,11 +397,9 @@ void TClickEngine::EnvelopeTest(const float* x, int32_t s, int32_t e, bool quadr
   for (int32_t i = 0; i <= n; ++i) y[i] = x[s + i];
   Detrend(y, n, quadratic);
   double* env = Envelope_.data();
+  EnergyEnvelope(y, n, k, env);
   double peak = 0.0;
   for (int32_t j = 0; j < n; ++j) {
-    const double m = (static_cast<double>(y[j]) + y[j + 1]) / 2.0;
-    const long double d = (static_cast<long double>(y[j + 1]) - y[j]) * k / detail::PiL;
-    env[j] = static_cast<double>((m * m + d * d) / 10000.0L);
     if (j == 0 || env[j] > peak) peak = env[j];
   }
   double mean = 0.0, spread = 0.0;

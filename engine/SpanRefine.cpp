@@ -44,6 +44,33 @@ double BackwardResidual(const float* x, int32_t n, const double* a, int32_t p) {
   return x[n] - prediction;
 }
 
+// Where an outlying run of residuals within s .. e ends on one side (-1 when no residual passes
+// the limit): from the strongest forward residual towards earlier samples (the click's start), or
+// from the strongest backward one towards later samples (its end), as long as the next residual
+// over the limit lies within the model's reach (p samples) of the last one kept.
+int32_t OutlierEdge(const float* x, int32_t s, int32_t e, const double* a, int32_t p, double limit,
+                    bool backward) {
+  auto residual = [&](int32_t n) {
+    return std::fabs(backward ? BackwardResidual(x, n, a, p) : ForwardResidual(x, n, a, p));
+  };
+  double strongest = 0.0;
+  int32_t core = backward ? e : s;
+  for (int32_t n = s; n <= e; ++n) {
+    const double r = residual(n);
+    if (r > strongest) {
+      strongest = r;
+      core = n;
+    }
+  }
+  if (!(strongest > limit)) return -1;
+  int32_t edge = core;
+  const int32_t dir = backward ? 1 : -1;
+  for (int32_t n = core + dir; n >= s && n <= e && std::abs(n - edge) <= p; n += dir) {
+    if (residual(n) > limit) edge = n;
+  }
+  return edge;
+}
+
 }  // namespace
 
 // Fits ArCoef_ by forward-backward least squares on the context: `context` samples before s and
@@ -112,38 +139,8 @@ void TClickEngine::ResidualSpan(const float* x, int32_t s, int32_t e, int32_t co
   damagedAfter = atAfter - e <= reach;
   const double limit = std::max(limitBefore, limitAfter);
 
-  double strongest = 0.0;
-  int32_t core = s;
-  for (int32_t n = s; n <= e; ++n) {
-    const double r = std::fabs(ForwardResidual(x, n, a, p));
-    if (r > strongest) {
-      strongest = r;
-      core = n;
-    }
-  }
-  first = -1;
-  if (strongest > limit) {
-    first = core;
-    for (int32_t n = core - 1; n >= s && first - n <= p; --n) {
-      if (std::fabs(ForwardResidual(x, n, a, p)) > limit) first = n;
-    }
-  }
-  strongest = 0.0;
-  core = e;
-  for (int32_t n = s; n <= e; ++n) {
-    const double r = std::fabs(BackwardResidual(x, n, a, p));
-    if (r > strongest) {
-      strongest = r;
-      core = n;
-    }
-  }
-  last = -1;
-  if (strongest > limit) {
-    last = core;
-    for (int32_t n = core + 1; n <= e && n - last <= p; ++n) {
-      if (std::fabs(BackwardResidual(x, n, a, p)) > limit) last = n;
-    }
-  }
+  first = OutlierEdge(x, s, e, a, p, limit, false);
+  last = OutlierEdge(x, s, e, a, p, limit, true);
 }
 
 bool TClickEngine::RefineSpan(bool isLeft) {
