@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "engine/EngineDetail.h"
+#include "engine/PassCache.h"
 #include "engine/engine.h"
 #include "numeric/fastfit.h"
 #include "numeric/RoutineSet.h"
@@ -171,7 +172,7 @@ void TClickEngine::AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float g
 
   // Within a block's passes, frames that no repair touched since the last analysis on this grid
   // keep their level.
-  const int grid = PassCache_.Grid(gridOffset);
+  const int grid = PassCache_->Grid(gridOffset);
   FrameCount_ = 0;
   for (int32_t i = 0; i < MaxFrames; ++i) {
     int32_t start;
@@ -205,9 +206,9 @@ void TClickEngine::AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float g
 // The stored level (ten times the roughness) of frame i of a grid, starting at `start`.
 float TClickEngine::LevelOfFrame(bool isLeft, int grid, int32_t i, int32_t start) {
   float level = 0.0f;
-  if (grid >= 0 && PassCache_.FindLevel(grid, isLeft, i, start, level)) return level;
+  if (grid >= 0 && PassCache_->FindLevel(grid, isLeft, i, start, level)) return level;
   level = static_cast<float>(FrameRoughness(isLeft ? LeftBuf_.data() : RightBuf_.data(), start) * 10.0);
-  if (grid >= 0) PassCache_.PutLevel(grid, isLeft, i, start, level);
+  if (grid >= 0) PassCache_->PutLevel(grid, isLeft, i, start, level);
   return level;
 }
 

@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "engine/EngineDetail.h"
+#include "engine/PassCache.h"
 #include "engine/engine.h"
 #include "numeric/fftunit.h"
 #include "numeric/peak.h"
@@ -53,10 +54,8 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos) {
     // check only keeps the windows inside the block should that ever change.
     if (from - ShortLen_ / 2 < 0 || to + ShortLen_ / 2 > BlockFrames_) continue;
     for (int32_t c = from; c <= to; ++c) trace[c] = TraceAt(x, isLeft, c, true);
-    const TPassCache::TStage first =
-        SearchStage(x, isLeft, 0, from, to, std::max(1, HalfShortLen_ / 16), 0.55);
-    int32_t peak = first.Peak;
-    if (peak < 0 || !first.Kept) continue;
+    int32_t peak = -1;
+    if (!SearchStage(x, isLeft, 0, from, to, std::max(1, HalfShortLen_ / 16), 0.55, peak)) continue;
 
     // Second stage: the 10 ms region around the first estimate, with a window half as long. The
     // repair's first backward trial may train on the sample just past the region, so the region
@@ -69,11 +68,7 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos) {
     }
     for (int32_t c = RegionStart_; c <= regionEnd; ++c) trace[c] = TraceAt(x, isLeft, c, false);
     detail::SmoothSpan(trace, RegionStart_, regionEnd, 2);
-    const TPassCache::TStage second =
-        SearchStage(x, isLeft, 1, RegionStart_, regionEnd, std::max(1, HalfShortLen_ / 32), 0.7);
-    peak = second.Peak;
-    if (peak < 0) continue;
-    if (second.Kept) {
+    if (SearchStage(x, isLeft, 1, RegionStart_, regionEnd, std::max(1, HalfShortLen_ / 32), 0.7, peak)) {
       pos = peak;
       return true;
     }
@@ -92,23 +87,28 @@ float TClickEngine::TraceAt(const float* x, bool isLeft, int32_t c, bool isShort
     return TraceValue(x, c - n / 2, n, isShort ? WindowShort_.data() : WindowTiny_.data(),
                       isShort ? ShortWork_.get() : TinyWork_.get());
   };
-  float* slot = PassCache_.Active() ? PassCache_.TraceSlot(isLeft, isShort ? 0 : 1, c) : nullptr;
+  float* slot = PassCache_->Active() ? PassCache_->TraceSlot(isLeft, isShort ? 0 : 1, c) : nullptr;
   if (slot == nullptr) return compute();
   if (!TPassCache::Known(*slot)) *slot = compute();
   return *slot;
 }
 
 // One stage's peak search over a .. b with its step, and the tone test with its factor when there is a
-// peak. Within a block's passes an outcome already found for the same range is taken from the cache.
-TPassCache::TStage TClickEngine::SearchStage(const float* x, bool isLeft, int stage, int32_t a, int32_t b,
-                                             int32_t step, double factor) {
+// peak: true when the peak (in `peak`; -1 when none) is kept. Within a block's passes an outcome
+// already found for the same range is taken from the cache.
+bool TClickEngine::SearchStage(const float* x, bool isLeft, int stage, int32_t a, int32_t b, int32_t step,
+                               double factor, int32_t& peak) {
   TPassCache::TStage outcome;
-  if (PassCache_.FindStage(isLeft, stage, a, b, outcome)) return outcome;
+  if (PassCache_->FindStage(isLeft, stage, a, b, outcome)) {
+    peak = outcome.Peak;
+    return outcome.Kept;
+  }
   outcome.Peak = PeakSearch(a, b, step, outcome.LeftFoot, outcome.RightFoot);
   outcome.Kept =
       outcome.Peak >= 0 && ToneTest(x, a, b, factor, outcome.Peak, outcome.LeftFoot, outcome.RightFoot);
-  PassCache_.PutStage(isLeft, stage, a, b, outcome);
-  return outcome;
+  PassCache_->PutStage(isLeft, stage, a, b, outcome);
+  peak = outcome.Peak;
+  return outcome.Kept;
 }
 
 // The highest peak of the trace over a .. b, its height measured from its feet on both sides and

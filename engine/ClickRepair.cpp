@@ -11,6 +11,7 @@
 
 #include "audio/SampleCodec.h"
 #include "engine/EngineDetail.h"
+#include "engine/PassCache.h"
 #include "engine/engine.h"
 #include "numeric/RoutineSet.h"
 
@@ -105,7 +106,7 @@ bool TClickEngine::StoreRepair(const TWavRecord& format, bool isLeft, int32_t rs
     }
     LastRepaired_ = std::max(LastRepaired_, s);
   }
-  if (count > 0) PassCache_.Forget(isLeft, rs + 1, rs + count);
+  if (count > 0) PassCache_->Forget(isLeft, rs + 1, rs + count);
   return changed != 0;
 }
 

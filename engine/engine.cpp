@@ -10,6 +10,7 @@
 
 #include "audio/SampleCodec.h"
 #include "engine/EngineDetail.h"
+#include "engine/PassCache.h"
 #include "numeric/RoutineSet.h"
 #include "numeric/fastfit.h"
 #include "numeric/fftunit.h"
@@ -111,7 +112,7 @@ void CheckFloatingPoint() {
 
 }  // namespace detail
 
-TClickEngine::TClickEngine() = default;
+TClickEngine::TClickEngine() : PassCache_(std::make_unique<TPassCache>()) {}
 TClickEngine::~TClickEngine() = default;
 
 bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::string& errorText,
@@ -275,9 +276,9 @@ void TClickEngine::BindRoad() {
   Fit_ = std::make_unique<TRegress>(std::max(FrameLen_, RegionLen_ + 2) + 2);
   // The reference road computes every trace value afresh, as it always did.
   if (Routines_->ReusePasses) {
-    PassCache_.Allocate(BlockFrames_, MaxFrames, SampleRate_, ShortLen_, (Decimate_ ? 2 : 1) * FrameLen_);
+    PassCache_->Allocate(BlockFrames_, MaxFrames, SampleRate_, ShortLen_, (Decimate_ ? 2 : 1) * FrameLen_);
   } else {
-    PassCache_.Allocate(0, 0, 0, 0, 0);
+    PassCache_->Allocate(0, 0, 0, 0, 0);
   }
 }
 
@@ -308,14 +309,14 @@ bool TClickEngine::ReadBlock(const TWavRecord& in, int32_t position, std::string
   const auto byteCount = static_cast<uint32_t>(BlockBytes_.size());
   if (!ReadWavData(in, BlockBytes_.data(), byteOffset, byteCount, errorText, errorNumber)) return false;
   DecodeFrames(BlockFrames_, BlockBytes_.data(), in, SampleScale_, LeftBuf_.data(), RightBuf_.data());
-  PassCache_.End();
+  PassCache_->End();
   return true;
 }
 
 void TClickEngine::LoadBlock(const TWavRecord& format, const uint8_t* frames) {
   if (!BlockBytes_.empty()) std::memcpy(BlockBytes_.data(), frames, BlockBytes_.size());
   DecodeFrames(BlockFrames_, BlockBytes_.data(), format, SampleScale_, LeftBuf_.data(), RightBuf_.data());
-  PassCache_.End();
+  PassCache_->End();
 }
 
 bool TClickEngine::WriteBlock(const TWavRecord& out, int32_t position, int32_t skip, std::string& errorText,
@@ -340,7 +341,7 @@ bool TClickEngine::WriteBlock(const TWavRecord& out, int32_t position, int32_t s
 void TClickEngine::AnalyseBlock(bool isStereo, const TOnFrame& onFrame, float gridOffset) {
   std::feclearexcept(FE_ALL_EXCEPT);
   // The passes that follow may reuse this analysis's frame levels.
-  PassCache_.Begin();
+  PassCache_->Begin();
   AnalyseFrames(isStereo, onFrame, gridOffset);
   detail::CheckFloatingPoint();
 }
@@ -356,11 +357,11 @@ int32_t TClickEngine::ProcessBlock(const TWavRecord& format, int32_t maxPasses, 
   // What one pass computed stays valid for the next wherever no repair touched its samples. The
   // analysis just before the passes has begun the cache already; after the passes the channel
   // buffers may change behind the engine's back.
-  if (!PassCache_.Active()) PassCache_.Begin();
+  if (!PassCache_->Active()) PassCache_->Begin();
   struct TEndCache {
     TPassCache& Cache;
     ~TEndCache() { Cache.End(); }
-  } endCache{PassCache_};
+  } endCache{*PassCache_};
 
   bool progress = false;
   do {

@@ -22,12 +22,12 @@
 #include <vector>
 
 #include "audio/WavFile.h"
-#include "engine/PassCache.h"
 #include "numeric/RoutineSet.h"
 #include "numeric/fftunit.h"
 
 namespace klarwell {
 
+class TPassCache;
 class TRegress;
 class TFastSlidingFit;
 class TSinePeak;
@@ -234,8 +234,8 @@ class TClickEngine {
   float TraceAt(const float* x, bool isLeft, int32_t c, bool isShort);
   int32_t PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf, int32_t& rf);
   bool ToneTest(const float* x, int32_t a, int32_t b, double factor, int32_t pos, int32_t lf, int32_t rf);
-  TPassCache::TStage SearchStage(const float* x, bool isLeft, int stage, int32_t a, int32_t b, int32_t step,
-                                 double factor);
+  bool SearchStage(const float* x, bool isLeft, int stage, int32_t a, int32_t b, int32_t step, double factor,
+                   int32_t& peak);
   bool SteadyOscillation(const float* x, int32_t a, int32_t b, int32_t c1, int32_t c2);
   bool Rings(const float* x, int32_t a, int32_t b);
   int32_t ExtremumTest(const float* x, int32_t s, int32_t e);
@@ -326,7 +326,7 @@ class TClickEngine {
   // The peak search that skips the positions that cannot win, when the set asks for it.
   std::unique_ptr<TSinePeak> SinePeak_;
   // Trace values and frame levels reused by the later passes of a block; off on the reference road.
-  TPassCache PassCache_;
+  std::unique_ptr<TPassCache> PassCache_;
 
   // Scan and click state.
   int32_t ScanIndex_ = 0;

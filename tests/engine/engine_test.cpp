@@ -2,6 +2,7 @@
 // whole blocks of generated signals with clicks at known positions.
 
 #include "engine/engine.h"
+#include "engine/PassCache.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +33,7 @@ struct TEngineProbe {
   }
   static void ResetLastRepaired(TClickEngine& engine) { engine.LastRepaired_ = -1; }
   // Every pass computes everything afresh, as on the reference road.
-  static void KeepNothingAcrossPasses(TClickEngine& engine) { engine.PassCache_.Allocate(0, 0, 0, 0, 0); }
+  static void KeepNothingAcrossPasses(TClickEngine& engine) { engine.PassCache_->Allocate(0, 0, 0, 0, 0); }
 };
 }  // namespace detail
 
