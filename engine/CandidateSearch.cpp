@@ -62,10 +62,7 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos) {
     // must end before the block does.
     RegionStart_ = peak - RegionLen_ / 2;
     const int32_t regionEnd = peak + RegionLen_ / 2;
-    if (RegionStart_ - HalfShortLen_ / 2 < 0 || regionEnd + HalfShortLen_ / 2 > BlockFrames_ ||
-        RegionStart_ + RegionLen_ >= BlockFrames_) {
-      continue;
-    }
+    if (!RegionFits(RegionStart_)) continue;
     for (int32_t c = RegionStart_; c <= regionEnd; ++c) trace[c] = TraceAt(x, isLeft, c, false);
     detail::SmoothSpan(trace, RegionStart_, regionEnd, 2);
     if (SearchStage(x, isLeft, 1, RegionStart_, regionEnd, std::max(1, HalfShortLen_ / 32), 0.7, peak)) {
@@ -73,6 +70,19 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos) {
       return true;
     }
   }
+}
+
+bool TClickEngine::RegionFits(int32_t regionStart) const {
+  const int32_t regionEnd = regionStart + 2 * (RegionLen_ / 2);
+  return regionStart - HalfShortLen_ / 2 >= 0 && regionEnd + HalfShortLen_ / 2 <= BlockFrames_ &&
+         regionStart + RegionLen_ < BlockFrames_;
+}
+
+bool TClickEngine::SetRegion(int32_t regionStart, const float* trace) {
+  if (!RegionFits(regionStart)) return false;
+  RegionStart_ = regionStart;
+  std::copy_n(trace, RegionLen_, TraceBuf_.begin() + regionStart);
+  return true;
 }
 
 float TClickEngine::TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work) {

@@ -147,6 +147,11 @@ class TClickEngine {
   // The next click candidate of the channel: true with pos (block frame) and RegionStart() set;
   // false when the scan reached the end of the curve.
   bool FindNextClick(bool isLeft, int32_t& pos);
+  // For hosts and tests that drive the stages below without the candidate search: the region the
+  // next LocateClick examines starts at block frame regionStart, with the detection trace over it
+  // (RegionLen() values) taken from `trace`. False, with nothing changed, when the region does not lie
+  // where the search could place one (its trace windows and the repair's trials inside the block).
+  bool SetRegion(int32_t regionStart, const float* trace);
   // Decides whether the candidate at pos (inside the region starting at RegionStart()) is a click;
   // true with RepairStart()/RepairEnd() set, RepairEnd() - RepairStart() >= 3.
   bool LocateClick(bool isLeft, int32_t pos);
@@ -231,6 +236,9 @@ class TClickEngine {
   double FrameRoughness(const float* x, int32_t start);
   float LevelOfFrame(bool isLeft, int grid, int32_t i, int32_t start);
   float TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work);
+  // The region starting there keeps its trace windows inside the block and ends before the block does
+  // (the repair's first backward trial may train on the sample just past it).
+  bool RegionFits(int32_t regionStart) const;
   float TraceAt(const float* x, bool isLeft, int32_t c, bool isShort);
   int32_t PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf, int32_t& rf);
   bool ToneTest(const float* x, int32_t a, int32_t b, double factor, int32_t pos, int32_t lf, int32_t rf);
