@@ -111,7 +111,8 @@ void TPendingOutput::Discard() {
   if (!tempPath_.empty()) {
     struct stat st {};
     // Only our own file: one that took the name after ours was removed is someone else's.
-    if (::stat(tempPath_.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_) ::unlink(tempPath_.c_str());
+    if (::stat(tempPath_.c_str(), &st) == 0 && st.st_dev == dev_ && st.st_ino == ino_)
+      ::unlink(tempPath_.c_str());
     tempPath_.clear();
   }
   Release();

@@ -148,7 +148,8 @@ class TMainFrm : public QWidget {
   void ShowStatus(int row, TFileStatus status, const std::string& message = {});
   void PlanRows(int fromRow, const std::vector<std::string>& reached, const TOutputSettings& settings);
   // The run's pieces: the output settings checked (with the message when not usable), the batch
-  // started, one row taken along its road (`row` follows it when rows move), where the batch stands, and its end with the summary
+  // started, one row taken along its road (`row` follows it when rows move), where the batch stands, and its
+  // end with the summary
   // (`stoppedAfterRow` > 0: the run stopped there, and the rows after it were never reached).
   bool OutputSettingsChecked(const TOutputSettings& settings);
   bool RowInBatch(int row) const;

@@ -63,7 +63,8 @@ class TMainFrm::TRunObserver : public TDriverObserver {
   void Progress(uint32_t frames) override {
     QProgressBar* bar = Form.UiForm->ProgressBar1;
     bar->setValue(static_cast<int>(frames >> Shift));
-    if (bar->maximum() > 0) Form.Batch.Clock.FileProgress(Form.Batch.Number - 1, double(bar->value()) / bar->maximum());
+    if (bar->maximum() > 0)
+      Form.Batch.Clock.FileProgress(Form.Batch.Number - 1, double(bar->value()) / bar->maximum());
     Form.ShowBatchPlace();
   }
   void OutputCreated(const std::string&) override { Form.UpdatePlayModes(); }
@@ -198,8 +199,9 @@ void TMainFrm::ShowBatchPlace() {
   const QString number = QString::number(Batch.Number), count = QString::number(Batch.Number + left);
   const double seconds = Batch.Clock.RemainingSeconds();
   UiForm->ProgressBar1->setFormat(
-      seconds < 0 ? WindowText(wtBatchPlaceNoTime).arg(number, count)
-                  : WindowText(wtBatchPlace).arg(number, count, QString::fromStdString(FormatSeconds(seconds))));
+      seconds < 0
+          ? WindowText(wtBatchPlaceNoTime).arg(number, count)
+          : WindowText(wtBatchPlace).arg(number, count, QString::fromStdString(FormatSeconds(seconds))));
 }
 
 void TMainFrm::EndBatch(int stoppedAfterRow) {
@@ -278,8 +280,9 @@ TFileResult TMainFrm::RunRow(int& row, const std::string& path, const TOutputSet
   grid->Objects(row).OnRoad = true;
   ShowBatchPlace();
   TRunObserver observer(*this, row);
-  const TFileResult result = ProcessFileParallel(path, settings, observer, CancelRequested, UsableProcessors(),
-                                                 TEngineOptions{UiForm->RefineCheck->isChecked()});
+  const TFileResult result =
+      ProcessFileParallel(path, settings, observer, CancelRequested, UsableProcessors(),
+                          TEngineOptions{UiForm->RefineCheck->isChecked()});
   row = observer.CurrentRow();
   grid->Objects(row).OnRoad = false;
   // The end of the road in full: the system's reason and what the user should know of a done file.

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-
 #include <fstream>
 #include <iterator>
 #include <vector>

@@ -335,7 +335,8 @@ TEST_F(MainWindowTest, AnOutputClaimedEarlierInTheRunIsRefused) {
 TEST_F(MainWindowTest, AFolderAddsItsWavFilesAndAFailedFileKeepsItsName) {
   MakeWindow();
   std::filesystem::create_directories(Dir + "/side/sub");
-  for (const char* name : {"side/b.wav", "side/a.wav", "side/a #kw2.wav", "side/sub/c.wav"}) MakeWav(name, 0.2);
+  for (const char* name : {"side/b.wav", "side/a.wav", "side/a #kw2.wav", "side/sub/c.wav"})
+    MakeWav(name, 0.2);
   std::ofstream(Dir + "/side/text.wav") << "no wave";
   Window->AddFileArguments({QString::fromStdString(Dir + "/side")});
   const QStringList expected{"a.wav", "b.wav", "c.wav", "text.wav"};
@@ -371,7 +372,8 @@ TEST_F(MainWindowTest, AStoppedBatchMarksWhatItNeverReachedAndTheNextGoesOn) {
   MakeWindow();
   Add({MakeWav("1.wav", 0.3), MakeWav("2.wav", 2.5), MakeWav("3.wav", 0.3)});
   Window->RunBtnClick();
-  EXPECT_TRUE(Form()->ProgressBar1->text().startsWith("3 done, 0 failed, 0 not started")) << Form()->ProgressBar1->text().toStdString();
+  EXPECT_TRUE(Form()->ProgressBar1->text().startsWith("3 done, 0 failed, 0 not started"))
+      << Form()->ProgressBar1->text().toStdString();
   Answer = QMessageBox::Yes;
   QString place;
   DuringRun([this] { return RowIs(2, txStatusRunning); },
