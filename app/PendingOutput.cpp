@@ -9,7 +9,10 @@
 #include <cerrno>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <set>
+
+#include "app/OutputPlan.h"
 
 namespace klarwell {
 
@@ -22,6 +25,8 @@ std::set<std::string> claims;
 
 // Keeps the temporary name within the file system's name limit, whatever the final name's length.
 constexpr size_t kMaxNameBytesKept = 160;
+// The random end of a temporary name: letters and digits only, so it never ends in an extension.
+constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.find_last_of('/');
@@ -60,14 +65,30 @@ TPendingOutput::~TPendingOutput() {
 bool TPendingOutput::Create(int& errorNumber) {
   errorNumber = 0;
   targetPath_ = Target(finalPath_);
+  claimKey_ = ResolvedPath(finalPath_);
   {
     std::lock_guard<std::mutex> lock(claimsMutex);
-    if (!claims.insert(targetPath_).second) return false;
+    if (!claims.insert(claimKey_).second) return false;
   }
   claimed_ = true;
-  std::string name = NameOf(targetPath_).substr(0, kMaxNameBytesKept);
-  std::string pattern = FolderOf(targetPath_) + "/." + name + ".part-XXXXXX";
-  const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+  const std::string stem =
+      FolderOf(targetPath_) + "/." + NameOf(targetPath_).substr(0, kMaxNameBytesKept) + ".part-";
+  // Made here rather than by mkstemp, whose files are private to their owner: the output gets the
+  // permissions a file created in place would get, or those of the earlier output it replaces.
+  struct stat earlier {};
+  const bool replaces = ::stat(targetPath_.c_str(), &earlier) == 0;
+  std::random_device seed;
+  std::mt19937_64 random(seed() ^ static_cast<uint64_t>(::getpid()) << 32);
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    std::string path = stem;
+    for (int i = 0; i < 6; ++i) path += kLetters[random() % (sizeof kLetters - 1)];
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd >= 0)
+      tempPath_ = path;
+    else if (errno != EEXIST)
+      break;
+  }
   if (fd < 0) {
     errorNumber = errno;
     Release();
@@ -75,8 +96,8 @@ bool TPendingOutput::Create(int& errorNumber) {
   }
   struct stat st {};
   const bool known = ::fstat(fd, &st) == 0;
+  if (replaces) ::fchmod(fd, earlier.st_mode & 07777);  // a mode the owner cannot set is not worth a failure
   ::close(fd);
-  tempPath_ = pattern;
   dev_ = known ? st.st_dev : 0;
   ino_ = known ? st.st_ino : 0;
   return true;
@@ -121,7 +142,7 @@ void TPendingOutput::Discard() {
 void TPendingOutput::Release() {
   if (!claimed_) return;
   std::lock_guard<std::mutex> lock(claimsMutex);
-  claims.erase(targetPath_);
+  claims.erase(claimKey_);
   claimed_ = false;
 }
 

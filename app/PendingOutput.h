@@ -46,6 +46,7 @@ class TPendingOutput {
 
   const std::string finalPath_;
   std::string targetPath_;
+  std::string claimKey_;  // the final name resolved, as the output plan compares names
   std::string tempPath_;
   bool claimed_ = false;
   dev_t dev_ = 0;

@@ -1,6 +1,7 @@
 #include "app/PendingOutput.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -31,9 +32,11 @@ TEST_F(PendingOutputTest, OneNameOneWriterAndNothingLeftBehind) {
   EXPECT_FALSE(test::OutputInProgress(dir_));
   EXPECT_FALSE(test::FileExists(final));
 
-  // Committed, the output takes the name whole; a link at the name keeps pointing at it.
+  // Committed, the output takes the name whole; a link at the name keeps pointing at it, and the
+  // earlier file's permissions stay (a temporary file is made private to its owner by default).
   std::filesystem::create_directory(Path("real"));
   std::ofstream(Path("real/side.wav")) << "earlier";
+  ::chmod(Path("real/side.wav").c_str(), 0640);
   std::filesystem::create_symlink(Path("real/side.wav"), Path("link.wav"));
   TPendingOutput linked(Path("link.wav"));
   ASSERT_TRUE(linked.Create(errorNumber));
@@ -42,6 +45,9 @@ TEST_F(PendingOutputTest, OneNameOneWriterAndNothingLeftBehind) {
   ASSERT_TRUE(linked.Commit(vanished, errorNumber));
   EXPECT_TRUE(std::filesystem::is_symlink(Path("link.wav")));
   EXPECT_EQ(test::ReadFileBytes(Path("real/side.wav")), "new");
+  struct stat st {};
+  ASSERT_EQ(::stat(Path("real/side.wav").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
   EXPECT_FALSE(test::OutputInProgress(Path("real")));
 }
 
