@@ -230,13 +230,14 @@ TEST_F(BatchDriverTest, CancelDuringABlockEndsCancelledWithoutOutput) {
   const std::string before = ReadFileBytes(in);
   std::atomic<bool> cancel{false};
   TRecorder rec;
-  // The driver waits for the first block when the cancel comes.
+  // The cancel comes while a block computes: the first one, or (when the driver found the first one
+  // done already) the one dispatched after it.
   rec.OnIdle = [&] { cancel = true; };
   TFileResult r = ProcessFileParallel(in, {}, rec, cancel, 1);
   EXPECT_EQ(r.Outcome, TFileOutcome::Cancelled);
   EXPECT_EQ(StatusText(r), "cancelled");
   EXPECT_EQ(r.Status, TFileStatus::Cancelled);
-  EXPECT_TRUE(rec.Blocks.empty());
+  EXPECT_LE(rec.Blocks.size(), 1u);
   EXPECT_FALSE(FileExists(dir / "cancel #kw2.wav"));
   EXPECT_EQ(ReadFileBytes(in), before);
 }
