@@ -9,11 +9,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/Analysis.h"
+
 #include "engine/EngineDetail.h"
 #include "engine/PassCache.h"
-#include "engine/engine.h"
 #include "numeric/fastfit.h"
-#include "numeric/RoutineSet.h"
 #include "numeric/regress.h"
 
 namespace klarwell {
@@ -55,6 +55,8 @@ constexpr int32_t kRoughStepBins = 10;
 // The mean residual times 460.0 is the frame's roughness. Together with the candidate search's
 // fixed dip depth it decides how much smoother than its neighbours a frame must be to be a candidate.
 constexpr double kRoughnessScale = 460.0;
+// The roughness window's accumulators: the 60-bin window with room to spare.
+constexpr int32_t kRoughFitCapacity = 121;
 
 // W: the first len / 2 bins of the frame's dB spectrum with the straight line through lo .. hi
 // subtracted there and zeros outside (w has room for len values). The tilt is the recording's
@@ -166,13 +168,47 @@ double WindowRoughness(TFit& window60, const float* w, int32_t n, int32_t lowCut
 
 }  // namespace
 
-void TClickEngine::AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float gridOffset) {
-  const int32_t span = (Decimate_ ? 2 : 1) * FrameLen_;
-  const float step = static_cast<float>((BlockFrames_ - span) / 1000.0);
+TFrameAnalysis::TFrameAnalysis() = default;
+TFrameAnalysis::~TFrameAnalysis() = default;
+
+bool TFrameAnalysis::Prepare(const TEngineSizes& sizes, const TRoutines& routines) {
+  Sizes_ = sizes;
+  Routines_ = &routines;
+  FrameCount_ = 0;
+  BuildWindow(Window_, sizes.FrameLen);
+  FrameCentre_.assign(MaxFrames, 0.0f);
+  for (int c = 0; c < 2; ++c) {
+    FrameLevel_[c].assign(MaxFrames, 0.0f);
+    SmoothLevel_[c].assign(MaxFrames, 0.0f);
+  }
+  const auto frameLen = static_cast<size_t>(sizes.FrameLen);
+  Spectrum_.assign(frameLen / 2 + 1, 0.0f);
+  CepRe_.assign(frameLen / 4 + 1, 0.0f);
+  CepIm_.assign(frameLen / 4 + 1, 0.0f);
+  CepMag_.assign(frameLen / 4 + 1, 0.0f);
+
+  Roughness_ = std::make_unique<TRegress>(kRoughFitCapacity);
+  FastFit_.reset();
+  if (routines.FloatFits) FastFit_ = std::make_unique<TFastSlidingFit>(kRoughFitCapacity);
+  Fit_ = std::make_unique<TRegress>(std::max(sizes.FrameLen, sizes.RegionLen + 2) + 2);
+
+  const auto alloc = routines.AllocBuffer;
+  bool allocated = alloc(sizes.FrameLen, FrameWork_, sizes.Decimate ? 1 : 0);
+  // The lifter transforms a copy of the FrameLen / 2 point spectrum, so that the spectrum itself
+  // stays as it is when no ripple is found; the spectrum's own array has room for FrameLen values.
+  allocated = allocated && alloc(sizes.FrameLen / 2, HalfWork_, 0);
+  allocated = allocated && alloc(sizes.FrameLen, Flat_, 0);
+  return allocated;
+}
+
+void TFrameAnalysis::Process(const float* left, const float* right, bool isStereo, const TOnFrame& onFrame,
+                             float gridOffset, TPassCache& cache) {
+  const int32_t span = (Sizes_.Decimate ? 2 : 1) * Sizes_.FrameLen;
+  const float step = static_cast<float>((Sizes_.BlockFrames - span) / 1000.0);
 
   // Within a block's passes, frames that no repair touched since the last analysis on this grid
   // keep their level.
-  const int grid = PassCache_->Grid(gridOffset);
+  const int grid = cache.Grid(gridOffset);
   FrameCount_ = 0;
   for (int32_t i = 0; i < MaxFrames; ++i) {
     int32_t start;
@@ -184,15 +220,15 @@ void TClickEngine::AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float g
       const long double s = static_cast<long double>(i) * step + static_cast<long double>(gridOffset) * step;
       start = detail::RoundL(s);
     }
-    if (start < 0 || start + span > BlockFrames_) break;
+    if (start < 0 || start + span > Sizes_.BlockFrames) break;
 
     FrameCentre_[static_cast<size_t>(i)] = static_cast<float>(start + span / 2);
     FrameCount_ = FrameCount_ + 1;
 
-    FrameLevel_[0][static_cast<size_t>(i)] = LevelOfFrame(true, grid, i, start);
+    FrameLevel_[0][static_cast<size_t>(i)] = LevelOfFrame(left, true, grid, i, start, cache);
     detail::CallGuarded(onFrame, i, true);
     if (isStereo) {
-      FrameLevel_[1][static_cast<size_t>(i)] = LevelOfFrame(false, grid, i, start);
+      FrameLevel_[1][static_cast<size_t>(i)] = LevelOfFrame(right, false, grid, i, start, cache);
       detail::CallGuarded(onFrame, i, false);
     }
   }
@@ -204,33 +240,34 @@ void TClickEngine::AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float g
 }
 
 // The stored level (ten times the roughness) of frame i of a grid, starting at `start`.
-float TClickEngine::LevelOfFrame(bool isLeft, int grid, int32_t i, int32_t start) {
+float TFrameAnalysis::LevelOfFrame(const float* x, bool isLeft, int grid, int32_t i, int32_t start,
+                                   TPassCache& cache) {
   float level = 0.0f;
-  if (grid >= 0 && PassCache_->FindLevel(grid, isLeft, i, start, level)) return level;
-  level = static_cast<float>(FrameRoughness(isLeft ? LeftBuf_.data() : RightBuf_.data(), start) * 10.0);
-  if (grid >= 0) PassCache_->PutLevel(grid, isLeft, i, start, level);
+  if (grid >= 0 && cache.FindLevel(grid, isLeft, i, start, level)) return level;
+  level = static_cast<float>(FrameRoughness(x, start) * 10.0);
+  if (grid >= 0) cache.PutLevel(grid, isLeft, i, start, level);
   return level;
 }
 
-double TClickEngine::FrameRoughness(const float* x, int32_t start) {
-  const int32_t len = FrameLen_;
+double TFrameAnalysis::FrameRoughness(const float* x, int32_t start) {
+  const int32_t len = Sizes_.FrameLen;
 
   // At 88.2 kHz and above every second sample is analysed, without filtering: what lies above
   // the halved Nyquist frequency folds down, which a click's flat spectrum does not mind.
   float* buf = FrameWork_.get();
-  Routines_->CentreFrame(x + start, Decimate_ ? 2 : 1, len, WindowLong_.data(), buf);
+  Routines_->CentreFrame(x + start, Sizes_.Decimate ? 2 : 1, len, Window_.data(), buf);
 
   float* spectrum = Spectrum_.data();
-  Routines_->SpectrumDb(len, buf, spectrum, RefPower_, FloorPower_);
+  Routines_->SpectrumDb(len, buf, spectrum, Sizes_.RefPower, Sizes_.FloorPower);
 
   const int32_t n = len / 2;
   float* w = Flat_.get();
-  if (!FlattenBand(spectrum, len, LowCutBins_, len / 2 - HighCutBins_, Routines_->FloatFits, *Fit_, w))
+  if (!FlattenBand(spectrum, len, Sizes_.LowCutBins, len / 2 - Sizes_.HighCutBins, Routines_->FloatFits, *Fit_, w))
     return 0.0;
   RemoveRipple(*Routines_, w, n, HalfWork_.get(), CepRe_.data(), CepIm_.data(), CepMag_.data());
 
-  if (Routines_->FloatFits) return WindowRoughness(*FastFit_, w, n, LowCutBins_, HighCutBins_);
-  return WindowRoughness(*Roughness_, w, n, LowCutBins_, HighCutBins_);
+  if (Routines_->FloatFits) return WindowRoughness(*FastFit_, w, n, Sizes_.LowCutBins, Sizes_.HighCutBins);
+  return WindowRoughness(*Roughness_, w, n, Sizes_.LowCutBins, Sizes_.HighCutBins);
 }
 
 }  // namespace klarwell

@@ -10,9 +10,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/CandidateSearch.h"
+
 #include "engine/EngineDetail.h"
 #include "engine/PassCache.h"
-#include "engine/engine.h"
 #include "numeric/fftunit.h"
 #include "numeric/peak.h"
 #include "numeric/peaksearch.h"
@@ -26,13 +27,39 @@ constexpr int DipWidth = 10;
 
 }  // namespace
 
-bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos) {
+TCandidateSearch::TCandidateSearch() = default;
+TCandidateSearch::~TCandidateSearch() = default;
+
+bool TCandidateSearch::Prepare(const TEngineSizes& sizes, const TRoutines& routines) {
+  Sizes_ = sizes;
+  Routines_ = &routines;
+  ScanIndex_ = 0;
+  BuildWindow(WindowShort_, sizes.ShortLen);
+  BuildWindow(WindowTiny_, sizes.HalfShortLen);
+  WindowSpectrum_.assign(static_cast<size_t>(sizes.ShortLen) / 2 + 1, 0.0f);
+  // A candidate stretch spans at most 35 frame steps, a region RegionLen samples; both lie inside
+  // the block, so one block's worth of scratch always suffices.
+  Smoothed_.assign(static_cast<size_t>(sizes.BlockFrames) + 2, 0.0f);
+  for (auto* v : {&Extrema_, &Maxima_, &FeetLeft_, &FeetRight_}) v->assign(kMaxExtrema, 0);
+  SampleLo_.assign(kMaxExtrema, 0.0);
+  SampleHi_.assign(kMaxExtrema, 0.0);
+  SinePeak_.reset();
+  // The longest range searched: a dip's 35 frame steps, each at most a thousandth of the block and
+  // a sample, or a 10 ms region. A longer one would only take the plain loop.
+  if (routines.SkipHopelessPeaks)
+    SinePeak_ = std::make_unique<TSinePeak>(
+        std::max(detail::kMaxDipFrames * (sizes.BlockFrames / 1000 + 2), sizes.RegionLen + 2));
+  const bool allocated = routines.AllocBuffer(sizes.ShortLen, ShortWork_, 0);
+  return allocated && routines.AllocBuffer(sizes.HalfShortLen, TinyWork_, 0);
+}
+
+bool TCandidateSearch::Next(const float* x, bool isLeft, const TFrameAnalysis& analysis, float* trace,
+                            TPassCache& cache, TClickSpan& span) {
   // A block shorter than one analysis frame has no curve to scan.
-  if (FrameCount_ <= 0) return false;
-  const float* curve = SmoothLevel_[isLeft ? 0 : 1].data();
-  const float* x = Channel(isLeft);
-  float* trace = TraceBuf_.data();
-  const int32_t last = FrameCount_ - 1;
+  const int32_t frameCount = analysis.FrameCount();
+  if (frameCount <= 0) return false;
+  const float* curve = analysis.SmoothLevels(isLeft);
+  const int32_t last = frameCount - 1;
 
   for (;;) {
     if (ScanIndex_ >= last) return false;
@@ -41,63 +68,57 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos) {
     float level = 0.0f;
     bool found = false;
     do {
-      found = FindDip(ScanIndex_, FrameCount_, curve, DipDepth, l, b, r, DipWidth, qualifies, level);
+      found = FindDip(ScanIndex_, frameCount, curve, DipDepth, l, b, r, DipWidth, qualifies, level);
     } while (!found && ScanIndex_ < last);
     if (ScanIndex_ >= last) return false;
     if (!found || !qualifies) continue;
     if (!(r - l < detail::kMaxDipFrames && l < b && b < r)) continue;
 
     // First stage: between the shoulders.
-    const int32_t from = detail::Round(FrameCentre_[static_cast<size_t>(l)]);
-    const int32_t to = detail::Round(FrameCentre_[static_cast<size_t>(r)]);
+    const int32_t from = detail::Round(analysis.FrameCentre(l));
+    const int32_t to = detail::Round(analysis.FrameCentre(r));
     // Frame centres lie half a frame inside the block, much more than half a trace window; the
     // check only keeps the windows inside the block should that ever change.
-    if (from - ShortLen_ / 2 < 0 || to + ShortLen_ / 2 > BlockFrames_) continue;
-    for (int32_t c = from; c <= to; ++c) trace[c] = TraceAt(x, isLeft, c, true);
+    if (from - Sizes_.ShortLen / 2 < 0 || to + Sizes_.ShortLen / 2 > Sizes_.BlockFrames) continue;
+    for (int32_t c = from; c <= to; ++c) trace[c] = TraceAt(x, isLeft, c, true, cache);
     int32_t peak = -1;
-    if (!SearchStage(x, isLeft, 0, from, to, std::max(1, HalfShortLen_ / 16), 0.55, peak)) continue;
+    if (!SearchStage(x, trace, isLeft, 0, from, to, std::max(1, Sizes_.HalfShortLen / 16), 0.55, cache, peak))
+      continue;
 
     // Second stage: the 10 ms region around the first estimate, with a window half as long. The
     // repair's first backward trial may train on the sample just past the region, so the region
     // must end before the block does.
-    RegionStart_ = peak - RegionLen_ / 2;
-    const int32_t regionEnd = peak + RegionLen_ / 2;
-    if (!RegionFits(RegionStart_)) continue;
-    for (int32_t c = RegionStart_; c <= regionEnd; ++c) trace[c] = TraceAt(x, isLeft, c, false);
-    detail::SmoothSpan(trace, RegionStart_, regionEnd, 2);
-    if (SearchStage(x, isLeft, 1, RegionStart_, regionEnd, std::max(1, HalfShortLen_ / 32), 0.7, peak)) {
-      pos = peak;
+    const int32_t regionStart = peak - Sizes_.RegionLen / 2;
+    const int32_t regionEnd = peak + Sizes_.RegionLen / 2;
+    if (!RegionFits(Sizes_, regionStart)) continue;
+    for (int32_t c = regionStart; c <= regionEnd; ++c) trace[c] = TraceAt(x, isLeft, c, false, cache);
+    detail::SmoothSpan(trace, regionStart, regionEnd, 2);
+    if (SearchStage(x, trace, isLeft, 1, regionStart, regionEnd, std::max(1, Sizes_.HalfShortLen / 32), 0.7,
+                    cache, peak)) {
+      span = TClickSpan{};
+      span.RegionStart = regionStart;
+      span.Position = peak;
       return true;
     }
   }
 }
 
-bool TClickEngine::RegionFits(int32_t regionStart) const {
-  const int32_t regionEnd = regionStart + 2 * (RegionLen_ / 2);
-  return regionStart - HalfShortLen_ / 2 >= 0 && regionEnd + HalfShortLen_ / 2 <= BlockFrames_ &&
-         regionStart + RegionLen_ < BlockFrames_;
-}
-
-bool TClickEngine::SetRegion(int32_t regionStart, const float* trace) {
-  if (!RegionFits(regionStart)) return false;
-  RegionStart_ = regionStart;
-  std::copy_n(trace, RegionLen_, TraceBuf_.begin() + regionStart);
-  return true;
-}
-
-float TClickEngine::TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work) {
-  return Routines_->TraceValue(n, x + start, window, work, WindowSpectrum_.data(), RefPower_, FloorPower_);
+bool TCandidateSearch::RegionFits(const TEngineSizes& sizes, int32_t regionStart) {
+  const int32_t regionEnd = regionStart + 2 * (sizes.RegionLen / 2);
+  return regionStart - sizes.HalfShortLen / 2 >= 0 && regionEnd + sizes.HalfShortLen / 2 <= sizes.BlockFrames &&
+         regionStart + sizes.RegionLen < sizes.BlockFrames;
 }
 
 // The trace value at sample c: the short window's (ShortLen samples from c - ShortLen / 2) or the
 // tiny one's. Within a block's passes a value already computed is taken from the cache.
-float TClickEngine::TraceAt(const float* x, bool isLeft, int32_t c, bool isShort) {
-  const int32_t n = isShort ? ShortLen_ : HalfShortLen_;
+float TCandidateSearch::TraceAt(const float* x, bool isLeft, int32_t c, bool isShort, TPassCache& cache) {
+  const int32_t n = isShort ? Sizes_.ShortLen : Sizes_.HalfShortLen;
   const auto compute = [&] {
-    return TraceValue(x, c - n / 2, n, isShort ? WindowShort_.data() : WindowTiny_.data(),
-                      isShort ? ShortWork_.get() : TinyWork_.get());
+    return Routines_->TraceValue(n, x + c - n / 2, isShort ? WindowShort_.data() : WindowTiny_.data(),
+                                 isShort ? ShortWork_.get() : TinyWork_.get(), WindowSpectrum_.data(),
+                                 Sizes_.RefPower, Sizes_.FloorPower);
   };
-  float* slot = PassCache_->Active() ? PassCache_->TraceSlot(isLeft, isShort ? 0 : 1, c) : nullptr;
+  float* slot = cache.Active() ? cache.TraceSlot(isLeft, isShort ? 0 : 1, c) : nullptr;
   if (slot == nullptr) return compute();
   if (!TPassCache::Known(*slot)) *slot = compute();
   return *slot;
@@ -106,17 +127,17 @@ float TClickEngine::TraceAt(const float* x, bool isLeft, int32_t c, bool isShort
 // One stage's peak search over a .. b with its step, and the tone test with its factor when there is a
 // peak: true when the peak (in `peak`; -1 when none) is kept. Within a block's passes an outcome
 // already found for the same range is taken from the cache.
-bool TClickEngine::SearchStage(const float* x, bool isLeft, int stage, int32_t a, int32_t b, int32_t step,
-                               double factor, int32_t& peak) {
+bool TCandidateSearch::SearchStage(const float* x, const float* t, bool isLeft, int stage, int32_t a, int32_t b,
+                                   int32_t step, double factor, TPassCache& cache, int32_t& peak) {
   TPassCache::TStage outcome;
-  if (PassCache_->FindStage(isLeft, stage, a, b, outcome)) {
+  if (cache.FindStage(isLeft, stage, a, b, outcome)) {
     peak = outcome.Peak;
     return outcome.Kept;
   }
-  outcome.Peak = PeakSearch(a, b, step, outcome.LeftFoot, outcome.RightFoot);
+  outcome.Peak = PeakSearch(t, a, b, step, outcome.LeftFoot, outcome.RightFoot);
   outcome.Kept =
-      outcome.Peak >= 0 && ToneTest(x, a, b, factor, outcome.Peak, outcome.LeftFoot, outcome.RightFoot);
-  PassCache_->PutStage(isLeft, stage, a, b, outcome);
+      outcome.Peak >= 0 && ToneTest(x, t, a, b, factor, outcome.Peak, outcome.LeftFoot, outcome.RightFoot);
+  cache.PutStage(isLeft, stage, a, b, outcome);
   peak = outcome.Peak;
   return outcome.Kept;
 }
@@ -124,8 +145,8 @@ bool TClickEngine::SearchStage(const float* x, bool isLeft, int stage, int32_t a
 // The highest peak of the trace over a .. b, its height measured from its feet on both sides and
 // weighted by a sine over the range, so that peaks near the range's ends count less (their feet
 // may lie outside it). Returns -1 when no position has a weighted height above 0.
-int32_t TClickEngine::PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf, int32_t& rf) {
-  const float* t = TraceBuf_.data();
+int32_t TCandidateSearch::PeakSearch(const float* t, int32_t a, int32_t b, int32_t step, int32_t& lf,
+                                     int32_t& rf) {
   const int32_t pos = SinePeak_ ? SinePeak_->Find(t, a, b, step) : SinePeak(t, a, b, step);
   if (pos < 0) return pos;
   int l = a, r = b;
@@ -250,10 +271,9 @@ bool GapLeavesEnvelope(const float* s, int32_t a, int32_t b, int m, const int32_
 
 // True when the region a .. b stays a click candidate; false when its trace is a regular series of
 // peaks with a steady waveform between them.
-bool TClickEngine::ToneTest(const float* x, int32_t a, int32_t b, double factor, int32_t pos, int32_t lf,
-                            int32_t rf) {
+bool TCandidateSearch::ToneTest(const float* x, const float* t, int32_t a, int32_t b, double factor, int32_t pos,
+                                int32_t lf, int32_t rf) {
   // The series: the trace's extrema that swing by the factor's share of the candidate peak's height.
-  const float* t = TraceBuf_.data();
   const double base = (static_cast<double>(t[lf]) + t[rf]) / 2.0;
   const double threshold = (t[pos] - base) * factor;
   int* extrema = Extrema_.data();
@@ -268,7 +288,7 @@ bool TClickEngine::ToneTest(const float* x, int32_t a, int32_t b, double factor,
   if (SpacingSpread(maxima, m) > kIrregularSpacing) return true;
 
   // A regular series: is the waveform between the bursts steady?
-  float* s = Scratch_.data();
+  float* s = Smoothed_.data();
   const int32_t len = b - a;
   for (int32_t i = 0; i <= len; ++i) s[i] = x[a + i];
   detail::SmoothSpan(s, 0, len, 2);

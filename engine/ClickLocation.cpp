@@ -8,8 +8,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/ClickLocation.h"
+
 #include "engine/EngineDetail.h"
-#include "engine/engine.h"
 #include "numeric/envelope.h"
 #include "numeric/peak.h"
 #include "numeric/regress.h"
@@ -219,11 +220,23 @@ bool NextToSilence(const float* x, int32_t blockFrames, int32_t rs, int32_t re) 
 
 }  // namespace
 
-bool TClickEngine::LocateClick(bool isLeft, int32_t pos) {
-  const float* t = TraceBuf_.data();
-  const float* x = Channel(isLeft);
-  const int32_t rs = RegionStart_;
-  const int32_t rEnd = RegionStart_ + RegionLen_ - 1;
+TClickLocation::TClickLocation() = default;
+TClickLocation::~TClickLocation() = default;
+
+void TClickLocation::Prepare(const TEngineSizes& sizes) {
+  BlockFrames_ = sizes.BlockFrames;
+  RegionLen_ = sizes.RegionLen;
+  const size_t scratch = static_cast<size_t>(sizes.BlockFrames) + 2;
+  Stretch_.assign(scratch, 0.0f);
+  Envelope_.assign(scratch, 0.0);
+  Extrema_.assign(kMaxExtrema, 0);
+  Fit_ = std::make_unique<TRegress>(std::max(sizes.FrameLen, sizes.RegionLen + 2) + 2);
+}
+
+bool TClickLocation::Process(const float* x, const float* t, TClickSpan& span) {
+  const int32_t pos = span.Position;
+  const int32_t rs = span.RegionStart;
+  const int32_t rEnd = span.RegionStart + RegionLen_ - 1;
   if (rs < 0 || rEnd >= BlockFrames_ || pos < rs || pos > rEnd) return false;
 
   // Peak and flanks.
@@ -247,18 +260,18 @@ bool TClickEngine::LocateClick(bool isLeft, int32_t pos) {
   // The damaged samples: a click that rings is taken at the trace's top width, any other from
   // where the steps stop shrinking away from the peak.
   if (Rings(x, a, b)) {
-    RepairStart_ = c1;
-    RepairEnd_ = c2;
+    span.RepairStart = c1;
+    span.RepairEnd = c2;
   } else {
-    RepairStart_ = DamagedEdge(x, (3 * a + p.Top) / 4, a, -1);
-    RepairEnd_ = DamagedEdge(x, (3 * b + p.Top) / 4, b, 1);
+    span.RepairStart = DamagedEdge(x, (3 * a + p.Top) / 4, a, -1);
+    span.RepairEnd = DamagedEdge(x, (3 * b + p.Top) / 4, b, 1);
   }
-  if (RepairEnd_ - RepairStart_ < kMinRepairSpan) return false;
-  return !NextToSilence(x, BlockFrames_, RepairStart_, RepairEnd_);
+  if (span.RepairEnd - span.RepairStart < kMinRepairSpan) return false;
+  return !NextToSilence(x, BlockFrames_, span.RepairStart, span.RepairEnd);
 }
 
 // A steady oscillation over the region is a tone, whatever its trace looks like.
-bool TClickEngine::SteadyOscillation(const float* x, int32_t a, int32_t b, int32_t c1, int32_t c2) {
+bool TClickLocation::SteadyOscillation(const float* x, int32_t a, int32_t b, int32_t c1, int32_t c2) {
   const int32_t n = ExtremumTest(x, a, b);
   if (n <= kToneMinExtrema) return false;
   const int32_t w = c2 - c1;
@@ -275,7 +288,7 @@ bool TClickEngine::SteadyOscillation(const float* x, int32_t a, int32_t b, int32
 }
 
 // A click that rings: a decaying oscillation of a few samples' half-period around the feet a .. b.
-bool TClickEngine::Rings(const float* x, int32_t a, int32_t b) {
+bool TClickLocation::Rings(const float* x, int32_t a, int32_t b) {
   const int32_t width = b - a;
   const int32_t s3 = detail::Round(a - kRingReach * width);
   const int32_t e3 = detail::Round(b + kRingReach * width);
@@ -293,9 +306,9 @@ bool TClickEngine::Rings(const float* x, int32_t a, int32_t b) {
 
 // Number of clearly swinging extrema of x over s .. e after removing its parabola; the threshold is
 // a fifth of the largest drop from any point to its feet.
-int32_t TClickEngine::ExtremumTest(const float* x, int32_t s, int32_t e) {
+int32_t TClickLocation::ExtremumTest(const float* x, int32_t s, int32_t e) {
   const int32_t n = e - s;
-  float* y = Scratch2_.data();
+  float* y = Stretch_.data();
   for (int32_t i = 0; i <= n; ++i) y[i] = x[s + i];
   Detrend(y, n, true);
   double swing = -1.0;
@@ -310,7 +323,7 @@ int32_t TClickEngine::ExtremumTest(const float* x, int32_t s, int32_t e) {
 }
 
 // Removes the least-squares parabola (quadratic) or line from y[0 .. n].
-void TClickEngine::Detrend(float* y, int32_t n, bool quadratic) {
+void TClickLocation::Detrend(float* y, int32_t n, bool quadratic) {
   if (quadratic) {
     float c0 = 0.0f, c1 = 0.0f, c2 = 0.0f;
     if (!QuadFit(n + 1, y, c0, c1, c2)) return;
@@ -333,7 +346,7 @@ void TClickEngine::Detrend(float* y, int32_t n, bool quadratic) {
 
 // Roughness of the energy envelope of y[0 .. n] for a half-period of k samples: for a sinusoid
 // of that half-period the envelope is nearly constant, so the result is small.
-double TClickEngine::EnvelopeRoughness(const float* y, int32_t n, long double k) {
+double TClickLocation::EnvelopeRoughness(const float* y, int32_t n, long double k) {
   double* env = Envelope_.data();
   EnergyEnvelope(y, n, k, env);
   double total = 0.0;
@@ -346,10 +359,10 @@ double TClickEngine::EnvelopeRoughness(const float* y, int32_t n, long double k)
 
 // The half-period (in samples, from 1 up to below kMax) whose envelope is smoothest, and how much
 // smoother it is than at k = 1 (gain). Linear mode looks at a coarse grid for ringing.
-void TClickEngine::OscillationScan(const float* x, int32_t s, int32_t e, bool quadratic, int32_t kMax,
+void TClickLocation::OscillationScan(const float* x, int32_t s, int32_t e, bool quadratic, int32_t kMax,
                                    long double& kBest, double& gain) {
   const int32_t n = e - s;
-  float* y = Scratch2_.data();
+  float* y = Stretch_.data();
   for (int32_t i = 0; i <= n; ++i) y[i] = x[s + i];
   long double step;
   if (quadratic) {
@@ -390,10 +403,10 @@ void TClickEngine::OscillationScan(const float* x, int32_t s, int32_t e, bool qu
 
 // How far the largest envelope value of x over s .. e stands out (z, in robust spreads), and the
 // span of envelope values above the robust mean.
-void TClickEngine::EnvelopeTest(const float* x, int32_t s, int32_t e, bool quadratic, long double k,
+void TClickLocation::EnvelopeTest(const float* x, int32_t s, int32_t e, bool quadratic, long double k,
                                 double& z, int32_t& span) {
   const int32_t n = e - s;
-  float* y = Scratch2_.data();
+  float* y = Stretch_.data();
   for (int32_t i = 0; i <= n; ++i) y[i] = x[s + i];
   Detrend(y, n, quadratic);
   double* env = Envelope_.data();

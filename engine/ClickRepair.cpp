@@ -9,17 +9,32 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/ClickRepair.h"
+
 #include "audio/SampleCodec.h"
 #include "engine/EngineDetail.h"
 #include "engine/PassCache.h"
-#include "engine/engine.h"
-#include "numeric/RoutineSet.h"
+#include "engine/SpanRefine.h"
 
 namespace klarwell {
 
+void TClickRepair::Prepare(const TEngineSizes& sizes, const TRoutines& routines) {
+  Sizes_ = sizes;
+  Routines_ = &routines;
+  // 3L <= RegionLen for every repaired click (the edge test), so L <= RegionLen / 3.
+  const auto maxGap = static_cast<size_t>(sizes.RegionLen / 3 + 2);
+  Training_.assign(static_cast<size_t>(std::max(sizes.TrainMax, sizes.RegionLen)) + 2, 0.0);
+  Prediction_.assign(2 * maxGap + 2, 0.0);
+  Forward_.assign(maxGap, 0.0f);
+  Backward_.assign(maxGap, 0.0f);
+  Blend_.assign(maxGap, 0.0f);
+  // A click left at its region's edge may be longer than a repaired one; none is longer than its region.
+  Replaced_.assign(static_cast<size_t>(sizes.RegionLen) + 2, 0.0f);
+}
+
 // Continues x from `edge` over count samples: forward from x[edge - t .. edge], or backward
 // (training on x[edge + t] down to x[edge]) into Prediction_. The order is half the training.
-void TClickEngine::Predict(const float* x, int32_t edge, int32_t t, bool backward, int32_t count) {
+void TClickRepair::Predict(const float* x, int32_t edge, int32_t t, bool backward, int32_t count) {
   double* training = Training_.data();
   for (int32_t i = 0; i <= t; ++i) training[i] = backward ? x[edge + t - i] : x[edge - t + i];
   Routines_->Predict(training, t + 1, (t + 1) / 2, count, Prediction_.data());
@@ -40,13 +55,13 @@ constexpr int32_t kScoreFromDen = 3;
 // The training length (from TrainMin, or the gap's length when longer, in steps of TrainStep up to
 // TrainMax and the room beside the gap) whose prediction from `edge` best matches the last third of
 // the gap and the intact signal beyond it. Ties keep the shorter length.
-int32_t TClickEngine::BestTraining(const float* x, int32_t edge, bool backward, int32_t len, int32_t room) {
+int32_t TClickRepair::BestTraining(const float* x, int32_t edge, bool backward, int32_t len, int32_t room) {
   const int32_t dir = backward ? -1 : 1;
   const int32_t predictCount = kPredictSpans * len;
   const int32_t e = (kScoreFromNum * len) / kScoreFromDen;
   const double* p = Prediction_.data();
   int32_t t = len;
-  if (t < TrainMin_) t = room < TrainMin_ ? room : TrainMin_;
+  if (t < Sizes_.TrainMin) t = room < Sizes_.TrainMin ? room : Sizes_.TrainMin;
   int32_t best = t;
   double bestError = 0.0;
   bool first = true;
@@ -59,16 +74,16 @@ int32_t TClickEngine::BestTraining(const float* x, int32_t edge, bool backward, 
       best = t;
       first = false;
     }
-    if (TrainStep_ <= 0) break;  // the length could never change
-    t += TrainStep_;
-    if (!(t <= room && t <= TrainMax_)) break;
+    if (Sizes_.TrainStep <= 0) break;  // the length could never change
+    t += Sizes_.TrainStep;
+    if (!(t <= room && t <= Sizes_.TrainMax)) break;
   }
   return best;
 }
 
 // Fills Blend_ with the re - rs - 1 samples between rs and re: pure forward prediction at the first,
 // pure backward at the last, linear in between.
-void TClickEngine::BlendPredictions(const float* x, int32_t rs, int32_t re, int32_t tForward,
+void TClickRepair::BlendPredictions(const float* x, int32_t rs, int32_t re, int32_t tForward,
                                     int32_t tBackward) {
   const int32_t len = re - rs;
   const int32_t predictCount = kPredictSpans * len;
@@ -92,47 +107,49 @@ void TClickEngine::BlendPredictions(const float* x, int32_t rs, int32_t re, int3
 // Writes Blend_[0 .. count - 1] over samples rs + 1 .. rs + count of the channel. Only the replaced
 // samples are re-encoded; every other byte of the block stays as read. True when a stored byte
 // changed.
-bool TClickEngine::StoreRepair(const TWavRecord& format, bool isLeft, int32_t rs, int32_t count) {
+bool TClickRepair::StoreRepair(const TWavRecord& format, TBlockView block, bool isLeft, int32_t rs, int32_t count,
+                               TPassCache& cache, int32_t& lastRepaired) {
   const float* blend = Blend_.data();
   uint8_t changed = 0;
   for (int32_t j = 0; j < count; ++j) {
     const int32_t s = rs + 1 + j;
     if (changed == 0) {
-      EncodeSampleChanged(LeftBuf_.data(), RightBuf_.data(), BlockBytes_.data(), SampleScale_, format, s,
-                          isLeft, blend[j], nullptr, changed);
+      EncodeSampleChanged(block.Left, block.Right, block.Bytes, Sizes_.SampleScale, format, s, isLeft, blend[j],
+                          nullptr, changed);
     } else {
-      EncodeSample(LeftBuf_.data(), RightBuf_.data(), BlockBytes_.data(), SampleScale_, format, s, isLeft,
-                   blend[j], nullptr);
+      EncodeSample(block.Left, block.Right, block.Bytes, Sizes_.SampleScale, format, s, isLeft, blend[j], nullptr);
     }
-    LastRepaired_ = std::max(LastRepaired_, s);
+    lastRepaired = std::max(lastRepaired, s);
   }
-  if (count > 0) PassCache_->Forget(isLeft, rs + 1, rs + count);
+  if (count > 0) cache.Forget(isLeft, rs + 1, rs + count);
   return changed != 0;
 }
 
-TClickOutcome TClickEngine::RepairClick(const TWavRecord& format, bool isLeft) {
-  const float* x = Channel(isLeft);
-  const int32_t co = RegionStart_;
-  const int32_t rs = RepairStart_;
-  const int32_t re = RepairEnd_;
+TClickOutcome TClickRepair::Process(const TWavRecord& format, TBlockView block, bool isLeft,
+                                    const TClickSpan& span, TSpanRefiner* refiner, TPassCache& cache,
+                                    int32_t& lastRepaired) {
+  const float* x = isLeft ? block.Left : block.Right;
+  const int32_t co = span.RegionStart;
+  const int32_t rs = span.RepairStart;
+  const int32_t re = span.RepairEnd;
   const int32_t len = re - rs;  // the click occupies rs + 1 .. re - 1
   // What the host may show as the click before its repair, even when the repair leaves it alone.
   const int32_t kept = std::clamp(len - 1, 0, static_cast<int32_t>(Replaced_.size()));
   std::copy_n(x + rs + 1, kept, Replaced_.begin());
   // LocateClick never hands on fewer than two damaged samples; with fewer there is no blend.
-  if (len < 3 || co < 0 || co + RegionLen_ >= BlockFrames_) return TClickOutcome::Unchanged;
+  if (len < 3 || co < 0 || co + Sizes_.RegionLen >= Sizes_.BlockFrames) return TClickOutcome::Unchanged;
 
   // A click too close to its region's edge leaves no room for training on one side; it is left
   // alone (a later pass with a shifted grid sees it in another region).
-  if (rs - len < co || re + len - co > RegionLen_) return TClickOutcome::LeftAtEdge;
+  if (rs - len < co || re + len - co > Sizes_.RegionLen) return TClickOutcome::LeftAtEdge;
 
   // The refined mode fills with the model its span came from; the blend stays as the fallback.
-  if (!(Options_.Refine && ModelReady_ && InterpolateGap(x, rs, re))) {
+  if (!(refiner && span.Modelled && refiner->FillGap(x, rs, re, Blend_.data()))) {
     const int32_t tForward = BestTraining(x, rs, false, len, rs - co);
-    const int32_t tBackward = BestTraining(x, re, true, len, (RegionLen_ - 1) - (re - co));
+    const int32_t tBackward = BestTraining(x, re, true, len, (Sizes_.RegionLen - 1) - (re - co));
     BlendPredictions(x, rs, re, tForward, tBackward);
   }
-  return StoreRepair(format, isLeft, rs, len - 1) ? TClickOutcome::Repaired : TClickOutcome::Unchanged;
+  return StoreRepair(format, block, isLeft, rs, len - 1, cache, lastRepaired) ? TClickOutcome::Repaired : TClickOutcome::Unchanged;
 }
 
 }  // namespace klarwell

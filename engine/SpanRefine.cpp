@@ -7,13 +7,14 @@
 // the damage starts (its history is still intact there), the backward residual where it ends; each
 // grows outwards from its strongest outlier only through outliers within the model's reach. The
 // limit is the largest residual of the context itself, so no level or threshold enters. The same
-// model then fills the span (InterpolateGap).
+// model then fills the span (FillGap).
 
 #include <algorithm>
 #include <cmath>
 
-#include "engine/engine.h"
+#include "engine/SpanRefine.h"
 #include "numeric/cholesky.h"
+#include "numeric/outlieredge.h"
 
 namespace klarwell {
 
@@ -30,54 +31,28 @@ constexpr int32_t kMargin = 2;
 // The longest prediction-error filter the fill keeps on the stack (the order tops out at 192 kHz).
 constexpr int32_t kMaxFilter = 80;
 
-// Forward residual at n: x[n] against its prediction from the p samples before it.
-double ForwardResidual(const float* x, int32_t n, const double* a, int32_t p) {
-  double prediction = 0.0;
-  for (int32_t k = 1; k <= p; ++k) prediction += a[k - 1] * x[n - k];
-  return x[n] - prediction;
-}
-
-// Backward residual at n: x[n] against its prediction from the p samples after it.
-double BackwardResidual(const float* x, int32_t n, const double* a, int32_t p) {
-  double prediction = 0.0;
-  for (int32_t k = 1; k <= p; ++k) prediction += a[k - 1] * x[n + k];
-  return x[n] - prediction;
-}
-
-// Where an outlying run of residuals within s .. e ends on one side (-1 when no residual passes
-// the limit): from the strongest forward residual towards earlier samples (the click's start), or
-// from the strongest backward one towards later samples (its end), as long as the next residual
-// over the limit lies within the model's reach (p samples) of the last one kept.
-int32_t OutlierEdge(const float* x, int32_t s, int32_t e, const double* a, int32_t p, double limit,
-                    bool backward) {
-  auto residual = [&](int32_t n) {
-    return std::fabs(backward ? BackwardResidual(x, n, a, p) : ForwardResidual(x, n, a, p));
-  };
-  double strongest = 0.0;
-  int32_t core = backward ? e : s;
-  for (int32_t n = s; n <= e; ++n) {
-    const double r = residual(n);
-    if (r > strongest) {
-      strongest = r;
-      core = n;
-    }
-  }
-  if (!(strongest > limit)) return -1;
-  int32_t edge = core;
-  const int32_t dir = backward ? 1 : -1;
-  for (int32_t n = core + dir; n >= s && n <= e && std::abs(n - edge) <= p; n += dir) {
-    if (residual(n) > limit) edge = n;
-  }
-  return edge;
-}
-
 }  // namespace
+
+void TSpanRefiner::Prepare(const TEngineSizes& sizes, bool refine) {
+  BlockFrames_ = sizes.BlockFrames;
+  RegionLen_ = sizes.RegionLen;
+  Order_ = sizes.RefineOrder;
+  const auto order = static_cast<size_t>(Order_);
+  ArNormal_.assign(order * (order + 1), 0.0);
+  ArCoef_.assign(order + 1, 0.0);
+  // 3L <= RegionLen for every repaired click (the edge test), so L <= RegionLen / 3. The default
+  // mode never fills.
+  const auto maxGap = static_cast<size_t>(RegionLen_ / 3 + 2);
+  GapSystem_.assign(refine ? maxGap * (order + 2) : 0, 0.0);
+  GapKnown_.assign(refine ? maxGap + order + 1 : 0, 0.0);
+  GapFill_.assign(refine ? maxGap : 0, 0.0);
+}
 
 // Fits ArCoef_ by forward-backward least squares on the context: `context` samples before s and
 // after e (with the model's history, x[s - context - p .. s - 1] and x[e + 1 .. e + context + p]).
 // False when the context carries no signal to fit (silence, or a degenerate system).
-bool TClickEngine::FitContextModel(const float* x, int32_t s, int32_t e, int32_t context) {
-  const int32_t p = RefineOrder_;
+bool TSpanRefiner::FitContextModel(const float* x, int32_t s, int32_t e, int32_t context) {
+  const int32_t p = Order_;
   double* r = ArNormal_.data();  // p rows of p coefficients and the right-hand side
   std::fill(ArNormal_.begin(), ArNormal_.end(), 0.0);
   // One equation: target x[n], regressors x[n - dir], ..., x[n - p dir].
@@ -112,9 +87,9 @@ bool TClickEngine::FitContextModel(const float* x, int32_t s, int32_t e, int32_t
 // not part of this click.
 // damagedBefore / damagedAfter: the context's largest residual on that side lies within the span's
 // length of it, the sign of a click that goes on into the context.
-void TClickEngine::ResidualSpan(const float* x, int32_t s, int32_t e, int32_t context, int32_t& first,
+void TSpanRefiner::ResidualSpan(const float* x, int32_t s, int32_t e, int32_t context, int32_t& first,
                                 int32_t& last, bool& damagedBefore, bool& damagedAfter) const {
-  const int32_t p = RefineOrder_;
+  const int32_t p = Order_;
   const double* a = ArCoef_.data();
   const int32_t reach = e - s + 1;
   double limitBefore = 0.0, limitAfter = 0.0;
@@ -143,17 +118,16 @@ void TClickEngine::ResidualSpan(const float* x, int32_t s, int32_t e, int32_t co
   last = OutlierEdge(x, s, e, a, p, limit, true);
 }
 
-bool TClickEngine::RefineSpan(bool isLeft) {
-  ModelReady_ = false;
-  const float* x = Channel(isLeft);
-  const int32_t p = RefineOrder_;
-  const int32_t co = RegionStart_;
+bool TSpanRefiner::Process(const float* x, TClickSpan& span) {
+  span.Modelled = false;
+  const int32_t p = Order_;
+  const int32_t co = span.RegionStart;
   // The damaged samples may move anywhere inside the region but its outermost samples, which
   // stay intact as the repair's edges.
   const int32_t lo = co + 1;
   const int32_t hi = co + RegionLen_ - 2;
-  int32_t s = RepairStart_ + 1;
-  int32_t e = RepairEnd_ - 1;
+  int32_t s = span.RepairStart + 1;
+  int32_t e = span.RepairEnd - 1;
   const int32_t grow = e - s + 1;
 
   int32_t first = -1, last = -1;
@@ -183,26 +157,25 @@ bool TClickEngine::RefineSpan(bool isLeft) {
   // Nothing in the waveform stands out from the music around it: whatever the trace saw, no sample
   // is damaged enough to be worth replacing (typically the spot of a repair made in an earlier pass).
   if (first < 0 || last < 0) return false;
-  ModelReady_ = true;
+  span.Modelled = true;
   if (first > last) std::swap(first, last);
 
   const int32_t rs = std::max(co, first - kMargin - 1);
   const int32_t re = std::min(co + RegionLen_ - 1, last + kMargin + 1);
   const int32_t len = re - rs;
-  // RepairClick trains on a span's length on each side within the region; a span without that
+  // The repair trains on a span's length on each side within the region; a span without that
   // room would be left unrepaired, so LocateClick's stays.
   if (len < 3 || rs - len < co || re + len - co > RegionLen_) return true;
-  RepairStart_ = rs;
-  RepairEnd_ = re;
+  span.RepairStart = rs;
+  span.RepairEnd = re;
   return true;
 }
 
 // Least-squares interpolation of the samples rs + 1 .. re - 1 with the context model: the values that
 // make the prediction residual over every equation touching them as small as possible, so that the
-// fill is what the model finds most likely (and a later pass sees nothing outlying there). Writes
-// Blend_; false when the system is degenerate or the model's reach leaves the block.
-bool TClickEngine::InterpolateGap(const float* x, int32_t rs, int32_t re) {
-  const int32_t p = RefineOrder_;
+// fill is what the model finds most likely (and a later pass sees nothing outlying there).
+bool TSpanRefiner::FillGap(const float* x, int32_t rs, int32_t re, float* out) {
+  const int32_t p = Order_;
   const int32_t m = re - rs - 1;
   if (m < 1 || rs + 1 - p < 0 || re - 1 + p >= BlockFrames_ || p + 1 > kMaxFilter) return false;
   // The prediction-error filter c: e[n] = sum c[j] x[n - j], c[0] = 1.
@@ -223,15 +196,14 @@ bool TClickEngine::InterpolateGap(const float* x, int32_t rs, int32_t re) {
   for (int32_t i = 0; i < m; ++i) {
     if (std::fabs(y[i]) > peak) return false;
   }
-  float* blend = Blend_.data();
-  for (int32_t i = 0; i < m; ++i) blend[i] = static_cast<float>(y[i]);
+  for (int32_t i = 0; i < m; ++i) out[i] = static_cast<float>(y[i]);
   return true;
 }
 
 // The fill's normal equations for the gap rs + 1 .. re - 1 under the prediction-error filter c
-// (RefineOrder_ + 1 taps) into GapSystem_, banded as SolveBandedCholesky takes them.
-void TClickEngine::GapEquations(const float* x, int32_t rs, int32_t re, const double* c) {
-  const int32_t p = RefineOrder_;
+// (Order_ + 1 taps) into GapSystem_, banded as SolveBandedCholesky takes them.
+void TSpanRefiner::GapEquations(const float* x, int32_t rs, int32_t re, const double* c) {
+  const int32_t p = Order_;
   const int32_t g0 = rs + 1;
   const int32_t m = re - rs - 1;
   // The known part of every residual that involves a gap sample.

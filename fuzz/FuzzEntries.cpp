@@ -17,6 +17,13 @@
 #include "app/BatchDriver.h"
 #include "app/ParallelDriver.h"
 #include "audio/WavFile.h"
+#include "audio/SampleCodec.h"
+#include "engine/CandidateSearch.h"
+#include "engine/ClickLocation.h"
+#include "engine/ClickRepair.h"
+#include "engine/EngineSizes.h"
+#include "engine/PassCache.h"
+#include "engine/SpanRefine.h"
 #include "engine/engine.h"
 
 namespace klarwell::fuzz {
@@ -146,20 +153,23 @@ TWavRecord StageFormat() {
   return rec;
 }
 
-// One engine per mode, set up once: the target runs one input after another.
+// The stages and the block they work on, set up once: the target runs one input after another.
 struct TStageRig {
   TWavRecord Format = StageFormat();
-  std::array<TClickEngine, 2> Engines;  // default, refined
-  std::vector<uint8_t> Block = std::vector<uint8_t>(kStageFrames * 2);
-  std::vector<float> Trace;
+  TEngineSizes Sizes = MakeEngineSizes(Format, -120, TClickEngine::BlockSeconds);
+  TClickLocation Location;
+  TSpanRefiner Refiner;
+  TClickRepair Repair;
+  TPassCache Cache;  // never active: the stages run outside a block's passes
+  std::vector<uint8_t> Input = std::vector<uint8_t>(kStageFrames * 2);
+  std::vector<uint8_t> Bytes = std::vector<uint8_t>(kStageFrames * 2);
+  std::vector<float> Left = std::vector<float>(kStageFrames), Right = std::vector<float>(kStageFrames);
+  std::vector<float> Trace = std::vector<float>(kStageFrames);
   TStageRig() {
-    std::string error;
-    TEngineOptions options;
-    for (int refined = 0; refined < 2; ++refined) {
-      options.Refine = refined == 1;
-      if (!Engines[refined].InitEngine(Format, -120, error, options)) std::abort();
-    }
-    Trace.resize(static_cast<size_t>(Engines[0].RegionLen()));
+    Location.Prepare(Sizes);
+    Refiner.Prepare(Sizes, true);
+    Repair.Prepare(Sizes, RoutinesOf(TRoutineSet::Fast));
+    Cache.Allocate(0, 0, 0, 0, 0);
   }
 };
 
@@ -169,28 +179,35 @@ int DriveClickStages(const uint8_t* data, size_t size) {
   static TStageRig rig;
   if (size < 8) return 0;
   const bool refined = (data[0] & 1) != 0;
-  TClickEngine& engine = rig.Engines[refined ? 1 : 0];
-  // The samples repeat the input's bytes; the trace is made of them too, in units of a dB sum.
-  for (size_t i = 0; i < rig.Block.size(); ++i) rig.Block[i] = data[(4 + i) % size];
-  for (size_t i = 0; i < rig.Trace.size(); ++i)
-    rig.Trace[i] = static_cast<float>(static_cast<int8_t>(data[(i * 7 + 5) % size])) * 50.0f;
-  engine.LoadBlock(rig.Format, rig.Block.data());
-  const int32_t regionLen = engine.RegionLen();
+  const int32_t regionLen = rig.Sizes.RegionLen;
   const int32_t regionStart = static_cast<int32_t>((data[1] | data[2] << 8) % kStageFrames);
-  if (!engine.SetRegion(regionStart, rig.Trace.data())) return 0;
-  const int32_t pos = regionStart + data[3] % regionLen;
-  if (!engine.LocateClick(true, pos)) return 0;
-  if (engine.RepairEnd() - engine.RepairStart() < 3) std::abort();
-  if (refined && !engine.RefineSpan(true)) return 0;
-  const int32_t first = engine.RepairStart() + 1, last = engine.RepairEnd() - 1;
+  if (!TCandidateSearch::RegionFits(rig.Sizes, regionStart)) return 0;
+  // The samples repeat the input's bytes; the region's trace is made of them too, in units of a dB sum.
+  for (size_t i = 0; i < rig.Input.size(); ++i) rig.Input[i] = data[(4 + i) % size];
+  rig.Bytes = rig.Input;
+  DecodeFrames(kStageFrames, rig.Bytes.data(), rig.Format, rig.Sizes.SampleScale, rig.Left.data(),
+               rig.Right.data());
+  for (int32_t i = 0; i < regionLen; ++i)
+    rig.Trace[static_cast<size_t>(regionStart + i)] =
+        static_cast<float>(static_cast<int8_t>(data[(static_cast<size_t>(i) * 7 + 5) % size])) * 50.0f;
+
+  TClickSpan span;
+  span.RegionStart = regionStart;
+  span.Position = regionStart + data[3] % regionLen;
+  if (!rig.Location.Process(rig.Left.data(), rig.Trace.data(), span)) return 0;
+  if (span.RepairEnd - span.RepairStart < 3) std::abort();
+  if (refined && !rig.Refiner.Process(rig.Left.data(), span)) return 0;
+  const int32_t first = span.RepairStart + 1, last = span.RepairEnd - 1;
   if (last - first < 1 || first <= regionStart || last >= regionStart + regionLen) std::abort();
 
   // Only the replaced samples' bytes may change, and they change exactly when the outcome says so.
-  const TClickOutcome outcome = engine.RepairClick(rig.Format, true);
-  const uint8_t* after = engine.BlockBytes();
+  int32_t lastRepaired = -1;
+  const TClickOutcome outcome =
+      rig.Repair.Process(rig.Format, {rig.Left.data(), rig.Right.data(), rig.Bytes.data()}, true, span,
+                         refined ? &rig.Refiner : nullptr, rig.Cache, lastRepaired);
   bool changed = false;
-  for (size_t i = 0; i < rig.Block.size(); ++i) {
-    if (after[i] == rig.Block[i]) continue;
+  for (size_t i = 0; i < rig.Input.size(); ++i) {
+    if (rig.Bytes[i] == rig.Input[i]) continue;
     const int32_t frame = static_cast<int32_t>(i / 2);
     if (frame < first || frame > last) std::abort();
     changed = true;

@@ -23,14 +23,9 @@
 
 namespace klarwell {
 
-// White-box access: place a click by hand and run single stages.
+// White-box access to the pass state.
 namespace detail {
 struct TEngineProbe {
-  static void SetClick(TClickEngine& engine, int32_t regionStart, int32_t repairStart, int32_t repairEnd) {
-    engine.RegionStart_ = regionStart;
-    engine.RepairStart_ = repairStart;
-    engine.RepairEnd_ = repairEnd;
-  }
   static void ResetLastRepaired(TClickEngine& engine) { engine.LastRepaired_ = -1; }
   // Every pass computes everything afresh, as on the reference road.
   static void KeepNothingAcrossPasses(TClickEngine& engine) { engine.PassCache_->Allocate(0, 0, 0, 0, 0); }
@@ -41,6 +36,15 @@ namespace {
 
 using detail::TEngineProbe;
 using test::MakeFormat;
+
+// A click placed by hand: its region and the intact samples on either side of its damage.
+TClickSpan SpanOf(int32_t regionStart, int32_t repairStart, int32_t repairEnd) {
+  TClickSpan span;
+  span.RegionStart = regionStart;
+  span.RepairStart = repairStart;
+  span.RepairEnd = repairEnd;
+  return span;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Sizes from the sample rate
@@ -229,9 +233,9 @@ TEST(AnalyseBlock, BlockShorterThanOneFrameHasNoFramesAndNoCandidate) {
       false, [&](int32_t, bool) { ++frameCalls; }, 0.0f);
   EXPECT_EQ(engine.FrameCount(), 0);
   EXPECT_EQ(frameCalls, 0);
-  int32_t pos = 0;
+  TClickSpan span;
   engine.ResetScan();
-  EXPECT_FALSE(engine.FindNextClick(true, pos));
+  EXPECT_FALSE(engine.FindNextClick(true, span));
   int32_t passes = -1;
   EXPECT_EQ(engine.ProcessBlock(format, 13, passes, true, {}, {}), 0);
   EXPECT_EQ(passes, 1);
@@ -528,8 +532,7 @@ TEST(RepairClick, ThreeSampleGapIsForwardThenBackward) {
   // backward one alone; swapped blend weights would put the other sine's value in each.
   const int32_t rs = 20000;
   TTwoSines t(rs + 1);
-  TEngineProbe::SetClick(t.Engine, rs - 200, rs, rs + 3);
-  EXPECT_EQ(t.Engine.RepairClick(t.Format, true), TClickOutcome::Repaired);
+  EXPECT_EQ(t.Engine.RepairClick(t.Format, true, SpanOf(rs - 200, rs, rs + 3)), TClickOutcome::Repaired);
   EXPECT_NEAR(t.Engine.LeftBuf()[rs + 1], t.Left(rs + 1), 2.0);
   EXPECT_NEAR(t.Engine.LeftBuf()[rs + 2], t.Right(rs + 2), 2.0);
   EXPECT_EQ(t.Engine.LastRepaired(), rs + 2);
@@ -539,8 +542,7 @@ TEST(RepairClick, LongGapBlendsLinearlyAndTouchesOnlyTheGap) {
   const int32_t rs = 20000, re = 20041;  // L = 41, 40 replaced samples
   TTwoSines t(20020);
   const std::vector<uint8_t> before = t.Bytes;
-  TEngineProbe::SetClick(t.Engine, rs - 180, rs, re);
-  EXPECT_EQ(t.Engine.RepairClick(t.Format, true), TClickOutcome::Repaired);
+  EXPECT_EQ(t.Engine.RepairClick(t.Format, true, SpanOf(rs - 180, rs, re)), TClickOutcome::Repaired);
   const float* x = t.Engine.LeftBuf();
   EXPECT_NEAR(x[rs + 1], t.Left(rs + 1), 3.0);
   EXPECT_NEAR(x[re - 1], t.Right(re - 1), 3.0);
@@ -557,12 +559,12 @@ TEST(RepairClick, LongGapBlendsLinearlyAndTouchesOnlyTheGap) {
 TEST(RepairClick, ReproducedClickReturnsFalseAndEdgeClickIsLeftAlone) {
   const int32_t rs = 20000;
   TTwoSines t(rs + 5, 2);
-  TEngineProbe::SetClick(t.Engine, rs - 200, rs, rs + 10);
-  ASSERT_EQ(t.Engine.RepairClick(t.Format, true), TClickOutcome::Repaired);
+  const TClickSpan span = SpanOf(rs - 200, rs, rs + 10);
+  ASSERT_EQ(t.Engine.RepairClick(t.Format, true, span), TClickOutcome::Repaired);
   const std::vector<uint8_t> once(t.Engine.BlockBytes(), t.Engine.BlockBytes() + t.Bytes.size());
   // The same repair again predicts from the same intact samples: nothing changes.
   TEngineProbe::ResetLastRepaired(t.Engine);
-  EXPECT_EQ(t.Engine.RepairClick(t.Format, true), TClickOutcome::Unchanged);
+  EXPECT_EQ(t.Engine.RepairClick(t.Format, true, span), TClickOutcome::Unchanged);
   EXPECT_EQ(t.Engine.LastRepaired(), rs + 9);  // the stores still count as written
   EXPECT_TRUE(std::equal(once.begin(), once.end(), t.Engine.BlockBytes()));
 
@@ -581,8 +583,7 @@ TEST(RepairClick, ReproducedClickReturnsFalseAndEdgeClickIsLeftAlone) {
   for (const TEdge& e : edges) {
     SCOPED_TRACE(e.RepairStart);
     TTwoSines u(e.RepairStart + 4, 2);
-    TEngineProbe::SetClick(u.Engine, e.RegionStart, e.RepairStart, e.RepairEnd);
-    EXPECT_EQ(u.Engine.RepairClick(u.Format, true),
+    EXPECT_EQ(u.Engine.RepairClick(u.Format, true, SpanOf(e.RegionStart, e.RepairStart, e.RepairEnd)),
               e.Repaired ? TClickOutcome::Repaired : TClickOutcome::LeftAtEdge);
     const bool same = std::equal(u.Bytes.begin(), u.Bytes.end(), u.Engine.BlockBytes());
     EXPECT_EQ(same, !e.Repaired);
@@ -636,10 +637,10 @@ TEST(RefineSpan, ClickOfKnownExtentComesOutWithThatExtent) {
     ASSERT_TRUE(engine.InitEngine(format, -120, error, {true}));
     const std::vector<uint8_t> bytes = test::EncodeFrames(s, 3, false);
     engine.LoadBlock(format, bytes.data());
-    TEngineProbe::SetClick(engine, regionStart, first + c.StartOffset - 1, last + c.EndOffset + 1);
-    EXPECT_TRUE(engine.RefineSpan(true));
-    EXPECT_NEAR(engine.RepairStart() + 1, first, 2);
-    EXPECT_NEAR(engine.RepairEnd() - 1, last, 2);
+    TClickSpan span = SpanOf(regionStart, first + c.StartOffset - 1, last + c.EndOffset + 1);
+    EXPECT_TRUE(engine.RefineSpan(true, span));
+    EXPECT_NEAR(span.RepairStart + 1, first, 2);
+    EXPECT_NEAR(span.RepairEnd - 1, last, 2);
   }
 
   // The same spot without the click: nothing stands out, so it is no click at all.
@@ -650,8 +651,8 @@ TEST(RefineSpan, ClickOfKnownExtentComesOutWithThatExtent) {
   ASSERT_TRUE(engine.InitEngine(format, -120, error, {true}));
   const std::vector<uint8_t> bytes = test::EncodeFrames(s, 3, false);
   engine.LoadBlock(format, bytes.data());
-  TEngineProbe::SetClick(engine, 20000, 20190, 20250);
-  EXPECT_FALSE(engine.RefineSpan(true));
+  TClickSpan span = SpanOf(20000, 20190, 20250);
+  EXPECT_FALSE(engine.RefineSpan(true, span));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,0 +1,46 @@
+#pragma once
+
+// The refinement stage: which samples did the click really damage? It also fills a refined span with
+// the waveform model the span came from.
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/ClickSpan.h"
+#include "engine/EngineSizes.h"
+
+namespace klarwell {
+
+class TSpanRefiner {
+ public:
+  // Allocates the model's normal equations and, when the file is refined, the fill's banded system.
+  // Throws std::bad_alloc. Driving thread.
+  void Prepare(const TEngineSizes& sizes, bool refine);
+
+  // Moves span.RepairStart / RepairEnd of channel x (BlockFrames samples) to the samples whose
+  // prediction residual stands out from the intact signal around the click, searching within the
+  // region. False when no residual stands out (no click after all). When a found span would leave the
+  // repair no room to train on both sides, the located one stays. Afterwards still RepairEnd -
+  // RepairStart >= 3, and span.Modelled says the model fitted here may fill it. Worker thread.
+  bool Process(const float* x, TClickSpan& span);
+
+  // Least-squares interpolation of samples rs + 1 .. re - 1 of x with the model the last Process
+  // fitted, into out (re - rs - 1 floats). False when the system is degenerate, the model's reach
+  // leaves the block or the fill runs away; out is then left as it was. Worker thread.
+  bool FillGap(const float* x, int32_t rs, int32_t re, float* out);
+
+ private:
+  bool FitContextModel(const float* x, int32_t s, int32_t e, int32_t context);
+  void ResidualSpan(const float* x, int32_t s, int32_t e, int32_t context, int32_t& first, int32_t& last,
+                    bool& damagedBefore, bool& damagedAfter) const;
+  void GapEquations(const float* x, int32_t rs, int32_t re, const double* c);
+
+  int32_t BlockFrames_ = 0;
+  int32_t RegionLen_ = 0;
+  int32_t Order_ = 0;
+  std::vector<double> ArNormal_, ArCoef_;     // the model: normal equations, coefficients
+  std::vector<double> GapSystem_, GapKnown_;  // the fill's equations and known residual parts
+  std::vector<double> GapFill_;               // the fill's solution
+};
+
+}  // namespace klarwell
