@@ -6,10 +6,10 @@
 // signal's level. A click spreads its energy evenly over the spectrum and so smooths the frame's
 // spectrum: clicks show as dips of this curve.
 
+#include "engine/Analysis.h"
+
 #include <algorithm>
 #include <cmath>
-
-#include "engine/Analysis.h"
 
 #include "engine/EngineDetail.h"
 #include "engine/PassCache.h"
@@ -262,7 +262,8 @@ double TFrameAnalysis::FrameRoughness(const float* x, int32_t start) {
 
   const int32_t n = len / 2;
   float* w = Flat_.get();
-  if (!FlattenBand(spectrum, len, Sizes_.LowCutBins, len / 2 - Sizes_.HighCutBins, Routines_->FloatFits, *Fit_, w))
+  if (!FlattenBand(spectrum, len, Sizes_.LowCutBins, len / 2 - Sizes_.HighCutBins, Routines_->FloatFits,
+                   *Fit_, w))
     return 0.0;
   RemoveRipple(*Routines_, w, n, HalfWork_.get(), CepRe_.data(), CepIm_.data(), CepMag_.data());
 

@@ -41,14 +41,16 @@ class TFrameAnalysis {
   // Measures every frame of the block's channels (BlockFrames samples each, in 16-bit units; right
   // is read only when isStereo) on the grid moved by gridOffset (0, 1/3, 2/3 of a frame step),
   // taking levels from the pass cache where it knows them. onFrame may be empty. Worker thread.
-  void Process(const float* left, const float* right, bool isStereo, const TOnFrame& onFrame, float gridOffset,
-               TPassCache& cache);
+  void Process(const float* left, const float* right, bool isStereo, const TOnFrame& onFrame,
+               float gridOffset, TPassCache& cache);
 
   // The last analysis: FrameCount() frames, each with its centre (block frame), its level (ten times
   // its roughness) and the smoothed curve the candidate search scans.
   int32_t FrameCount() const { return FrameCount_; }
   float FrameCentre(int32_t frame) const { return FrameCentre_[static_cast<size_t>(frame)]; }
-  float FrameLevel(bool isLeft, int32_t frame) const { return FrameLevel_[isLeft ? 0 : 1][static_cast<size_t>(frame)]; }
+  float FrameLevel(bool isLeft, int32_t frame) const {
+    return FrameLevel_[isLeft ? 0 : 1][static_cast<size_t>(frame)];
+  }
   const float* SmoothLevels(bool isLeft) const { return SmoothLevel_[isLeft ? 0 : 1].data(); }
   const float* Window() const { return Window_.data(); }  // FrameLen points
 

@@ -7,10 +7,10 @@
 // the trace. A trace with a regular series of peaks and a steady waveform between them is a tone
 // or a buzz, not a click, and is dropped.
 
+#include "engine/CandidateSearch.h"
+
 #include <algorithm>
 #include <cmath>
-
-#include "engine/CandidateSearch.h"
 
 #include "engine/EngineDetail.h"
 #include "engine/PassCache.h"
@@ -105,7 +105,8 @@ bool TCandidateSearch::Next(const float* x, bool isLeft, const TFrameAnalysis& a
 
 bool TCandidateSearch::RegionFits(const TEngineSizes& sizes, int32_t regionStart) {
   const int32_t regionEnd = regionStart + 2 * (sizes.RegionLen / 2);
-  return regionStart - sizes.HalfShortLen / 2 >= 0 && regionEnd + sizes.HalfShortLen / 2 <= sizes.BlockFrames &&
+  return regionStart - sizes.HalfShortLen / 2 >= 0 &&
+         regionEnd + sizes.HalfShortLen / 2 <= sizes.BlockFrames &&
          regionStart + sizes.RegionLen < sizes.BlockFrames;
 }
 
@@ -127,8 +128,8 @@ float TCandidateSearch::TraceAt(const float* x, bool isLeft, int32_t c, bool isS
 // One stage's peak search over a .. b with its step, and the tone test with its factor when there is a
 // peak: true when the peak (in `peak`; -1 when none) is kept. Within a block's passes an outcome
 // already found for the same range is taken from the cache.
-bool TCandidateSearch::SearchStage(const float* x, const float* t, bool isLeft, int stage, int32_t a, int32_t b,
-                                   int32_t step, double factor, TPassCache& cache, int32_t& peak) {
+bool TCandidateSearch::SearchStage(const float* x, const float* t, bool isLeft, int stage, int32_t a,
+                                   int32_t b, int32_t step, double factor, TPassCache& cache, int32_t& peak) {
   TPassCache::TStage outcome;
   if (cache.FindStage(isLeft, stage, a, b, outcome)) {
     peak = outcome.Peak;
@@ -271,8 +272,8 @@ bool GapLeavesEnvelope(const float* s, int32_t a, int32_t b, int m, const int32_
 
 // True when the region a .. b stays a click candidate; false when its trace is a regular series of
 // peaks with a steady waveform between them.
-bool TCandidateSearch::ToneTest(const float* x, const float* t, int32_t a, int32_t b, double factor, int32_t pos,
-                                int32_t lf, int32_t rf) {
+bool TCandidateSearch::ToneTest(const float* x, const float* t, int32_t a, int32_t b, double factor,
+                                int32_t pos, int32_t lf, int32_t rf) {
   // The series: the trace's extrema that swing by the factor's share of the candidate peak's height.
   const double base = (static_cast<double>(t[lf]) + t[rf]) / 2.0;
   const double threshold = (t[pos] - base) * factor;

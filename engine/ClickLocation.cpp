@@ -5,10 +5,10 @@
 // is no click, and the first and last damaged sample are pinned down. Everything is measured
 // relative to the peak's own height, so no level or width of the signal enters.
 
+#include "engine/ClickLocation.h"
+
 #include <algorithm>
 #include <cmath>
-
-#include "engine/ClickLocation.h"
 
 #include "engine/EngineDetail.h"
 #include "numeric/envelope.h"
@@ -360,7 +360,7 @@ double TClickLocation::EnvelopeRoughness(const float* y, int32_t n, long double 
 // The half-period (in samples, from 1 up to below kMax) whose envelope is smoothest, and how much
 // smoother it is than at k = 1 (gain). Linear mode looks at a coarse grid for ringing.
 void TClickLocation::OscillationScan(const float* x, int32_t s, int32_t e, bool quadratic, int32_t kMax,
-                                   long double& kBest, double& gain) {
+                                     long double& kBest, double& gain) {
   const int32_t n = e - s;
   float* y = Stretch_.data();
   for (int32_t i = 0; i <= n; ++i) y[i] = x[s + i];
@@ -404,7 +404,7 @@ void TClickLocation::OscillationScan(const float* x, int32_t s, int32_t e, bool 
 // How far the largest envelope value of x over s .. e stands out (z, in robust spreads), and the
 // span of envelope values above the robust mean.
 void TClickLocation::EnvelopeTest(const float* x, int32_t s, int32_t e, bool quadratic, long double k,
-                                double& z, int32_t& span) {
+                                  double& z, int32_t& span) {
   const int32_t n = e - s;
   float* y = Stretch_.data();
   for (int32_t i = 0; i <= n; ++i) y[i] = x[s + i];

@@ -6,10 +6,10 @@
 // signal is intact again; the two predictions are then blended linearly across the gap, so the
 // replacement joins both edges without a step.
 
+#include "engine/ClickRepair.h"
+
 #include <algorithm>
 #include <cmath>
-
-#include "engine/ClickRepair.h"
 
 #include "audio/SampleCodec.h"
 #include "engine/EngineDetail.h"
@@ -107,17 +107,18 @@ void TClickRepair::BlendPredictions(const float* x, int32_t rs, int32_t re, int3
 // Writes Blend_[0 .. count - 1] over samples rs + 1 .. rs + count of the channel. Only the replaced
 // samples are re-encoded; every other byte of the block stays as read. True when a stored byte
 // changed.
-bool TClickRepair::StoreRepair(const TWavRecord& format, TBlockView block, bool isLeft, int32_t rs, int32_t count,
-                               TPassCache& cache, int32_t& lastRepaired) {
+bool TClickRepair::StoreRepair(const TWavRecord& format, TBlockView block, bool isLeft, int32_t rs,
+                               int32_t count, TPassCache& cache, int32_t& lastRepaired) {
   const float* blend = Blend_.data();
   uint8_t changed = 0;
   for (int32_t j = 0; j < count; ++j) {
     const int32_t s = rs + 1 + j;
     if (changed == 0) {
-      EncodeSampleChanged(block.Left, block.Right, block.Bytes, Sizes_.SampleScale, format, s, isLeft, blend[j],
-                          nullptr, changed);
+      EncodeSampleChanged(block.Left, block.Right, block.Bytes, Sizes_.SampleScale, format, s, isLeft,
+                          blend[j], nullptr, changed);
     } else {
-      EncodeSample(block.Left, block.Right, block.Bytes, Sizes_.SampleScale, format, s, isLeft, blend[j], nullptr);
+      EncodeSample(block.Left, block.Right, block.Bytes, Sizes_.SampleScale, format, s, isLeft, blend[j],
+                   nullptr);
     }
     lastRepaired = std::max(lastRepaired, s);
   }
@@ -149,7 +150,8 @@ TClickOutcome TClickRepair::Process(const TWavRecord& format, TBlockView block, 
     const int32_t tBackward = BestTraining(x, re, true, len, (Sizes_.RegionLen - 1) - (re - co));
     BlendPredictions(x, rs, re, tForward, tBackward);
   }
-  return StoreRepair(format, block, isLeft, rs, len - 1, cache, lastRepaired) ? TClickOutcome::Repaired : TClickOutcome::Unchanged;
+  return StoreRepair(format, block, isLeft, rs, len - 1, cache, lastRepaired) ? TClickOutcome::Repaired
+                                                                              : TClickOutcome::Unchanged;
 }
 
 }  // namespace klarwell

@@ -23,7 +23,7 @@ struct TEngineSizes {
   int32_t LowCutBins = 30;
   int32_t HighCutBins = 30;
   int32_t TrainMin = 0, TrainMax = 0, TrainStep = 0;  // the repair's training lengths
-  int32_t RefineOrder = 0;  // of the refined span's autoregressive model
+  int32_t RefineOrder = 0;                            // of the refined span's autoregressive model
   int32_t FloorDb = -120;
   double FloorPower = 0;
   double RefPower = 0;

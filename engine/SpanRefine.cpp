@@ -9,10 +9,11 @@
 // limit is the largest residual of the context itself, so no level or threshold enters. The same
 // model then fills the span (FillGap).
 
+#include "engine/SpanRefine.h"
+
 #include <algorithm>
 #include <cmath>
 
-#include "engine/SpanRefine.h"
 #include "numeric/cholesky.h"
 #include "numeric/outlieredge.h"
 

@@ -125,7 +125,8 @@ bool TClickEngine::ReadBlock(const TWavRecord& in, int32_t position, std::string
   const uint64_t byteOffset = static_cast<uint64_t>(Sizes_.BlockAlign) * static_cast<uint64_t>(position);
   const auto byteCount = static_cast<uint32_t>(BlockBytes_.size());
   if (!ReadWavData(in, BlockBytes_.data(), byteOffset, byteCount, errorText, errorNumber)) return false;
-  DecodeFrames(Sizes_.BlockFrames, BlockBytes_.data(), in, Sizes_.SampleScale, LeftBuf_.data(), RightBuf_.data());
+  DecodeFrames(Sizes_.BlockFrames, BlockBytes_.data(), in, Sizes_.SampleScale, LeftBuf_.data(),
+               RightBuf_.data());
   PassCache_->End();
   return true;
 }
@@ -150,10 +151,10 @@ bool TClickEngine::WriteBlock(const TWavRecord& out, int32_t position, int32_t s
   }
   const uint32_t count = static_cast<uint32_t>(Sizes_.BlockFrames - skip) * Sizes_.BlockAlign;
   if (count == 0) return true;
-  const uint64_t byteOffset =
-      (static_cast<uint64_t>(position) + static_cast<uint64_t>(skip)) * static_cast<uint64_t>(Sizes_.BlockAlign);
-  return WriteWavData(out, BlockBytes_.data(), byteOffset, count, static_cast<uint32_t>(skip) * Sizes_.BlockAlign,
-                      errorText, errorNumber);
+  const uint64_t byteOffset = (static_cast<uint64_t>(position) + static_cast<uint64_t>(skip)) *
+                              static_cast<uint64_t>(Sizes_.BlockAlign);
+  return WriteWavData(out, BlockBytes_.data(), byteOffset, count,
+                      static_cast<uint32_t>(skip) * Sizes_.BlockAlign, errorText, errorNumber);
 }
 
 void TClickEngine::AnalyseBlock(bool isStereo, const TOnFrame& onFrame, float gridOffset) {
@@ -206,8 +207,8 @@ int32_t TClickEngine::ProcessBlock(const TWavRecord& format, int32_t maxPasses, 
 // One channel's scan of one pass: every candidate the search finds goes through location,
 // refinement (refined mode) and repair, and is reported. Returns the clicks counted; found and
 // failed grow by the clicks confirmed and by those whose repair changed nothing.
-int32_t TClickEngine::ProcessChannel(const TWavRecord& format, int channel, int32_t pass, const TOnClick& onClick,
-                                     int32_t& found, int32_t& failed) {
+int32_t TClickEngine::ProcessChannel(const TWavRecord& format, int channel, int32_t pass,
+                                     const TOnClick& onClick, int32_t& found, int32_t& failed) {
   const bool isLeft = channel == 0;
   int32_t counted = 0;
   ResetScan();

@@ -146,7 +146,9 @@ class TClickEngine {
   bool FindNextClick(bool isLeft, TClickSpan& span);
   // Decides whether the candidate is a click: true with span.RepairStart / RepairEnd set,
   // RepairEnd - RepairStart >= 3.
-  bool LocateClick(bool isLeft, TClickSpan& span) { return Location_.Process(Channel(isLeft), TraceBuf_.data(), span); }
+  bool LocateClick(bool isLeft, TClickSpan& span) {
+    return Location_.Process(Channel(isLeft), TraceBuf_.data(), span);
+  }
   // Refined mode's span, re-estimated from the waveform; false when no residual stands out (no
   // click after all: the scan goes on).
   bool RefineSpan(bool isLeft, TClickSpan& span) { return Refiner_.Process(Channel(isLeft), span); }

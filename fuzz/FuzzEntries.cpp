@@ -16,8 +16,8 @@
 
 #include "app/BatchDriver.h"
 #include "app/ParallelDriver.h"
-#include "audio/WavFile.h"
 #include "audio/SampleCodec.h"
+#include "audio/WavFile.h"
 #include "engine/CandidateSearch.h"
 #include "engine/ClickLocation.h"
 #include "engine/ClickRepair.h"

@@ -20,6 +20,7 @@ double BackwardResidual(const float* x, int32_t n, const double* a, int32_t p);
 // or from the strongest backward one towards later samples, as long as the next residual over the
 // limit lies within p samples of the last one kept. x must hold the model's p samples of history
 // beyond s .. e on the side the residuals read. Re-entrant, allocates nothing.
-int32_t OutlierEdge(const float* x, int32_t s, int32_t e, const double* a, int32_t p, double limit, bool backward);
+int32_t OutlierEdge(const float* x, int32_t s, int32_t e, const double* a, int32_t p, double limit,
+                    bool backward);
 
 }  // namespace klarwell
