@@ -13,6 +13,7 @@ namespace {
 // limit compared with >= and the two directions swapped.
 TEST(OutlierEdge, HandComputedRuns) {
   const std::vector<float> spike = {0, 0, 0, 0, 4, 0, 0, 0, 0, 0};
+  const std::vector<float> twoSpikes = {0, 0, 0, 4, 0, 0, 0, 4, 0, 0};
   const std::vector<float> ramp = {0, 0, 0, 1, 3, 6, 6, 6, 6, 6};
   const std::vector<float> twoSteps = {0, 0, 0, 2, 2, 2, 8, 8, 8, 8};
   const std::vector<float> twoStepsDown = {8, 8, 8, 8, 2, 2, 2, 0, 0, 0};
@@ -29,6 +30,7 @@ TEST(OutlierEdge, HandComputedRuns) {
   const TCase cases[] = {
       {"spike forward: from its rise", spike, 1, 8, near, 1.0, false, 4},
       {"spike backward: grows from the first tie to its fall", spike, 1, 8, near, 1.0, true, 4},
+      {"of two equal outliers out of reach, the first is the core", twoSpikes, 1, 8, near, 1.0, false, 3},
       {"a residual equal to the limit is no outlier", spike, 1, 8, near, 4.0, false, -1},
       {"ramp: grows back through every outlier in reach", ramp, 1, 8, near, 0.5, false, 3},
       {"an earlier step beyond the reach stays apart", twoSteps, 3, 8, near, 1.0, false, 6},
