@@ -159,7 +159,6 @@ class TClickEngine {
   const float* ReplacedSamples() const { return Repair_.Replaced(); }
 
   // ---- Sizes, valid after InitEngine (frames unless said otherwise).
-  const TEngineSizes& Sizes() const { return Sizes_; }
   int32_t BlockFrames() const { return Sizes_.BlockFrames; }
   int32_t OverlapFrames() const { return Sizes_.OverlapFrames; }
   int32_t RegionLen() const { return Sizes_.RegionLen; }
