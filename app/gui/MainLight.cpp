@@ -34,6 +34,7 @@
 #include "app/gui/MainLightDetail.h"
 #include "app/gui/MainTexts.h"
 #include "app/gui/MyGrid.h"
+#include "app/gui/RoadWorker.h"
 #include "chart/Graphic.h"
 #include "playback/MyTrackBar.h"
 #include "playback/PlaybackController.h"
@@ -108,6 +109,7 @@ TMainFrm::TMainFrm(std::string settingsPath, TMainSeams seams, QWidget* parent)
   UiForm->RichEdit1->raise();
   UiForm->RichEdit1->hide();
   SetUpPlayer();
+  SetUpRun();
 
   ConnectHandlers();
   FormCreate();
@@ -216,6 +218,10 @@ void TMainFrm::SetUpLinks() {
 }
 
 TMainFrm::~TMainFrm() {
+  // A road still going is cancelled and waited for: its driver removes the unfinished output, and
+  // nothing it reports can reach a window that is gone.
+  CancelRequested = true;
+  Road.reset();
   // The player stops a playback and must go before the widgets it drives.
   Player.reset();
 }
