@@ -221,6 +221,12 @@ void TMainFrm::EndBatch(int stoppedAfterRow) {
   LeaveRunningState();
   // A deleted output must no longer be offered by the player.
   UpdatePlayModes();
+  // A close confirmed during the run waits for its end, however it ended: the cancel may have come
+  // after the last file was already done.
+  if (CloseAfterCancel) {
+    CloseAfterCancel = false;
+    close();
+  }
 }
 
 void TMainFrm::RunBtnClick() {
@@ -309,10 +315,6 @@ void TMainFrm::RoadEnded(const TFileResult& result) {
   }
   if (result.Outcome == TFileOutcome::Cancelled || result.Outcome == TFileOutcome::RunFailed) {
     EndBatch(Batch.NextRow - 1);
-    if (result.Outcome == TFileOutcome::Cancelled && CloseAfterCancel) {
-      CloseAfterCancel = false;
-      close();
-    }
     return;
   }
   StartNextRoad();

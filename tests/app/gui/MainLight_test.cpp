@@ -708,7 +708,25 @@ TEST_F(MainWindowTest, CloseDuringARunAsksSavesAndClosesOnlyAfterYes) {
   }
 }
 
-// Rows removed above the running row: its later cells must land in the row, found again by its status.
+// The close was confirmed after the last file had ended, before the window heard of it: the run
+// ended as done and the window stayed open, to close at a later run's cancel.
+TEST_F(MainWindowTest, ACloseConfirmedAsTheLastFileEndsStillClosesTheWindow) {
+  MakeWindow();
+  Window->show();
+  Answer = QMessageBox::Yes;
+  Add({MakeWav("f.wav", 0.3)});
+  std::atomic<bool> ended{false};
+  QObject::connect(Window->RoadWorker(), &TRoadWorker::RoadEnded, [&ended](const TFileResult&) { ended = true; });
+  Window->RunBtnClick();
+  // The window's thread is held, so the road's end waits in its queue.
+  for (int ms = 0; !ended && ms < 60000; ms += 5) QThread::msleep(5);
+  Window->close();
+  test::WaitWhileRunning(*Window);
+  EXPECT_TRUE(RowIs(1, txStatusDone));
+  EXPECT_FALSE(Window->isVisible());
+}
+
+// Rows removed above the running row: its later cells must land in the row, wherever it stands now.
 TEST_F(MainWindowTest, RowsRemovedAboveTheRunningRowDuringARun) {
   MakeWindow();
   std::string a = MakeWav("first.wav", 0.4, 3), b = MakeWav("second.wav", 2.5, 4);
