@@ -91,8 +91,9 @@ class TDriverObserver {
   // The density curve starts anew for this file; then one point per block.
   virtual void DensityReset() {}
   virtual void DensityPoint(float minutes, float clicksPerSecond) { (void)minutes, (void)clicksPerSecond; }
-  // Called about every 10 ms while the driver waits for a block, and once between two blocks: the
-  // window processes its events here.
+  // Called about every 10 ms while the driver waits for a block, and once between two blocks, on the
+  // calling thread: a host may look after other work here (the window needs none, its road has a
+  // thread of its own).
   virtual void Idle() {}
   // After each block: its first frame in the file and the clicks it counted.
   virtual void BlockDone(int64_t position, int32_t clicks) { (void)position, (void)clicks; }
