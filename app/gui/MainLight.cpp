@@ -354,9 +354,11 @@ bool TMainFrm::eventFilter(QObject* watched, QEvent* event) {
 bool TMainFrm::FormCloseQuery() {
   bool canClose = true;
   if (Running) {
-    // The driver closes the window itself once the cancelled file has been wound up.
-    CloseAfterCancel = AskCancel();
-    canClose = false;
+    // The batch closes the window itself once the cancelled file has been wound up; but the run may
+    // have ended while the question was open, and then nothing would close it.
+    const bool yes = AskCancel();
+    CloseAfterCancel = yes && Running;
+    canClose = yes && !Running;
   }
   // Saved on every attempt; a failure is shown but does not keep the window open, since a window
   // that cannot be closed is worse than settings that were not kept.

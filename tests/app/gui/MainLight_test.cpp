@@ -76,6 +76,7 @@ class MainWindowTest : public ::testing::Test {
     seams.MessageBox = [this](QWidget*, QMessageBox::Icon, const QString& caption, const QString& text,
                               QMessageBox::StandardButtons) {
       Boxes.push_back({caption, text});
+      if (WhileBoxOpen) WhileBoxOpen();
       return Answer;
     };
     seams.GetExistingDirectory = [this](QWidget*, const QString& title, const QString& start) {
@@ -134,6 +135,7 @@ class MainWindowTest : public ::testing::Test {
   QString SeenFilter, SeenStart;
   std::vector<TBox> Boxes;
   QMessageBox::StandardButton Answer = QMessageBox::Ok;
+  std::function<void()> WhileBoxOpen;  // what happens while a box waits for its answer
   QString FolderTitle, FolderStart, FolderAnswer;
   QStringList Opened;
 };
@@ -708,8 +710,8 @@ TEST_F(MainWindowTest, CloseDuringARunAsksSavesAndClosesOnlyAfterYes) {
   }
 }
 
-// The close was confirmed after the last file had ended, before the window heard of it: the run
-// ended as done and the window stayed open, to close at a later run's cancel.
+// The close was confirmed after the last file had ended, before the window heard of it, or while the
+// question was open: the run ended as done and the window stayed open, to close at a later cancel.
 TEST_F(MainWindowTest, ACloseConfirmedAsTheLastFileEndsStillClosesTheWindow) {
   MakeWindow();
   Window->show();
@@ -722,6 +724,13 @@ TEST_F(MainWindowTest, ACloseConfirmedAsTheLastFileEndsStillClosesTheWindow) {
   for (int ms = 0; !ended && ms < 60000; ms += 5) QThread::msleep(5);
   Window->close();
   test::WaitWhileRunning(*Window);
+  EXPECT_TRUE(RowIs(1, txStatusDone));
+  EXPECT_FALSE(Window->isVisible());
+  // The run ends while the question is open: nothing is left to close the window afterwards.
+  Window->show();
+  WhileBoxOpen = [this] { test::WaitWhileRunning(*Window); };
+  Window->RunBtnClick();
+  Window->close();
   EXPECT_TRUE(RowIs(1, txStatusDone));
   EXPECT_FALSE(Window->isVisible());
 }
