@@ -42,34 +42,38 @@ void TMainFrm::SetUpRun() {
 void TMainFrm::ConnectRoad() {
   constexpr Qt::ConnectionType queued = Qt::QueuedConnection;
   TRoadWorker* road = Road.get();
-  connect(road, &TRoadWorker::Status, this,
-          [this](TFileStatus status, const std::string& message) {
-            // The road's end is taken whole, with the row's curve, when the road has ended.
-            if (status > TFileStatus::Running) return;
-            if (const int row = RoadRow(); row > 0) ShowStatus(row, status, message);
-          },
-          queued);
-  connect(road, &TRoadWorker::FiguresReset, this,
-          [this] {
-            for (int column : {colClicksPerSec, colClicks, colTime}) SetRoadCell(column, std::string());
-          },
-          queued);
+  connect(
+      road, &TRoadWorker::Status, this,
+      [this](TFileStatus status, const std::string& message) {
+        // The road's end is taken whole, with the row's curve, when the road has ended.
+        if (status > TFileStatus::Running) return;
+        if (const int row = RoadRow(); row > 0) ShowStatus(row, status, message);
+      },
+      queued);
+  connect(
+      road, &TRoadWorker::FiguresReset, this,
+      [this] {
+        for (int column : {colClicksPerSec, colClicks, colTime}) SetRoadCell(column, std::string());
+      },
+      queued);
   auto figures = [this](double clicksPerSecond, double seconds) {
     SetRoadCell(colTime, FormatSeconds(seconds));
     SetRoadCell(colClicksPerSec, FormatClicksPerSec(clicksPerSecond, DecimalPoint()));
   };
   connect(road, &TRoadWorker::Estimate, this, figures, queued);
   connect(road, &TRoadWorker::Finished, this, figures, queued);
-  connect(road, &TRoadWorker::ProgressMax, this,
-          [this](quint32 frames) {
-            // The bar counts in int: very long files are counted in coarser units.
-            Batch.ProgressShift = 0;
-            while ((frames >> Batch.ProgressShift) > static_cast<uint32_t>(INT_MAX)) ++Batch.ProgressShift;
-            UiForm->ProgressBar1->setMaximum(static_cast<int>(frames >> Batch.ProgressShift));
-          },
-          queued);
+  connect(
+      road, &TRoadWorker::ProgressMax, this,
+      [this](quint32 frames) {
+        // The bar counts in int: very long files are counted in coarser units.
+        Batch.ProgressShift = 0;
+        while ((frames >> Batch.ProgressShift) > static_cast<uint32_t>(INT_MAX)) ++Batch.ProgressShift;
+        UiForm->ProgressBar1->setMaximum(static_cast<int>(frames >> Batch.ProgressShift));
+      },
+      queued);
   connect(road, &TRoadWorker::Progress, this, &TMainFrm::RoadProgress, queued);
-  connect(road, &TRoadWorker::OutputCreated, this, [this] { UpdatePlayModes(); }, queued);
+  connect(
+      road, &TRoadWorker::OutputCreated, this, [this] { UpdatePlayModes(); }, queued);
   connect(road, &TRoadWorker::DensityReset, this, &TMainFrm::RoadDensityReset, queued);
   connect(road, &TRoadWorker::BlockCounted, this, &TMainFrm::RoadBlockCounted, queued);
   connect(road, &TRoadWorker::ClickExtract, this, &TMainFrm::DrawClickExtract, queued);
@@ -285,8 +289,9 @@ void TMainFrm::StartRoad(int row, const std::string& path) {
   LastTick = TickCount();
   ExtractAwaited = false;
   ExtractRequest = false;
-  Road->Start(TRoadJob{path, Batch.Settings, UsableProcessors(), TEngineOptions{UiForm->RefineCheck->isChecked()}},
-              CancelRequested, &ExtractRequest);
+  Road->Start(
+      TRoadJob{path, Batch.Settings, UsableProcessors(), TEngineOptions{UiForm->RefineCheck->isChecked()}},
+      CancelRequested, &ExtractRequest);
 }
 
 void TMainFrm::RoadEnded(const TFileResult& result) {

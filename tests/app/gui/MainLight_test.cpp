@@ -718,7 +718,8 @@ TEST_F(MainWindowTest, ACloseConfirmedAsTheLastFileEndsStillClosesTheWindow) {
   Answer = QMessageBox::Yes;
   Add({MakeWav("f.wav", 0.3)});
   std::atomic<bool> ended{false};
-  QObject::connect(Window->RoadWorker(), &TRoadWorker::RoadEnded, [&ended](const TFileResult&) { ended = true; });
+  QObject::connect(Window->RoadWorker(), &TRoadWorker::RoadEnded,
+                   [&ended](const TFileResult&) { ended = true; });
   Window->RunBtnClick();
   // The window's thread is held, so the road's end waits in its queue.
   for (int ms = 0; !ended && ms < 60000; ms += 5) QThread::msleep(5);

@@ -120,7 +120,7 @@ struct TInput {
 struct TSlot {
   int Input = -1;
   bool Hole = false;
-  QString Status;      // snapshot, read when an action needs it
+  QString Status;       // snapshot, read when an action needs it
   bool OnRoad = false;  // snapshot: the run takes this row's file along its road
 };
 
