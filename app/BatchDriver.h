@@ -17,7 +17,8 @@ struct TOutputSettings {
 };
 
 // The output path of an input: the extension (from the last '.' of the file name on, appended
-// when there is none) replaced by Suffix + ".wav" when Suffix is not blank; then, when OutDir names
+// when there is none) replaced by Suffix + ".wav" when Suffix is not blank (Suffix + the input's own
+// extension for ".flac", ".aif" and ".aiff" in any case); then, when OutDir names
 // an existing directory, OutDir + "/" + the file name part.
 std::string OutputFileName(const std::string& inputPath, const TOutputSettings& settings);
 
@@ -129,6 +130,7 @@ struct TFileResult {
   uint32_t SampleRate = 0, Channels = 0, Frames = 0;
   uint32_t BitsPerSample = 0;  // of a stored sample: bytes per sample x 8
   bool FloatFormat = false;    // IEEE float samples, else integer PCM
+  std::string Container;       // "wav", "rf64", "flac" or "aiff"; empty until the input has opened
 };
 
 // Takes one file from opening to its finished output at `outputPath` (or to no output at all): open,

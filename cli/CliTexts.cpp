@@ -6,8 +6,8 @@ namespace {
 
 const TTextPair kTexts[kCliTextCount] = {
     {"Aufruf: klarwell-cli [OPTION]... DATEI...", "Usage: klarwell-cli [OPTION]... FILE..."},
-    {"Entfernt Knackser aus WAV-Dateien digitalisierter Schallplatten und schreibt von jeder DATEI\n"
-     "eine reparierte Kopie. Nur die Knackser werden ersetzt, alle anderen Samples bleiben unverändert.\n"
+    {"Entfernt Knackser aus Audiodateien (WAV, RF64, FLAC, AIFF) digitalisierter Schallplatten\n"
+     "und schreibt von jeder DATEI eine reparierte Kopie im selben Format. Nur die Knackser werden ersetzt, alle anderen Samples bleiben unverändert.\n"
      "\n"
      "  -s, --suffix=TEXT    Dateisuffix der Ausgabe (Vorgabe \" #kw2\"; leer: keins)\n"
      "  -o, --outdir=VERZ    Ausgabeverzeichnis (Vorgabe: neben der Eingabe)\n"
@@ -19,7 +19,8 @@ const TTextPair kTexts[kCliTextCount] = {
      "  -V, --version        Version\n"
      "\n"
      "Ende: 0 wenn jede Datei fertig ist, 1 wenn nicht, 2 bei falschem Aufruf, 130 nach Abbruch.\n",
-     "Removes clicks from WAV files of digitised vinyl and writes a repaired copy of each FILE.\n"
+     "Removes clicks from audio files (WAV, RF64, FLAC, AIFF) of digitised vinyl and writes a repaired\n"
+     "copy of each FILE in the same format.\n"
      "Only the clicks are replaced; every other sample stays as it was.\n"
      "\n"
      "  -s, --suffix=TEXT    output file suffix (default \" #kw2\"; empty: none)\n"
@@ -38,15 +39,15 @@ const TTextPair kTexts[kCliTextCount] = {
     {"Mehr mit: klarwell-cli --help", "Try: klarwell-cli --help"},
     {"verbleibend", "remaining"},
     {"\n"
-     "Ein ORDNER steht für die WAV-Dateien darin, nach Namen sortiert; Dateien, deren Name schon auf\n"
-     "das Suffix endet, bleiben draußen. Ein fehlendes Ausgabeverzeichnis ist ein falscher Aufruf (2).\n"
+     "Ein ORDNER steht für die Audiodateien darin (.wav, .flac, .aif, .aiff), nach Namen\n"
+     "sortiert; Dateien, deren Name schon auf das Suffix endet, bleiben draußen. Ein fehlendes Ausgabeverzeichnis ist ein falscher Aufruf (2).\n"
      "  -r, --recursive      auch die Unterordner jedes ORDNERS\n",
      "\n"
-     "A FOLDER stands for the WAV files in it, sorted by name; files whose name already ends with the\n"
-     "suffix are left out. A missing output directory is a wrong call (2).\n"
+     "A FOLDER stands for the audio files in it (.wav, .flac, .aif, .aiff), sorted by name; files whose\n"
+     "name already ends with the suffix are left out. A missing output directory is a wrong call (2).\n"
      "  -r, --recursive      each FOLDER's subfolders too\n"},
     {"Kein vorhandenes Ausgabeverzeichnis: ", "Not an existing output directory: "},
-    {"Keine WAV-Dateien im Ordner: ", "No WAV files in folder: "},
+    {"Keine Audiodateien im Ordner: ", "No audio files in folder: "},
     {"Ordner nicht lesbar: ", "Cannot read folder: "},
     {"      --files-from=LISTE\n"
      "                       dazu die Eingaben aus LISTE, ein Pfad je Zeile (-: Standardeingabe)\n",

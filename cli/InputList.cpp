@@ -12,6 +12,8 @@
 
 #include "cli/CliTexts.h"
 
+#include "audio/WavFile.h"
+
 namespace klarwell::cli {
 
 namespace {
@@ -23,13 +25,6 @@ bool IsFolder(const std::string& path) {
 
 bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-bool HasWavExtension(const std::string& name) {
-  if (name.size() < 4) return false;
-  std::string ext = name.substr(name.size() - 4);
-  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return ext == ".wav";
 }
 
 std::string Join(const std::string& folder, const std::string& name) {
@@ -57,7 +52,7 @@ class TCollector {
       const std::string path = Join(folder, name);
       struct stat st {};
       if (::stat(path.c_str(), &st) != 0) continue;
-      if (S_ISREG(st.st_mode) && HasWavExtension(name) && !IsEarlierOutput(name)) {
+      if (S_ISREG(st.st_mode) && IsAudioFileName(name) && !IsEarlierOutput(name)) {
         files.push_back(name);
       } else if (recursive_ && S_ISDIR(st.st_mode)) {
         struct stat own {};
@@ -75,7 +70,7 @@ class TCollector {
  private:
   bool IsEarlierOutput(const std::string& name) const {
     return suffix_.find_first_not_of(" \t") != std::string::npos &&
-           EndsWith(name.substr(0, name.size() - 4), suffix_);
+           EndsWith(name.substr(0, name.find_last_of('.')), suffix_);
   }
 
   const bool recursive_;

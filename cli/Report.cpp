@@ -55,6 +55,7 @@ std::string JsonLine(const std::string& file, const TOutcome& o) {
   j["code"] = StatusCodeName(r.Status);
   j["status"] = StatusText(r);
   j["reason"] = r.Reason.empty() ? TJson() : TJson(r.Reason);
+  j["container"] = r.Container.empty() ? TJson() : TJson(r.Container);
   j["format"] = r.FormatText;
   j["length"] = r.LengthText;
   j["sample_rate"] = r.SampleRate;
