@@ -46,6 +46,7 @@ struct TFlacParts {
   bool Counting = false;  // only count decoded frames (the check for a cut stream)
   uint64_t Counted = 0;
   bool Broken = false;  // the decoder met a frame it could not decode
+  bool MetadataDone = false;
 
   // Encoding: the written frames not yet final, from PendingStart on; Samples is the encoder's scratch.
   std::vector<uint8_t> Pending;
@@ -124,6 +125,7 @@ FLAC__StreamDecoderWriteStatus WriteCb(const FLAC__StreamDecoder*, const FLAC__F
 
 void MetadataCb(const FLAC__StreamDecoder*, const FLAC__StreamMetadata* m, void* data) {
   auto* p = static_cast<TFlacParts*>(data);
+  if (p->MetadataDone) return;
   if (m->type == FLAC__METADATA_TYPE_STREAMINFO) {
     p->Shape.Channels = m->data.stream_info.channels;
     p->Shape.SampleRate = m->data.stream_info.sample_rate;
@@ -199,7 +201,7 @@ std::unique_ptr<TFlacStream> TFlacStream::OpenDecoder(TChunkFile& file, TShape& 
       !FLAC__stream_decoder_process_until_end_of_metadata(p.Decoder) || p.Shape.SampleRate == 0)
     return nullptr;
   // Metadata is only gathered once; a second pass (the frame count below) would add it again.
-  FLAC__stream_decoder_set_metadata_ignore_all(p.Decoder);
+  p.MetadataDone = true;
 
   failure = MsgUnsupportedFormat;
   if (p.Shape.BitsPerSample < 4 || p.Shape.BitsPerSample > 32) return nullptr;

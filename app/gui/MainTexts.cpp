@@ -118,6 +118,8 @@ const TTextPair WindowTexts[wtWindowTextCount] = {
     {"Das Entfernte hören, dazu leise (5 %) die bearbeitete Aufnahme zur Orientierung",
      "Hear what was removed, with the processed recording faintly (5 %) for orientation"},
     {"Verfeinerte Reparatur", "Refined repair"},
+    {"Audiodateien (*.wav *.flac *.aif *.aiff)|*.wav;*.flac;*.aif;*.aiff;*.WAV;*.FLAC;*.AIF;*.AIFF",
+     "Audio files (*.wav *.flac *.aif *.aiff)|*.wav;*.flac;*.aif;*.aiff;*.WAV;*.FLAC;*.AIF;*.AIFF"},
 };
 
 }  // namespace

@@ -69,6 +69,7 @@ enum TWindowText : int {
   wtTipDiff100,         // tooltip of RBDiff100
   wtTipDiff95,          // tooltip of RBDiff95
   wtRefine,             // the check box RefineCheck: the engine's refined mode
+  wtOpenFilterAudio,    // the add dialog's first filter, every container the readers take: "display|pattern"
   wtWindowTextCount,
 };
 
