@@ -5,6 +5,10 @@
 #include <FLAC/stream_encoder.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <cstdint>
 #include <cstring>
 
@@ -48,15 +52,31 @@ struct TFlacParts {
   bool Broken = false;  // the decoder met a frame it could not decode
   bool MetadataDone = false;
 
-  // Encoding: the written frames not yet final, from PendingStart on; Samples is the encoder's scratch.
+  // Encoding: the written frames not yet final, from PendingStart on. Final frames go to the
+  // encoding thread through Queue (bounded, so that memory stays flat); Spare keeps emptied buffers
+  // for reuse. Samples is the encoding thread's scratch.
   std::vector<uint8_t> Pending;
   uint64_t PendingStart = 0;
   std::vector<FLAC__int32> Samples;
+  std::thread Encoding;
+  std::mutex Mutex;
+  std::condition_variable Changed;
+  std::deque<std::vector<uint8_t>> Queue;
+  std::vector<std::vector<uint8_t>> Spare;
+  bool Closing = false;
+  bool EncodeFailed = false;
   bool WriteFailed = false;
+
+  void EncodeLoop();
+  // Hands final frames to the encoding thread; waits while it is behind by a full queue.
+  void Enqueue(const uint8_t* raw, size_t bytes);
+  // Lets the encoding thread finish what is queued, and ends it.
+  void StopEncoding();
 
   uint64_t WindowFrames() const { return Window.size() / FrameBytes; }
 
   ~TFlacParts() {
+    StopEncoding();
     if (Decoder) FLAC__stream_decoder_delete(Decoder);
     if (Encoder) FLAC__stream_encoder_delete(Encoder);
   }
@@ -267,6 +287,8 @@ std::unique_ptr<TFlacStream> TFlacStream::OpenEncoder(TChunkFile& file, const TF
   if (!ok || FLAC__stream_encoder_init_stream(e, EncWriteCb, EncSeekCb, EncTellCb, nullptr, &p) !=
                  FLAC__STREAM_ENCODER_INIT_STATUS_OK)
     return nullptr;
+  // Encoding runs behind the driver on a thread of its own, on whatever the engine leaves idle.
+  p.Encoding = std::thread([&p] { p.EncodeLoop(); });
   return stream;
 }
 
@@ -351,6 +373,48 @@ bool EncodeFrames(TFlacParts& p, const uint8_t* raw, uint64_t frames) {
 
 }  // namespace
 
+void TFlacParts::EncodeLoop() {
+  std::unique_lock<std::mutex> lock(Mutex);
+  for (;;) {
+    Changed.wait(lock, [this] { return Closing || !Queue.empty(); });
+    if (Queue.empty()) return;
+    std::vector<uint8_t> frames = std::move(Queue.front());
+    Queue.pop_front();
+    lock.unlock();
+    // After a failure the rest is only drained: the output is discarded anyway.
+    const bool ok = EncodeFailed || EncodeFrames(*this, frames.data(), frames.size() / FrameBytes);
+    lock.lock();
+    EncodeFailed = EncodeFailed || !ok;
+    frames.clear();
+    Spare.push_back(std::move(frames));
+    Changed.notify_all();
+  }
+}
+
+void TFlacParts::Enqueue(const uint8_t* raw, size_t bytes) {
+  if (bytes == 0) return;
+  std::unique_lock<std::mutex> lock(Mutex);
+  Changed.wait(lock, [this] { return Queue.size() < 3; });
+  std::vector<uint8_t> frames;
+  if (!Spare.empty()) {
+    frames = std::move(Spare.back());
+    Spare.pop_back();
+  }
+  frames.assign(raw, raw + bytes);
+  Queue.push_back(std::move(frames));
+  Changed.notify_all();
+}
+
+void TFlacParts::StopEncoding() {
+  if (!Encoding.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(Mutex);
+    Closing = true;
+  }
+  Changed.notify_all();
+  Encoding.join();
+}
+
 bool TFlacStream::Write(const uint8_t* src, uint64_t position, uint32_t count, std::string& msg) {
   using namespace detail;
   TFlacParts& p = *Parts_;
@@ -364,10 +428,7 @@ bool TFlacStream::Write(const uint8_t* src, uint64_t position, uint32_t count, s
   // Everything before this write is final.
   const uint64_t final = first - p.PendingStart;
   if (final != 0) {
-    if (!EncodeFrames(p, p.Pending.data(), final)) {
-      msg = Message(kEncodeError);
-      return false;
-    }
+    p.Enqueue(p.Pending.data(), final * p.FrameBytes);
     p.Pending.erase(p.Pending.begin(), p.Pending.begin() + static_cast<ptrdiff_t>(final * p.FrameBytes));
     p.PendingStart = first;
   }
@@ -380,8 +441,10 @@ bool TFlacStream::Finish(std::string& msg) {
   using namespace detail;
   TFlacParts& p = *Parts_;
   if (!p.Encoder) return true;
-  const bool encoded = EncodeFrames(p, p.Pending.data(), p.Pending.size() / p.FrameBytes);
+  p.Enqueue(p.Pending.data(), p.Pending.size());
   p.Pending.clear();
+  p.StopEncoding();
+  const bool encoded = !p.EncodeFailed;
   const bool finished = FLAC__stream_encoder_finish(p.Encoder);
   if (p.WriteFailed) {
     msg = Message(MsgWrite);

@@ -128,8 +128,9 @@ void ClearFields(TWavRecord& rec) {
 }
 
 bool Fail(TWavRecord& rec, const TTextPair& text, int errorNumber) {
-  rec.Handle.reset();
+  // The codec goes first: it may still write to the file as it ends.
   rec.Flac.reset();
+  rec.Handle.reset();
   rec.ErrorMsg = Message(text);
   rec.ErrorNumber = errorNumber;
   return false;
