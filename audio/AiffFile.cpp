@@ -1,4 +1,4 @@
-// Reading AIFF and AIFF-C files, and their sample bytes turned into a WAV data chunk's order.
+// Reading AIFF and AIFF-C files, and their sample bytes turned into a WAV data chunk's order and back.
 
 #include <algorithm>
 #include <cerrno>
@@ -59,8 +59,9 @@ bool ParseComm(TWavRecord& rec, const uint8_t* comm, uint32_t size, bool isAifc,
   return true;
 }
 
-// Turns AIFF sample bytes into a WAV data chunk's and back (the change is its own inverse).
-void TurnSamples(const TWavRecord& rec, uint8_t* p, size_t bytes) {
+}  // namespace
+
+void TurnAiffSamples(const TWavRecord& rec, uint8_t* p, size_t bytes) {
   const unsigned width = rec.BytesPerSample;
   if (width == 1 && rec.SignedBytes) {
     for (size_t i = 0; i < bytes; ++i) p[i] ^= 0x80;
@@ -68,8 +69,6 @@ void TurnSamples(const TWavRecord& rec, uint8_t* p, size_t bytes) {
     for (size_t i = 0; i + width <= bytes; i += width) std::reverse(p + i, p + i + width);
   }
 }
-
-}  // namespace
 
 bool OpenAiff(TWavRecord& rec) {
   TChunkFile& file = *rec.Handle;
@@ -129,22 +128,6 @@ bool OpenAiff(TWavRecord& rec) {
   return true;
 }
 
-bool ReadAiffData(const TWavRecord& rec, void* dest, uint64_t position, uint32_t count, std::string& msg,
-                  int* errorNumber) {
-  if (!rec.Handle || !rec.Handle->Seek(rec.DataOffset + position)) {
-    msg = Message(MsgSeek);
-    return false;
-  }
-  const int64_t got = rec.Handle->Read(dest, count);
-  if (got != static_cast<int64_t>(count)) {
-    if (errorNumber && got < 0) *errorNumber = errno;
-    msg = Message(MsgRead);
-    return false;
-  }
-  TurnSamples(rec, static_cast<uint8_t*>(dest), count);
-  return true;
-}
-
 bool WriteAiffData(const TWavRecord& rec, const void* src, uint64_t position, uint32_t count, std::string& msg,
                    int* errorNumber) {
   if (!rec.Handle || !rec.Handle->Seek(rec.DataOffset + position)) {
@@ -157,7 +140,7 @@ bool WriteAiffData(const TWavRecord& rec, const void* src, uint64_t position, ui
   for (uint32_t done = 0; done < count;) {
     const uint32_t n = std::min<uint32_t>(count - done, sizeof piece);
     std::copy(from + done, from + done + n, piece);
-    TurnSamples(rec, piece, n);
+    TurnAiffSamples(rec, piece, n);
     if (rec.Handle->Write(piece, n) != static_cast<int64_t>(n)) {
       if (errorNumber) *errorNumber = errno;
       msg = Message(MsgWrite);

@@ -105,9 +105,9 @@ bool CreateLikeInput(const std::string& fileName, TWavRecord& rec, TWavRecord& i
 bool CreateFlac(TWavRecord& rec, TWavRecord& in);
 // Finishing an RF64 or AIFF output: pad, the input's trailing chunks, sizes patched.
 bool FinishSized(TWavRecord& out, TWavRecord* in);
-// Reads and writes raw little-endian frames of an AIFF file, turning its byte order around.
-bool ReadAiffData(const TWavRecord& rec, void* dest, uint64_t position, uint32_t count, std::string& msg,
-                  int* errorNumber);
+// Turns AIFF sample bytes into a WAV data chunk's and back (the change is its own inverse).
+void TurnAiffSamples(const TWavRecord& rec, uint8_t* p, size_t bytes);
+// Writes raw little-endian frames into an AIFF file, turned into its byte order on the way.
 bool WriteAiffData(const TWavRecord& rec, const void* src, uint64_t position, uint32_t count, std::string& msg,
                    int* errorNumber);
 

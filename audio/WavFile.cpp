@@ -554,7 +554,6 @@ bool ReadWavData(const TWavRecord& rec, void* dest, uint64_t position, uint32_t 
   msg.clear();
   if (errorNumber) *errorNumber = 0;
   if (rec.Flac) return rec.Flac->Read(dest, position, count, msg);
-  if (rec.Container == TContainer::Aiff) return ReadAiffData(rec, dest, position, count, msg, errorNumber);
   if (!rec.Handle || position > std::numeric_limits<uint64_t>::max() - rec.DataOffset ||
       !rec.Handle->Seek(rec.DataOffset + position)) {
     msg = Message(MsgSeek);
@@ -567,6 +566,7 @@ bool ReadWavData(const TWavRecord& rec, void* dest, uint64_t position, uint32_t 
     msg = Message(MsgRead);
     return false;
   }
+  if (rec.Container == TContainer::Aiff) TurnAiffSamples(rec, static_cast<uint8_t*>(dest), count);
   return true;
 }
 

@@ -191,12 +191,13 @@ TEST_F(ContainerTest, BadFilesFailAloneAndLeaveNothing) {
     TBytes Bytes;  // empty: made above
     bool Done;
     const char* Status;
+    const char* Container;  // as JSON: null for a file that did not open
   } cases[] = {
-      {"broken.flac", broken, false, "Broken FLAC frame"},
-      {"truncated.flac", truncated, true, "done"},
-      {"three.flac", {}, false, "Unsupported nr. of channels"},
-      {"short-comm.aiff", shortComm, false, "Cannot read format"},
-      {"sizes.wav", rf64, false, "RF64 sizes do not match the file"},
+      {"broken.flac", broken, false, "Broken FLAC frame", "\"flac\""},
+      {"truncated.flac", truncated, true, "done", "\"flac\""},
+      {"three.flac", {}, false, "Unsupported nr. of channels", "null"},
+      {"short-comm.aiff", shortComm, false, "Cannot read format", "null"},
+      {"sizes.wav", rf64, false, "RF64 sizes do not match the file", "null"},
   };
   std::vector<std::string> args = {"-q", "--json", "-o", dir_};
   for (const TBad& c : cases) {
@@ -212,6 +213,7 @@ TEST_F(ContainerTest, BadFilesFailAloneAndLeaveNothing) {
     ASSERT_NE(at, std::string::npos) << run.Out;
     const std::string line = run.Out.substr(at, run.Out.find('\n', at) - at);
     EXPECT_NE(line.find(std::string("\"status\":\"") + c.Status + "\""), std::string::npos) << line;
+    EXPECT_NE(line.find(std::string("\"container\":") + c.Container + ","), std::string::npos) << line;
     std::string output = Path(c.Name);
     output.insert(output.find_last_of('.'), " #kw2");
     EXPECT_EQ(test::FileExists(output), c.Done);
