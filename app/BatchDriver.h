@@ -130,6 +130,8 @@ struct TFileResult {
   uint32_t SampleRate = 0, Channels = 0, Frames = 0;
   uint32_t BitsPerSample = 0;  // of a stored sample: bytes per sample x 8
   bool FloatFormat = false;    // IEEE float samples, else integer PCM
+  // What a done file still wants the user to know; known once the input has opened, each at most once.
+  std::vector<TFileWarning> Warnings;
   std::string Container;       // "wav", "rf64", "flac" or "aiff"; empty until the input has opened
 };
 

@@ -1,8 +1,5 @@
 #include "app/FileRun.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstring>
 
 #include "engine/engine.h"
@@ -12,20 +9,14 @@ namespace klarwell {
 
 namespace {
 
-// The finished output no longer has its name (its directory or the file was removed during the run).
+// The output's temporary file was removed during the run (or its folder was).
 const TTextPair kOutputVanished = {"Ausgabedatei ist verschwunden", "Output file has vanished"};
+// The complete output could not be flushed or could not take its name.
+const TTextPair kCannotReplace = {"Ausgabedatei kann nicht an ihren Platz gelegt werden",
+                                  "Cannot put the output file in place"};
 
 // The spectrum floor handed to the engine, in decibels.
 constexpr int32_t kFloorDb = -120;
-
-// Identity of a file by name; false when it has none.
-bool FileIdentity(const std::string& path, dev_t& dev, ino_t& ino) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return false;
-  dev = st.st_dev;
-  ino = st.st_ino;
-  return true;
-}
 
 // The operating system's own words for errno (in the C library's message language); empty for 0.
 std::string SystemReason(int errorNumber) {
@@ -42,7 +33,8 @@ TFileRun::TFileRun(const std::string& inputPath, const std::string& outputPath, 
       outputPath_(outputPath),
       observer_(observer),
       cancel_(cancel),
-      engineOptions_(engineOptions) {}
+      engineOptions_(engineOptions),
+      pending_(outputPath) {}
 
 void TFileRun::SetStatus(TFileStatus status, const std::string& message) {
   result_.Status = status;
@@ -78,16 +70,14 @@ bool TFileRun::Open() {
   result_.BitsPerSample = input_.BytesPerSample * 8u;
   result_.FloatFormat = input_.Format.wFormatTag == WaveFormatIeeeFloat ||
                         (input_.Format.wFormatTag == WaveFormatExtensible && input_.PcmSubFormat == 0);
+  if (input_.DataCut) result_.Warnings.push_back(TFileWarning::Truncated);
 
   SetStatus(TFileStatus::CreateFile);
-  output_.Format = input_.Format;
-  if (!CreateWavWithHead(outputPath_, output_, input_)) {
-    // Also the case when the output would be the input itself: the open input refuses it.
+  if (!CreateOutput()) {
     Fail(TFileStatus::CreateError, output_.ErrorMsg, output_.ErrorNumber);
     CloseWav(input_);
     return false;
   }
-  outputKnown_ = FileIdentity(outputPath_, outputDev_, outputIno_);
   observer_.OutputCreated(outputPath_);
 
   sampleRate_ = input_.Format.nSamplesPerSec;
@@ -106,10 +96,35 @@ bool TFileRun::InitEngine(TClickEngine& engine) {
   return false;
 }
 
+bool TFileRun::CreateOutput() {
+  // The final name is checked as the writer would check it were it written in place: the output
+  // that would be the input itself, or a file another record holds, is refused here.
+  if (!OutputNameFree(outputPath_, output_)) return false;
+  int errorNumber = 0;
+  if (!pending_.Create(errorNumber)) {
+    RefuseCreate(output_, errorNumber);
+    return false;
+  }
+  output_.Format = input_.Format;
+  return CreateWavWithHead(pending_.TempPath(), output_, input_);
+}
+
+bool TFileRun::CommitOutput() {
+  bool vanished = false;
+  int errorNumber = 0;
+  if (pending_.Commit(vanished, errorNumber)) return true;
+  // Writes into a file without a name all succeed, yet leave nothing behind.
+  if (vanished)
+    Fail(TFileStatus::WriteError, Text(kOutputVanished));
+  else
+    Fail(TFileStatus::WriteError, Text(kCannotReplace), errorNumber);
+  return false;
+}
+
 void TFileRun::DiscardOutput() {
   CloseWav(output_);
   CloseWav(input_);
-  ::unlink(outputPath_.c_str());
+  pending_.Discard();
 }
 
 TFileResult TFileRun::FailSetUp() {
@@ -180,14 +195,8 @@ TFileResult TFileRun::Finish() {
     fileFailed = true;
   } else {
     CloseWav(input_);
-    dev_t dev = 0;
-    ino_t ino = 0;
-    if (!outputKnown_ || !FileIdentity(outputPath_, dev, ino) || dev != outputDev_ || ino != outputIno_) {
-      // Writes into a file without a name all succeed, yet leave nothing behind; whatever now
-      // carries the name is not ours and stays.
-      Fail(TFileStatus::WriteError, Text(kOutputVanished));
-      runFailed = true;
-    }
+    // Like a write error: what failed here would fail for the next file too.
+    if (!CommitOutput()) runFailed = true;
   }
   result_.Clicks = clickTotal_;
   result_.Seconds = SecondsSinceStart();

@@ -1,27 +1,28 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "app/BatchDriver.h"
+#include "app/PendingOutput.h"
 #include "audio/WavFile.h"
 
 namespace klarwell {
 
 // The steps that every road of one file shares, whatever it does with the blocks in between:
 // opening the input, creating the output, the statuses and figures reported, the per-block bookkeeping,
-// and the finish (the output completed with the input's trailing chunks, or removed). The driver
+// and the finish (the output completed with the input's trailing chunks and put in place under its
+// name, or removed). The output is written under a temporary name (TPendingOutput), so an earlier
+// output of the same name survives every road that does not end in Done. The driver
 // owns the block loop and calls these in order: Open, InitEngine (once per engine), StartBlocks,
 // then per block BlockComputed, WriteCountedBlock and ShowEstimate (or ReadFailed), and Finish
 // last. A block step that returns false has set the failure or seen the cancel: the driver leaves
 // its loop and calls Finish. Driver thread only.
 class TFileRun {
  public:
-  // The output is written to exactly `outputPath`. `observer` and `cancel` must outlive the run.
+  // The output ends up at exactly `outputPath`. `observer` and `cancel` must outlive the run.
   TFileRun(const std::string& inputPath, const std::string& outputPath, TDriverObserver& observer,
            const std::atomic<bool>& cancel, const TEngineOptions& engineOptions = {});
   TFileRun(const TFileRun&) = delete;
@@ -36,7 +37,7 @@ class TFileRun {
   // Sets up one engine for this file's input; on failure the status carries the engine's message.
   bool InitEngine(TClickEngine& engine);
 
-  // Engine set-up failed: closes both files, removes the output, and gives the road's result.
+  // Engine set-up failed: closes both files, removes the temporary output, and gives the road's result.
   TFileResult FailSetUp();
 
   // Status Running: the blocks start.
@@ -60,10 +61,11 @@ class TFileRun {
   void ShowEstimate(int64_t nextPosition);
 
   // The road's end. Without a failure of a block step or a cancel: progress at the end, the output
-  // finished with the input's trailing chunks and checked to still carry its name (Done and the
-  // final figures, or the vanished message, which ends the run). Otherwise (or when the finish
-  // fails) the output is closed and removed. The driver must have released everything that reads
-  // the files first.
+  // finished with the input's trailing chunks, flushed and renamed over its final name (Done and
+  // the final figures; or, when its temporary file vanished or the rename failed, a write error,
+  // which ends the run). Otherwise (or when the finish fails) the temporary output is closed and
+  // removed. The driver must have released everything that reads the files first. A run destroyed
+  // without Finish removes its temporary output as well.
   TFileResult Finish();
 
   TWavRecord& Input() { return input_; }
@@ -80,6 +82,9 @@ class TFileRun {
   // for `errorNumber` (the failing system call's errno; 0 for none).
   void Fail(TFileStatus status, const std::string& message, int errorNumber = 0);
   void BlockCounted(int64_t position, int32_t clicks);
+  bool CreateOutput();
+  // Puts the finished output in place; false with the failure set.
+  bool CommitOutput();
   void DiscardOutput();
   double SecondsSinceStart() const;
 
@@ -92,11 +97,7 @@ class TFileRun {
   TFileResult result_;
   TWavRecord input_, output_;
   std::string errorText_;
-  // The output's identity when it was created, so that the finish can tell whether the data went
-  // into a file the user can still reach.
-  bool outputKnown_ = false;
-  dev_t outputDev_ = 0;
-  ino_t outputIno_ = 0;
+  TPendingOutput pending_;
   double sampleRate_ = 0;
   TClock::time_point start_;
   int64_t clickTotal_ = 0;

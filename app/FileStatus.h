@@ -38,4 +38,15 @@ inline const char* StatusCodeName(TFileStatus status) {
   return kNames[static_cast<int>(status)];
 }
 
+// What a file that ended Done still wants the user to know. Scripts read the codes
+// (WarningCodeName), which never change; the hosts show a short note after the status.
+enum class TFileWarning {
+  Truncated,  // the input holds fewer samples than its header announces; what is there was processed
+};
+
+inline const char* WarningCodeName(TFileWarning warning) {
+  static constexpr const char* kNames[] = {"truncated"};
+  return kNames[static_cast<int>(warning)];
+}
+
 }  // namespace klarwell

@@ -19,7 +19,8 @@ struct TOutputPlanEntry {
 
 // One entry per input, in the given order. The first file to claim an output keeps it; an output
 // that is another input of the run is refused whatever the order. (An output that is its own input
-// is left to CreateWav, which refuses it.) Any thread; touches the file system only to resolve names.
+// is left to the file's road, which refuses it at the create, as it refuses any file held open.)
+// Any thread; touches the file system only to resolve names.
 std::vector<TOutputPlanEntry> PlanOutputs(const std::vector<std::string>& inputs,
                                           const TOutputSettings& settings);
 

@@ -27,6 +27,11 @@ const TTextPair kStatusTexts[] = {
 };
 static_assert(std::size(kStatusTexts) == static_cast<size_t>(TFileStatus::OpenError));
 
+// In TFileWarning order.
+const TTextPair kWarningTexts[] = {
+    {"Datei kürzer als im Kopf angegeben", "file shorter than its header"},
+};
+
 const TTextPair kColumnTitles[ColumnCount] = {
     {"Datei", "File"},    {"Status", "Status"},         {"Format", "Format"}, {"Länge", "Length"},
     {"Klicks", "Clicks"}, {"Klicks/sek", "Clicks/sec"}, {"Zeit", "Time"},
@@ -49,6 +54,17 @@ std::string StatusText(TFileStatus status, const std::string& message) {
 
 std::string StatusText(const TFileResult& result) {
   return StatusText(result.Status, result.Message);
+}
+
+std::string WarningText(TFileWarning warning) {
+  return Text(kWarningTexts[static_cast<int>(warning)]);
+}
+
+std::string ResultText(const TFileResult& result) {
+  std::string text = StatusText(result);
+  if (!result.Reason.empty()) text += ": " + result.Reason;
+  for (TFileWarning warning : result.Warnings) text += " (" + WarningText(warning) + ")";
+  return text;
 }
 
 const TTextPair& ColumnTitlePair(int column) {

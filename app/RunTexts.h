@@ -17,6 +17,12 @@ struct TFileResult;
 std::string StatusText(TFileStatus status, const std::string& message = {});
 // The status text a finished road shows.
 std::string StatusText(const TFileResult& result);
+// What a host shows for a finished road: the status text, then ": " and the system's reason when
+// there is one, then each warning's note in brackets, e.g. "done (file shorter than its header)".
+std::string ResultText(const TFileResult& result);
+// The short note for a warning, in the current language.
+std::string WarningText(TFileWarning warning);
+
 // The pair of a kind that has a text of its own (not one that carries a message).
 const TTextPair& StatusTextPair(TFileStatus status);
 

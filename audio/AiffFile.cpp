@@ -112,7 +112,7 @@ bool OpenAiff(TWavRecord& rec) {
       rec.DataOffset = at + 16 + uint64_t{Be32(ssnd)};
       // A cut recording keeps its claimed size: what is there counts.
       ssndEnd = std::min<uint64_t>(end, fileSize);
-      rec.Truncated = end > fileSize;
+      rec.DataCut = end > fileSize;
     } else if (haveSsnd && end > formEnd) {
       break;
     }
@@ -121,7 +121,7 @@ bool OpenAiff(TWavRecord& rec) {
   if (!haveComm) return Fail(rec, MsgFormatNotFound);
   if (!haveSsnd) return Fail(rec, MsgCannotFindData);
   const uint64_t present = ssndEnd > rec.DataOffset ? (ssndEnd - rec.DataOffset) / rec.Format.nBlockAlign : 0;
-  rec.Truncated = rec.Truncated || present < commFrames;
+  rec.DataCut = rec.DataCut || present < commFrames;
   rec.NumFrames = static_cast<uint32_t>(std::min<uint64_t>({present, commFrames, INT32_MAX}));
   rec.DataSize = uint64_t{rec.NumFrames} * rec.Format.nBlockAlign;
   if (rec.DataSize == 0) return Fail(rec, MsgNoData);

@@ -111,6 +111,14 @@ std::unique_ptr<TChunkFile> TChunkFile::OpenForWriting(const std::string& fileNa
   return std::unique_ptr<TChunkFile>(new TChunkFile(fd, true, id.first, id.second));
 }
 
+bool TChunkFile::IsOpenInProcess(const std::string& fileName) {
+  struct stat st {};
+  if (::stat(fileName.c_str(), &st) != 0) return false;
+  const std::pair<uint64_t, uint64_t> id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  std::lock_guard<std::mutex> lock(detail::registryMutex);
+  return detail::openInputs.count(id) != 0 || detail::openOutputs.count(id) != 0;
+}
+
 uint64_t TChunkFile::FileSize() const {
   struct stat st {};
   if (::fstat(Fd_, &st) != 0 || st.st_size < 0) return 0;

@@ -52,6 +52,9 @@ class TChunkFile {
   // whatever the path): such a file is left untouched. While the object lives, the file is registered
   // as an open output. On failure errno is the system's reason, 0 for that refusal.
   static std::unique_ptr<TChunkFile> OpenForWriting(const std::string& fileName);
+  // True when the existing file is one that some TChunkFile of this process has open, for reading or
+  // for writing (the files OpenForWriting refuses). False for a name that names nothing.
+  static bool IsOpenInProcess(const std::string& fileName);
 
   // Descends into a chunk, searching from the current position. With a parent, the search stays
   // inside the parent's data; without one, it runs to the end of the file. A chunk that is skipped

@@ -469,7 +469,7 @@ bool OpenFlac(TWavRecord& rec) {
   rec.Format = PlainFormat(static_cast<uint16_t>(shape.Channels), shape.SampleRate, bytesPerSample, false);
   rec.Format.wBitsPerSample = static_cast<uint16_t>(shape.BitsPerSample);
   rec.BytesPerSample = static_cast<uint8_t>(bytesPerSample);
-  rec.Truncated = shape.Truncated;
+  rec.DataCut = shape.Truncated;
   // The engine's block positions are 32-bit frame numbers.
   rec.NumFrames = static_cast<uint32_t>(std::min<uint64_t>(shape.Frames, INT32_MAX));
   rec.DataSize = uint64_t{rec.NumFrames} * rec.Format.nBlockAlign;

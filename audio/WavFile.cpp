@@ -1,5 +1,6 @@
 #include "audio/WavFile.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -115,12 +116,12 @@ void ClearFields(TWavRecord& rec) {
   rec.TailStart = 0;
   rec.TailEnd = 0;
   rec.DataSize = 0;
+  rec.DataCut = false;
   rec.HeadStart = 0;
   rec.FmtStart = 0;
   rec.FmtEnd = 0;
   rec.Container = TContainer::Wav;
   rec.FormType = 0;
-  rec.Truncated = false;
   rec.SwapBytes = false;
   rec.SignedBytes = false;
   rec.FramesField = 0;
@@ -407,12 +408,12 @@ TWavRecord::TWavRecord(TWavRecord&& other) noexcept
       TailStart(other.TailStart),
       TailEnd(other.TailEnd),
       DataSize(other.DataSize),
+      DataCut(other.DataCut),
       HeadStart(other.HeadStart),
       FmtStart(other.FmtStart),
       FmtEnd(other.FmtEnd),
       Container(other.Container),
       FormType(other.FormType),
-      Truncated(other.Truncated),
       SwapBytes(other.SwapBytes),
       SignedBytes(other.SignedBytes),
       FramesField(other.FramesField),
@@ -435,12 +436,12 @@ TWavRecord& TWavRecord::operator=(TWavRecord&& other) noexcept {
     TailStart = other.TailStart;
     TailEnd = other.TailEnd;
     DataSize = other.DataSize;
+    DataCut = other.DataCut;
     HeadStart = other.HeadStart;
     FmtStart = other.FmtStart;
     FmtEnd = other.FmtEnd;
     Container = other.Container;
     FormType = other.FormType;
-    Truncated = other.Truncated;
     SwapBytes = other.SwapBytes;
     SignedBytes = other.SignedBytes;
     FramesField = other.FramesField;
@@ -510,7 +511,7 @@ bool OpenWav(const std::string& fileName, TWavRecord& rec) {
   uint64_t fileSize = file.FileSize();
   uint64_t present = data.DataOffset < fileSize ? fileSize - data.DataOffset : 0;
   rec.DataSize = std::min<uint64_t>(data.CkSize, present);
-  rec.Truncated = rec.DataSize < data.CkSize;
+  rec.DataCut = present < data.CkSize;
   if (rec.DataSize == 0) return Fail(rec, MsgNoData);
 
   rec.DataOffset = data.DataOffset;
@@ -534,6 +535,27 @@ bool OpenWav(const std::string& fileName, TWavRecord& rec) {
 
 bool CreateWav(const std::string& fileName, TWavRecord& rec) {
   return detail::Create(fileName, rec, nullptr);
+}
+
+void RefuseCreate(TWavRecord& rec, int errorNumber) {
+  rec.ErrorMsg = detail::Message(detail::MsgCreateError);
+  rec.ErrorNumber = errorNumber;
+}
+
+bool OutputNameFree(const std::string& fileName, TWavRecord& rec) {
+  using namespace detail;
+  struct stat st {};
+  if (::stat(fileName.c_str(), &st) != 0) return true;
+  auto refuse = [&rec](int errorNumber) {
+    RefuseCreate(rec, errorNumber);
+    return false;
+  };
+  if (S_ISDIR(st.st_mode)) return refuse(EISDIR);
+  if (!S_ISREG(st.st_mode)) return refuse(0);
+  if (TChunkFile::IsOpenInProcess(fileName)) return refuse(0);
+  // A write-protected earlier output says "keep me"; replacing it by a rename would not ask.
+  if (::access(fileName.c_str(), W_OK) != 0) return refuse(errno);
+  return true;
 }
 
 bool CreateWavWithHead(const std::string& fileName, TWavRecord& rec, TWavRecord& in) {

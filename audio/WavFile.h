@@ -57,13 +57,13 @@ struct TWavRecord {
   uint64_t TailStart = 0;      // read files: header of the first chunk after the data; 0 if none
   uint64_t TailEnd = 0;        // read files: just after the last such chunk's data (its pad not counted)
   uint64_t DataSize = 0;       // read files: bytes of sample data present
+  bool DataCut = false;        // read files: the data chunk (or stream) claims more than the file holds
   uint64_t HeadStart = 0;      // read files: just after the form type, where the first chunk may begin
   uint64_t FmtStart = 0;       // read files: header of the "fmt " chunk
   uint64_t FmtEnd = 0;         // read files: just after the "fmt " chunk and its pad byte
 
   TContainer Container = TContainer::Wav;
   uint32_t FormType = 0;     // RF64 and AIFF: the file's own magic ("RF64"/"BW64", "AIFF"/"AIFC")
-  bool Truncated = false;    // read files: fewer samples present than the header claims
   bool SwapBytes = false;    // samples stored big-endian (AIFF)
   bool SignedBytes = false;  // 8-bit samples stored signed (AIFF, FLAC), not offset by 128
   uint64_t FramesField = 0;  // AIFF: position of COMM's frame count; RF64: of the "ds64" data
@@ -90,6 +90,17 @@ bool OpenWav(const std::string& fileName, TWavRecord& rec);
 // the file untouched, when the file is open in this process as an input through OpenWav or as another
 // record's output (same device and inode); an output stays registered until it is closed.
 bool CreateWav(const std::string& fileName, TWavRecord& rec);
+
+// Checks a name that a finished output is to take over later (the output itself being written under
+// another name): refused with "Create error", as CreateWav would refuse it, when the name is open in
+// this process through OpenWav or as a record's output, names a folder (EISDIR) or something else
+// that is not a regular file, or is a file this process may not write (the system's reason). A name
+// that names nothing is free. The message and reason go into `rec`, which is not otherwise touched.
+bool OutputNameFree(const std::string& fileName, TWavRecord& rec);
+
+// Gives `rec` the create message and `errorNumber`, for an output its host could not create before
+// CreateWav was reached (say, a temporary file that could not be made).
+void RefuseCreate(TWavRecord& rec, int errorNumber);
 
 // As CreateWav, but the output's header also carries the chunks that the input (open, from OpenWav)
 // holds before its data, all but "fmt " and "data", byte for byte and in the input's order; the

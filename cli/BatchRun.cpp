@@ -46,7 +46,12 @@ class TFileObserver : public TDriverObserver {
       : progress_(progress), index_(index), keepRepairs_(keepRepairs) {}
 
   void ProgressMax(uint32_t frames) override { Update([&](TProgress::TEntry& e) { e.Max = frames; }); }
-  void Progress(uint32_t frames) override { Update([&](TProgress::TEntry& e) { e.Pos = frames; }); }
+  void Progress(uint32_t frames) override {
+    Update([&](TProgress::TEntry& e) {
+      e.Pos = frames;
+      if (e.Max) progress_->Clock.FileProgress(index_, static_cast<double>(frames) / e.Max);
+    });
+  }
   void FiguresReset() override { Update([&](TProgress::TEntry& e) { e.Remaining.clear(); }); }
   void Estimate(double, double remainingSeconds) override {
     Update([&](TProgress::TEntry& e) { e.Remaining = FormatSeconds(remainingSeconds); });
@@ -79,138 +84,182 @@ TFileResult Unstarted(TFileStatus status) {
   return r;
 }
 
+// One run of the command line: the files' outputs planned, the jobs that take the files in turn,
+// the progress painter, and the results printed in the order the files were given.
+class TBatchRun {
+ public:
+  TBatchRun(const TCliOptions& options, const std::vector<std::string>& files, const std::atomic<bool>& cancel)
+      : options_(options),
+        files_(files),
+        cancel_(cancel),
+        decimalPoint_(LocaleDecimalPoint()),
+        showProgress_(!options.Quiet && isatty(STDERR_FILENO)),
+        outcomes_(files.size()) {}
+
+  int Run(int cores);
+
+ private:
+  void Plan();
+  void PrintReady();  // with outMutex_ held
+  void RunJobs();
+  void RunOne(size_t index);
+  void PaintWhileRunning(size_t threadCount);
+  int Conclude();
+
+  const TCliOptions& options_;
+  const std::vector<std::string>& files_;
+  const std::atomic<bool>& cancel_;
+  const char decimalPoint_;
+  const bool showProgress_;
+  TProgress progress_;
+  std::vector<TOutputPlanEntry> plan_;
+  std::vector<TOutcome> outcomes_;
+  std::vector<size_t> toRun_;
+  int blockWorkers_ = 1;
+
+  std::mutex outMutex_;
+  size_t nextToStart_ = 0, nextToPrint_ = 0;
+  bool stopStarting_ = false;  // a write or worker failure, or a cancel: no new file starts
+  std::atomic<bool> workersDone_{false};
+  std::thread painter_;
+};
+
+void TBatchRun::Plan() {
+  for (const std::string& f : files_) progress_.Entries.push_back({BaseName(f), 0, 0, "", false});
+  progress_.Clock.Start(files_);
+  // Decided before anything is written, so that no two jobs ever hold one output open.
+  plan_ = PlanOutputs(files_, options_.Settings);
+  for (size_t i = 0; i < files_.size(); ++i) {
+    if (plan_[i].Taken) {
+      outcomes_[i].Result = Unstarted(TFileStatus::OutputTaken);
+      outcomes_[i].Finished = true;
+      progress_.Clock.FileEnded(i, false);
+    } else {
+      toRun_.push_back(i);
+    }
+  }
+}
+
+void TBatchRun::PrintReady() {
+  while (nextToPrint_ < files_.size() && outcomes_[nextToPrint_].Finished) {
+    const TOutcome& o = outcomes_[nextToPrint_];
+    const std::string line = options_.Json ? JsonLine(files_[nextToPrint_], o)
+                                           : TableLine(files_[nextToPrint_], o, decimalPoint_);
+    if (showProgress_) std::fprintf(stderr, "\r\033[K");
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+    ++nextToPrint_;
+  }
+}
+
+void TBatchRun::RunOne(size_t index) {
+  {
+    std::lock_guard lock(progress_.Mutex);
+    progress_.Entries[index].Active = true;
+  }
+  TFileObserver observer(showProgress_ ? &progress_ : nullptr, index, options_.Json);
+  // The reference road takes one block at a time with the reference arithmetic; the default road
+  // makes the same repairs, as measured, though not always the same repaired samples.
+  const std::string& output = plan_[index].OutputPath;
+  TFileResult result =
+      options_.Reference
+          ? ProcessFileTo(files_[index], output, observer, cancel_, options_.Engine)
+          : ProcessFileParallelTo(files_[index], output, observer, cancel_, blockWorkers_, options_.Engine);
+  {
+    std::lock_guard lock(progress_.Mutex);
+    progress_.Entries[index].Active = false;
+    progress_.Clock.FileEnded(index, result.Outcome == TFileOutcome::Done);
+  }
+  std::lock_guard lock(outMutex_);
+  TOutcome& o = outcomes_[index];
+  o.Result = std::move(result);
+  o.Blocks = std::move(observer.Blocks);
+  o.Repairs = std::move(observer.Repairs);
+  o.Finished = true;
+  if (o.Result.Outcome == TFileOutcome::RunFailed || o.Result.Outcome == TFileOutcome::Cancelled)
+    stopStarting_ = true;
+  PrintReady();
+}
+
+void TBatchRun::RunJobs() {
+  for (;;) {
+    size_t index;
+    {
+      std::lock_guard lock(outMutex_);
+      if (stopStarting_ || cancel_.load() || nextToStart_ >= toRun_.size()) return;
+      index = toRun_[nextToStart_++];
+    }
+    RunOne(index);
+  }
+}
+
+void TBatchRun::PaintWhileRunning(size_t threadCount) {
+  if (!showProgress_ || threadCount == 0) return;
+  try {
+    painter_ = std::thread([this] {
+      while (!workersDone_.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        std::lock_guard lock(outMutex_);  // never between a result line and its line break
+        progress_.Draw(false);
+      }
+    });
+  } catch (const std::exception&) {
+    // Without its thread the progress line is only drawn at the end.
+  }
+}
+
+int TBatchRun::Conclude() {
+  // Every input is reported, also those the run never reached.
+  bool allDone = true;
+  std::lock_guard lock(outMutex_);
+  for (TOutcome& o : outcomes_) {
+    if (!o.Finished) {
+      o.Result = Unstarted(TFileStatus::NotStarted);
+      o.Finished = true;
+    }
+    if (o.Result.Outcome != TFileOutcome::Done) allDone = false;
+  }
+  PrintReady();
+  if (cancel_.load()) return 130;
+  return allDone ? 0 : 1;
+}
+
+int TBatchRun::Run(int cores) {
+  Plan();
+  if (!options_.Json) {
+    std::printf("%s\n", TableHeader().c_str());
+    std::fflush(stdout);
+  }
+  {
+    std::lock_guard lock(outMutex_);
+    PrintReady();  // refused files ahead of the first one to run
+  }
+  // The cores are shared: files at once times blocks at once per file stays within the cores the
+  // process may use (at least one block worker per file).
+  const size_t threadCount = std::min<size_t>(static_cast<size_t>(options_.Jobs), toRun_.size());
+  blockWorkers_ = std::max(1, cores / static_cast<int>(std::max<size_t>(threadCount, 1)));
+
+  std::vector<std::thread> threads;
+  try {
+    for (size_t i = 0; i < threadCount; ++i) threads.emplace_back([this] { RunJobs(); });
+  } catch (const std::exception&) {
+    // Fewer threads than asked for (memory or the thread limit): the ones started share the files.
+  }
+  PaintWhileRunning(threadCount);
+  if (threads.empty()) RunJobs();
+  for (std::thread& t : threads) t.join();
+  workersDone_ = true;
+  if (painter_.joinable()) painter_.join();
+  if (showProgress_) progress_.Draw(true);
+  return Conclude();
+}
+
 }  // namespace
 
 int RunBatch(const TCliOptions& options, const std::vector<std::string>& files, int cores,
              const std::atomic<bool>& cancel) {
-  const char decimalPoint = LocaleDecimalPoint();
-  const bool showProgress = !options.Quiet && isatty(STDERR_FILENO);
-  TProgress progress;
-  for (const std::string& f : files) progress.Entries.push_back({BaseName(f), 0, 0, "", false});
-
-  // Decided before anything is written, so that no two jobs ever hold one output open.
-  const std::vector<TOutputPlanEntry> plan = PlanOutputs(files, options.Settings);
-  std::vector<TOutcome> outcomes(files.size());
-  std::vector<size_t> toRun;
-  for (size_t i = 0; i < files.size(); ++i) {
-    if (plan[i].Taken) {
-      outcomes[i].Result = Unstarted(TFileStatus::OutputTaken);
-      outcomes[i].Finished = true;
-    } else {
-      toRun.push_back(i);
-    }
-  }
-
-  std::mutex outMutex;
-  size_t nextToStart = 0, nextToPrint = 0;
-  bool stopStarting = false;  // a write or worker failure, or a cancel: no new file starts
-
-  if (!options.Json) {
-    std::printf("%s\n", TableHeader().c_str());
-    std::fflush(stdout);
-  }
-
-  // Prints finished results in the order the files were given; called with outMutex held.
-  auto printReady = [&] {
-    while (nextToPrint < files.size() && outcomes[nextToPrint].Finished) {
-      const TOutcome& o = outcomes[nextToPrint];
-      const std::string line = options.Json ? JsonLine(files[nextToPrint], o)
-                                            : TableLine(files[nextToPrint], o, decimalPoint);
-      if (showProgress) std::fprintf(stderr, "\r\033[K");
-      std::printf("%s\n", line.c_str());
-      std::fflush(stdout);
-      ++nextToPrint;
-    }
-  };
-  {
-    std::lock_guard lock(outMutex);
-    printReady();  // refused files ahead of the first one to run
-  }
-
-  // The cores are shared: files at once times blocks at once per file stays within the cores the
-  // process may use (at least one block worker per file).
-  const size_t threadCount = std::min<size_t>(static_cast<size_t>(options.Jobs), toRun.size());
-  const int blockWorkers = std::max(1, cores / static_cast<int>(std::max<size_t>(threadCount, 1)));
-
-  auto runJobs = [&] {
-    for (;;) {
-      size_t index;
-      {
-        std::lock_guard lock(outMutex);
-        if (stopStarting || cancel.load() || nextToStart >= toRun.size()) return;
-        index = toRun[nextToStart++];
-      }
-      {
-        std::lock_guard lock(progress.Mutex);
-        progress.Entries[index].Active = true;
-      }
-      TFileObserver observer(showProgress ? &progress : nullptr, index, options.Json);
-      // The reference road takes one block at a time with the reference arithmetic; the default road
-      // makes the same repairs, as measured, though not always the same repaired samples.
-      const std::string& output = plan[index].OutputPath;
-      TFileResult result =
-          options.Reference
-              ? ProcessFileTo(files[index], output, observer, cancel, options.Engine)
-              : ProcessFileParallelTo(files[index], output, observer, cancel, blockWorkers, options.Engine);
-      {
-        std::lock_guard lock(progress.Mutex);
-        progress.Entries[index].Active = false;
-      }
-      std::lock_guard lock(outMutex);
-      TOutcome& o = outcomes[index];
-      o.Result = std::move(result);
-      o.Blocks = std::move(observer.Blocks);
-      o.Repairs = std::move(observer.Repairs);
-      o.Finished = true;
-      if (o.Result.Outcome == TFileOutcome::RunFailed || o.Result.Outcome == TFileOutcome::Cancelled)
-        stopStarting = true;
-      printReady();
-    }
-  };
-
-  std::vector<std::thread> threads;
-  try {
-    for (size_t i = 0; i < threadCount; ++i) threads.emplace_back(runJobs);
-  } catch (const std::exception&) {
-    // Fewer threads than asked for (memory or the thread limit): the ones started share the files.
-  }
-
-  std::atomic<bool> workersDone{false};
-  std::thread painter;
-  if (showProgress && threadCount > 0) {
-    try {
-      painter = std::thread([&] {
-        while (!workersDone.load()) {
-          std::this_thread::sleep_for(std::chrono::milliseconds(250));
-          std::lock_guard lock(outMutex);  // never between a result line and its line break
-          progress.Draw(false);
-        }
-      });
-    } catch (const std::exception&) {
-      // Without its thread the progress line is only drawn at the end.
-    }
-  }
-  if (threads.empty()) runJobs();
-  for (std::thread& t : threads) t.join();
-  workersDone = true;
-  if (painter.joinable()) painter.join();
-  if (showProgress) progress.Draw(true);
-
-  // Every input is reported, also those the run never reached.
-  bool allDone = true;
-  {
-    std::lock_guard lock(outMutex);
-    for (TOutcome& o : outcomes) {
-      if (!o.Finished) {
-        o.Result = Unstarted(TFileStatus::NotStarted);
-        o.Finished = true;
-      }
-      if (o.Result.Outcome != TFileOutcome::Done) allDone = false;
-    }
-    printReady();
-  }
-  if (cancel.load()) return 130;
-  return allDone ? 0 : 1;
+  TBatchRun run(options, files, cancel);
+  return run.Run(cores);
 }
 
 }  // namespace klarwell::cli

@@ -7,8 +7,8 @@ namespace klarwell::cli {
 // The command line's own texts; the table's column titles and statuses are the file list's (RunTexts).
 enum TCliText {
   kUsage, kHelp, kBadJobs, kUnknownOption, kNoFiles, kTryHelp, kRemaining,
-  kHelpFolders, kNoOutDir, kNoWavInFolder, kCannotReadFolder, kHelpFilesFrom, kCannotReadList,
-  kHelpRefine,
+  kNoOutDir, kNoWavInFolder, kCannotReadFolder, kCannotReadList,
+  kMissingValue, kNoValueTaken, kRunRemaining,
   kCliTextCount
 };
 

@@ -17,13 +17,9 @@ struct TInputList {
 // `reason`, when the list cannot be read; `paths` is then unchanged.
 bool ReadInputList(const std::string& listPath, std::vector<std::string>& paths, std::string& reason);
 
-// The arguments with each folder replaced by the audio files directly inside it (IsAudioFileName:
-// regular files, symbolic links to them included), sorted by name in byte order. With `recursive`
-// a folder's files come first, then its subfolders in the same order, each in full (depth first);
-// symbolic links to folders are not followed there, so that a link cannot lead round in a circle.
-// Files found in folders whose name without its extension ends with `suffix` (when it is not blank) are
-// left out: they are outputs of an earlier run. Files named as arguments are taken as they are.
-// A folder that yields no file, or cannot be read, gets a warning.
+// The arguments with each folder replaced by the files ScanFolder finds in it (with `recursive`, in
+// its subfolders too), which leaves out the outputs of an earlier run. Files named as arguments are
+// taken as they are. A folder that yields no file, or cannot be read, gets a warning.
 TInputList CollectInputs(const std::vector<std::string>& arguments, bool recursive,
                          const std::string& suffix);
 

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 #include "app/RunTexts.h"
 #include "app/Version.h"
@@ -11,6 +13,30 @@
 #include "numeric/RoutineSet.h"
 
 namespace klarwell::cli {
+
+namespace {
+
+// What getopt refused, named as the user typed it. A long option is the whole argument (a value
+// after '=' included); a short one is "-" and its letter, since it may sit in a cluster. `token` is
+// the argument getopt looked at last, `optopt` says which option it took it for.
+void ReportWrongOption(bool missingValue, const char* token, const option* longOptions) {
+  bool isLong = std::strncmp(token, "--", 2) == 0;
+  // "--json -xq" stops at x while the last argument looked at is still "--json".
+  if (isLong && optopt > 0 && optopt < 256) {
+    const char* eq = std::strchr(token, '=');
+    const std::string name(token + 2, eq ? static_cast<size_t>(eq - token - 2) : std::strlen(token + 2));
+    isLong = false;
+    for (const option* o = longOptions; o->name; ++o)
+      isLong = isLong || (o->val == optopt && std::strncmp(o->name, name.c_str(), name.size()) == 0);
+  }
+  const std::string what = isLong ? std::string(token) : std::string("-") + static_cast<char>(optopt);
+  const TCliText key = missingValue ? kMissingValue
+                       : isLong && optopt != 0 && std::strchr(token, '=') ? kNoValueTaken
+                                                                          : kUnknownOption;
+  std::fprintf(stderr, "klarwell-cli: %s%s\n%s\n", CliText(key), what.c_str(), CliText(kTryHelp));
+}
+
+}  // namespace
 
 int ParseOptions(int argc, char** argv, int cores, TCliOptions& options) {
   options.Jobs = cores;
@@ -51,17 +77,14 @@ int ParseOptions(int argc, char** argv, int cores, TCliOptions& options) {
       case 'r': options.Recursive = true; break;
       case kOptFilesFrom: options.FilesFrom = optarg; break;
       case 'h':
-        std::printf("%s\n%s%s%s%s", CliText(kUsage), CliText(kHelp), CliText(kHelpFolders),
-                    CliText(kHelpFilesFrom), CliText(kHelpRefine));
+        std::printf("%s\n%s", CliText(kUsage), CliText(kHelp));
         return 0;
       case 'V':
         std::printf("klarwell-cli %s\n", ProgramVersion);
         return 0;
-      default: {
-        std::string what = optopt ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1];
-        std::fprintf(stderr, "klarwell-cli: %s%s\n%s\n", CliText(kUnknownOption), what.c_str(), CliText(kTryHelp));
+      default:
+        ReportWrongOption(opt == ':', argv[optind - 1], longOptions);
         return 2;
-      }
     }
   }
   options.Arguments.assign(argv + optind, argv + argc);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/RunTexts.h"
 #include "cli/CliTexts.h"
 
 namespace klarwell::cli {
@@ -136,7 +137,7 @@ bool Fit(const std::vector<TPart>& parts, const std::string& more, int available
 }  // namespace
 
 std::string ProgressLine(const std::vector<TProgressItem>& items, size_t fileCount, int width,
-                         const std::string& remainingWord) {
+                         const std::string& remainingWord, const std::string& runRemaining) {
   const int available = width - 1;
   if (items.empty() || available <= 0) return {};
   // Tails from the fullest to the barest, the figures kept longest: level 0 names the time on every
@@ -174,6 +175,10 @@ std::string ProgressLine(const std::vector<TProgressItem>& items, size_t fileCou
       m = "  +";
       m += std::to_string(items.size() - count);
     }
+    if (!runRemaining.empty()) {
+      m += kSeparator;
+      m += runRemaining;
+    }
     return m;
   };
   std::string line;
@@ -203,6 +208,7 @@ int TerminalWidth() {
 
 void TProgress::Draw(bool clear) {
   std::vector<TProgressItem> items;
+  std::string runRemaining;
   if (!clear) {
     std::lock_guard lock(Mutex);
     for (size_t i = 0; i < Entries.size(); ++i) {
@@ -211,8 +217,16 @@ void TProgress::Draw(bool clear) {
       const int percent = e.Max ? static_cast<int>(100.0 * e.Pos / e.Max) : 0;
       items.push_back({i + 1, e.Name, percent, e.Remaining});
     }
+    // A run of one file would say the same twice.
+    const double seconds = Clock.RemainingSeconds();
+    if (Entries.size() > 1 && seconds >= 0) {
+      runRemaining = CliText(kRunRemaining);
+      runRemaining += ' ';
+      runRemaining += FormatSeconds(seconds);
+    }
   }
-  const std::string line = ProgressLine(items, Entries.size(), TerminalWidth(), CliText(kRemaining));
+  const std::string line =
+      ProgressLine(items, Entries.size(), TerminalWidth(), CliText(kRemaining), runRemaining);
   std::fprintf(stderr, "\r\033[K%s", line.c_str());
   std::fflush(stderr);
 }

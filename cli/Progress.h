@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "app/BatchClock.h"
+
 namespace klarwell::cli {
 
 // One file in flight as the progress line shows it.
@@ -22,8 +24,10 @@ struct TProgressItem {
 // file fits even so, the first ones are shown with "+N" for the rest; a single file too wide loses
 // the word, then the time, then its name, and is cut last of all.
 // Control characters in names are shown as '?'. `remainingWord` is the translated "remaining".
+// `runRemaining`, when not empty, is the whole run's time left (e.g. "all 00:09:30"), shown at the end
+// as long as the line has room for it with one file.
 std::string ProgressLine(const std::vector<TProgressItem>& items, size_t fileCount, int width,
-                         const std::string& remainingWord);
+                         const std::string& remainingWord, const std::string& runRemaining = {});
 
 // Columns of the terminal on stderr; else $COLUMNS; else 80.
 int TerminalWidth();
@@ -38,6 +42,7 @@ struct TProgress {
   };
   std::mutex Mutex;
   std::vector<TEntry> Entries;  // one per file of the run, in order
+  TBatchClock Clock;            // the whole run's time left, same files, same order
 
   // Redraws the line on stderr ("\r", clear to the end, the line); with `clear` only clears it.
   void Draw(bool clear);

@@ -39,9 +39,7 @@ std::string TableLine(const std::string& file, const TOutcome& o, char decimalPo
     perSec = FormatClicksPerSec(ClicksPerSecond(r), decimalPoint);
     time = FormatSeconds(r.Seconds);
   }
-  const std::string text = StatusText(r);
-  const std::string status = r.Reason.empty() ? text : text + ": " + r.Reason;
-  return BaseName(file) + "\t" + status + "\t" + r.FormatText + "\t" + r.LengthText + "\t" + clicks + "\t" +
+  return file + "\t" + ResultText(r) + "\t" + r.FormatText + "\t" + r.LengthText + "\t" + clicks + "\t" +
          perSec + "\t" + time;
 }
 
@@ -55,6 +53,8 @@ std::string JsonLine(const std::string& file, const TOutcome& o) {
   j["code"] = StatusCodeName(r.Status);
   j["status"] = StatusText(r);
   j["reason"] = r.Reason.empty() ? TJson() : TJson(r.Reason);
+  TJson& warnings = j["warnings"] = TJson::array();
+  for (TFileWarning w : r.Warnings) warnings.push_back(WarningCodeName(w));
   j["container"] = r.Container.empty() ? TJson() : TJson(r.Container);
   j["format"] = r.FormatText;
   j["length"] = r.LengthText;

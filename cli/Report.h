@@ -17,14 +17,15 @@ struct TOutcome {
   std::vector<TRepairRecord> Repairs;               // kept for --json only
 };
 
-// The table's header line: the file list's column titles, tab-separated.
-// The file name part of a path, as the table and the progress line show it.
+// The file name part of a path, as the progress line shows it.
 std::string BaseName(const std::string& path);
 
+// The table's header line: the file list's column titles, tab-separated.
 std::string TableHeader();
 
-// One tab-separated table line in the file list's columns. The Status column holds the status text,
-// followed by ": " and the system's reason when there is one.
+// One tab-separated table line in the file list's columns. The File column holds the file as it was
+// given (as named, or as found under a folder argument), so that two files of one name in two
+// folders can be told apart; the Status column holds ResultText.
 std::string TableLine(const std::string& file, const TOutcome& outcome, char decimalPoint);
 
 // One JSON object on one line, for scripts: untranslated codes beside the translated texts.

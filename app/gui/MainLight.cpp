@@ -10,6 +10,8 @@
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QIcon>
@@ -96,6 +98,30 @@ TMainFrm::TMainFrm(std::string settingsPath, TMainSeams seams, QWidget* parent)
   setWindowTitle(QString("%1 Ver. %2").arg(ProgramName, ProgramVersion));
   setWindowIcon(QIcon(DrawLogo(64, 64)));
 
+  SetUpAnchors();
+  SetUpList();
+  SetUpCharts();
+  UiForm->Image1->setPixmap(DrawLogo(146, 82));
+  UiForm->Image1->installEventFilter(this);
+  SetUpLinks();
+  UiForm->RichEdit1->setBackgroundRole(QPalette::Button);
+  UiForm->RichEdit1->raise();
+  UiForm->RichEdit1->hide();
+  SetUpPlayer();
+
+  ConnectHandlers();
+  FormCreate();
+
+  // The designed client size is applied again once everything is loaded (the height from the
+  // settings file), then the window is centred on the screen.
+  resize(DesignedWidth, height());
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect area = screen->availableGeometry();
+    move(area.center() - QPoint(width() / 2, height() / 2));
+  }
+}
+
+void TMainFrm::SetUpAnchors() {
   for (QWidget* w : {static_cast<QWidget*>(UiForm->Panel1), static_cast<QWidget*>(UiForm->CBShutoff),
                      static_cast<QWidget*>(UiForm->RefineCheck),
                      static_cast<QWidget*>(UiForm->AddBtn), static_cast<QWidget*>(UiForm->DelBtn),
@@ -106,7 +132,9 @@ TMainFrm::TMainFrm(std::string settingsPath, TMainSeams seams, QWidget* parent)
     BottomAnchored.push_back({w, w->geometry()});
   // Below this height the list would vanish under the controls anchored to the bottom.
   setMinimumHeight(DesignedHeight - 118 + 2 * 18);
+}
 
+void TMainFrm::SetUpList() {
   TMyGrid* grid = UiForm->MyGrid1;
   grid->SetColCount(ColumnCount);
   grid->SetRowCount(DesignedRows);
@@ -124,7 +152,10 @@ TMainFrm::TMainFrm(std::string settingsPath, TMainSeams seams, QWidget* parent)
   grid->viewport()->installEventFilter(this);
   PopupMenu1 = new QMenu(this);
   PopupMenu1->addAction(UiForm->SortGrid);
+  OpenOutputFolderAction = PopupMenu1->addAction(QString());
+}
 
+void TMainFrm::SetUpCharts() {
   QFont chartFont("Arial");
   chartFont.setPixelSize(12);
   TGrCntrl* stat = UiForm->StatGrCntrl;
@@ -141,15 +172,9 @@ TMainFrm::TMainFrm(std::string settingsPath, TMainSeams seams, QWidget* parent)
   zoom->SetGridY(false);
   zoom->SetFont(chartFont);
   zoom->SetFontColor(QColor(0, 0, 0x80));
+}
 
-  UiForm->Image1->setPixmap(DrawLogo(146, 82));
-  UiForm->Image1->installEventFilter(this);
-  UiForm->Label1->installEventFilter(this);
-  UiForm->MailLbl->installEventFilter(this);
-  UiForm->RichEdit1->setBackgroundRole(QPalette::Button);
-  UiForm->RichEdit1->raise();
-  UiForm->RichEdit1->hide();
-
+void TMainFrm::SetUpPlayer() {
   UiForm->Player1->SetVisibleButtons({btPlay, btPauseDown, btStop, btAutoNext});
   UiForm->Player1->setGeometry(246, 5, 113, 24);
   // The player panel is silver; through the palette, so that disabled texts keep their contrast.
@@ -172,17 +197,22 @@ TMainFrm::TMainFrm(std::string settingsPath, TMainSeams seams, QWidget* parent)
   panel.RBDiff100 = UiForm->RBDiff100;
   panel.RBDiff95 = UiForm->RBDiff95;
   Player->Attach(panel);
+}
 
-  ConnectHandlers();
-  FormCreate();
-
-  // The designed client size is applied again once everything is loaded (the height from the
-  // settings file), then the window is centred on the screen.
-  resize(DesignedWidth, height());
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    QRect area = screen->availableGeometry();
-    move(area.center() - QPoint(width() / 2, height() / 2));
+void TMainFrm::SetUpLinks() {
+  // The one page that exists for sure is the README installed with the program; the mail link has
+  // no address to go to and stays hidden.
+  if (Seams.ReadmePath.isEmpty()) {
+    const QString dir = QCoreApplication::applicationDirPath();
+    for (const QString& candidate : {dir + "/../share/doc/klarwell/README.md", dir + "/README.md"})
+      if (QFileInfo(candidate).isFile()) {
+        Seams.ReadmePath = QFileInfo(candidate).canonicalFilePath();
+        break;
+      }
   }
+  UiForm->Label1->setVisible(QFileInfo(Seams.ReadmePath).isFile());
+  UiForm->Label1->installEventFilter(this);
+  UiForm->MailLbl->hide();
 }
 
 TMainFrm::~TMainFrm() {
@@ -203,8 +233,8 @@ void TMainFrm::ConnectHandlers() {
   connect(UiForm->MyGrid1, &QTableWidget::cellClicked, this, [this](int, int) { MyGrid1Click(); });
   connect(UiForm->MyGrid1, &QTableWidget::currentCellChanged, this,
           [this](int, int, int, int) { MyGrid1Click(); });
-  connect(UiForm->MyGrid1, &QWidget::customContextMenuRequested, this,
-          [this](const QPoint& pos) { PopupMenu1->popup(UiForm->MyGrid1->viewport()->mapToGlobal(pos)); });
+  connect(UiForm->MyGrid1, &QWidget::customContextMenuRequested, this, &TMainFrm::ShowContextMenu);
+  connect(OpenOutputFolderAction, &QAction::triggered, this, &TMainFrm::OpenOutputFolderClick);
   // The keys go through the buttons, so they do nothing whenever the buttons are disabled. An edit
   // with the focus keeps its own Delete key.
   connect(new QShortcut(QKeySequence::Delete, this), &QShortcut::activated, UiForm->DelBtn,
@@ -243,20 +273,34 @@ QMessageBox::StandardButton TMainFrm::ShowMessage(QMessageBox::Icon icon, const 
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
-void TMainFrm::Label1Click() {
-  QString address = UiForm->Label1->text();
+void TMainFrm::OpenAddress(const QString& address) {
   if (Seams.OpenUrl)
     Seams.OpenUrl(address);
   else
     QDesktopServices::openUrl(QUrl(address));  // a failure is not reported
 }
 
+void TMainFrm::Label1Click() {
+  if (QFileInfo(Seams.ReadmePath).isFile()) OpenAddress(QUrl::fromLocalFile(Seams.ReadmePath).toString());
+}
+
 void TMainFrm::MailLblClick() {
-  QString address = UiForm->MailLbl->text();
-  if (Seams.OpenUrl)
-    Seams.OpenUrl(address);
-  else
-    QDesktopServices::openUrl(QUrl(address));
+  // Hidden: there is no mail address to hand over.
+}
+
+void TMainFrm::ShowContextMenu(const QPoint& pos) {
+  TMyGrid* grid = Grid();
+  const int tableRow = grid->rowAt(pos.y());
+  ContextRow = tableRow < 0 ? 0 : tableRow + 1;
+  OpenOutputFolderAction->setEnabled(ContextRow > 0 && grid->HasFullPath(ContextRow));
+  PopupMenu1->popup(grid->viewport()->mapToGlobal(pos));
+}
+
+void TMainFrm::OpenOutputFolderClick() {
+  TMyGrid* grid = Grid();
+  if (ContextRow < 1 || ContextRow >= grid->RowCount() || !grid->HasFullPath(ContextRow)) return;
+  const std::string output = OutputFileName(ToPath(*grid->Objects(ContextRow).FullPath), CurrentOutputSettings());
+  OpenAddress(QUrl::fromLocalFile(QFileInfo(QString::fromStdString(output)).absolutePath()).toString());
 }
 
 void TMainFrm::Image1Click() {

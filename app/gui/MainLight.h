@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/BatchClock.h"
 #include "app/BatchDriver.h"
 #include "app/Settings.h"
 #include "playback/WaveOutPlayer.h"
@@ -39,8 +40,10 @@ struct TMainSeams {
       MessageBox;
   // The folder dialog behind DirBtn: returns the chosen folder or an empty text.
   std::function<QString(QWidget* parent, const QString& title, const QString& startDir)> GetExistingDirectory;
-  // Opening a link label's address.
+  // Opening a link label's address, and a folder in the desktop's file manager.
   std::function<void(const QString& address)> OpenUrl;
+  // The README the link label opens; empty: the one installed with the program, if any.
+  QString ReadmePath;
   // The audio output of the player; null for the platform's.
   std::unique_ptr<TWaveOutDevice> WaveOutDevice;
 };
@@ -72,6 +75,8 @@ class TMainFrm : public QWidget {
   void MyGrid1Click();
   void RunBtnClick();
   void DirBtnClick();
+  // The list's context menu: shows the output folder of the row it was opened on.
+  void OpenOutputFolderClick();
 
   // Adds files to the list as the add-file dialog does (also for files dropped onto the list).
   void AddFiles(const QStringList& paths);
@@ -127,12 +132,33 @@ class TMainFrm : public QWidget {
   QMessageBox::StandardButton ShowMessage(QMessageBox::Icon icon, const QString& caption, const QString& text,
                                           QMessageBox::StandardButtons buttons);
   void ConnectHandlers();
+  // The parts of the window's assembly: what stays put when the height changes, the list, the
+  // charts and the player panel.
+  void SetUpAnchors();
+  void SetUpList();
+  void SetUpCharts();
+  void SetUpPlayer();
+  void SetUpLinks();
+  void ShowContextMenu(const QPoint& pos);
+  void OpenAddress(const QString& address);
   void SetCaptions();
   void LayoutForHeight(int height);
   int FindRunningRow() const;
   // The Status cell of `row` and the kind the row keeps of it.
   void ShowStatus(int row, TFileStatus status, const std::string& message = {});
   void PlanRows(int fromRow, const std::vector<std::string>& reached, const TOutputSettings& settings);
+  // The run's pieces: the output settings checked (with the message when not usable), the batch
+  // started, one row taken along its road (`row` follows it when rows move), where the batch stands, and its
+  // end with the summary
+  // (`stoppedAfterRow` > 0: the run stopped there, and the rows after it were never reached).
+  bool OutputSettingsChecked(const TOutputSettings& settings);
+  bool RowInBatch(int row) const;
+  void StartBatch();
+  TFileResult RunRow(int& row, const std::string& path, const TOutputSettings& settings);
+  void ShowBatchPlace();
+  void EndBatch(int stoppedAfterRow);
+  // Folders among `paths` replaced by the WAV files found in them and their subfolders.
+  QStringList ExpandFolders(const QStringList& paths);
   void RememberFolder(const QString& folder);
   char DecimalPoint() const;
 
@@ -142,6 +168,8 @@ class TMainFrm : public QWidget {
   std::unique_ptr<TPlayerHost> PlayerHost;
   std::unique_ptr<TPlaybackController> Player;
   QMenu* PopupMenu1 = nullptr;
+  QAction* OpenOutputFolderAction = nullptr;
+  int ContextRow = 0;  // the data row the context menu was opened on
   QString OpenDialogFilter;
   std::vector<TAnchored> BottomAnchored;
   QString LastFolder;  // where the add dialog and the folder picker last were used
@@ -153,6 +181,17 @@ class TMainFrm : public QWidget {
   uint64_t LastTick = 0;                    // when a click was last asked for or drawn
   std::atomic<bool> ExtractRequest{false};  // read and cleared by the block workers
   bool ExtractAwaited = false;              // asked for and not drawn yet
+
+  // The batch a run takes: which rows, where it stands and what it has done so far.
+  struct TBatch {
+    bool RunAll = false;  // every row was done at the start: all of them run again
+    int Number = 0;       // 1-based number of the file on its road
+    int Done = 0, Failed = 0, NotStarted = 0;
+    int64_t Clicks = 0;
+    uint64_t Start = 0;  // tick count at the start
+    TBatchClock Clock;
+  };
+  TBatch Batch;
 };
 
 }  // namespace klarwell

@@ -49,6 +49,9 @@ void TMainFrm::SetCaptions() {
   UiForm->RBDiff100->setToolTip(WindowText(wtTipDiff100));
   UiForm->RBDiff95->setToolTip(WindowText(wtTipDiff95));
   UiForm->RefineCheck->setText(WindowText(wtRefine));
+  UiForm->RefineCheck->setToolTip(WindowText(wtTipRefine));
+  OpenOutputFolderAction->setText(WindowText(wtOpenOutputFolder));
+  UiForm->Label1->setText(WindowText(wtReadmeLink));
 }
 
 QString TMainFrm::BuildHelpText() {

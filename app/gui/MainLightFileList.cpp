@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/BatchDriver.h"
+#include "app/FolderScan.h"
 #include "app/gui/MainLight.h"
 #include "app/gui/MainLightDetail.h"
 #include "app/gui/MainTexts.h"
@@ -82,7 +83,27 @@ void TMainFrm::AddFileArguments(const QStringList& arguments) {
   AddFiles(paths);
 }
 
-void TMainFrm::AddFiles(const QStringList& paths) {
+QStringList TMainFrm::ExpandFolders(const QStringList& paths) {
+  QStringList files;
+  const std::string suffix = CurrentOutputSettings().Suffix;
+  for (const QString& path : paths) {
+    if (!QFileInfo(path).isDir()) {
+      files << path;
+      continue;
+    }
+    // A desktop user drops a whole folder of sides, subfolders and all; earlier outputs stay out.
+    TFolderScan scan;
+    ScanFolder(ToPath(path), true, suffix, scan);
+    for (const std::string& f : scan.Files) files << QString::fromStdString(f);
+    if (scan.Files.empty())
+      ShowMessage(QMessageBox::Warning, MainText(txOpenErrorCaption), WindowText(wtNoWavInFolder).arg(path),
+                  QMessageBox::Ok);
+  }
+  return files;
+}
+
+void TMainFrm::AddFiles(const QStringList& givenPaths) {
+  const QStringList paths = ExpandFolders(givenPaths);
   if (paths.isEmpty()) return;
   TMyGrid* grid = Grid();
   int first = 1;
@@ -139,8 +160,9 @@ void TMainFrm::AddFiles(const QStringList& paths) {
     const int row = first + i;
     const TAdded& a = added[static_cast<size_t>(i)];
     grid->ClearRow(row);
+    // A row that failed keeps its name too, so that the user can tell which file it was.
+    grid->SetCell(0, row, a.Name);
     if (a.Opened) {
-      grid->SetCell(0, row, a.Name);
       grid->Objects(row).FullPath = a.FullPath;
       ShowStatus(row, TFileStatus::Waiting);
       grid->SetCell(2, row, a.FormatText);

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QLocale>
+#include <QProgressBar>
 #include <atomic>
 #include <climits>
 #include <string>
@@ -60,7 +61,11 @@ class TMainFrm::TRunObserver : public TDriverObserver {
     Form.UiForm->ProgressBar1->setMaximum(static_cast<int>(frames >> Shift));
   }
   void Progress(uint32_t frames) override {
-    Form.UiForm->ProgressBar1->setValue(static_cast<int>(frames >> Shift));
+    QProgressBar* bar = Form.UiForm->ProgressBar1;
+    bar->setValue(static_cast<int>(frames >> Shift));
+    if (bar->maximum() > 0)
+      Form.Batch.Clock.FileProgress(Form.Batch.Number - 1, double(bar->value()) / bar->maximum());
+    Form.ShowBatchPlace();
   }
   void OutputCreated(const std::string&) override { Form.UpdatePlayModes(); }
   void DensityReset() override {
@@ -151,68 +156,150 @@ void TMainFrm::SelectRow(int row) {
   Grid()->SelectRow(row);
 }
 
-void TMainFrm::RunBtnClick() {
-  if (Running) {
-    AskCancel();
-    return;
-  }
-  const TOutputSettings settings = CurrentOutputSettings();
+bool TMainFrm::OutputSettingsChecked(const TOutputSettings& settings) {
   if (!OutputSettingsUsable(settings)) {
     ShowMessage(QMessageBox::Warning, MainText(txErrorCaption), MainText(txMissingOutput), QMessageBox::Ok);
-    return;
+    return false;
   }
   // A folder that is named but not there would send every output beside its input without a word.
   const QString outDir = UiForm->OutDirEdit->text();
   if (!outDir.isEmpty() && !DirectoryExists(settings.OutDir)) {
     ShowMessage(QMessageBox::Warning, MainText(txErrorCaption), WindowText(wtOutDirMissing).arg(outDir),
                 QMessageBox::Ok);
+    return false;
+  }
+  return true;
+}
+
+bool TMainFrm::RowInBatch(int row) const {
+  return Grid()->HasFullPath(row) && (Batch.RunAll || Grid()->Objects(row).Status != TFileStatus::Done);
+}
+
+void TMainFrm::StartBatch() {
+  // Going on after a stop: only the rows not done yet; once every row is done, all of them again.
+  TMyGrid* grid = Grid();
+  Batch = TBatch{};
+  Batch.RunAll = true;
+  for (int r = 1; r < grid->RowCount(); ++r)
+    if (grid->HasFullPath(r) && grid->Objects(r).Status != TFileStatus::Done) Batch.RunAll = false;
+  std::vector<std::string> paths;
+  for (int r = 1; r < grid->RowCount(); ++r)
+    if (RowInBatch(r)) paths.push_back(ToPath(*grid->Objects(r).FullPath));
+  Batch.Clock.Start(paths);
+  Batch.Start = TickCount();
+  UiForm->ProgressBar1->setTextVisible(true);
+}
+
+void TMainFrm::ShowBatchPlace() {
+  // The count follows the list: rows added or removed during the run change it.
+  int left = 0;
+  if (const int running = FindRunningRow(); running > 0)
+    for (int r = running + 1; r < Grid()->RowCount(); ++r)
+      if (RowInBatch(r)) ++left;
+  const QString number = QString::number(Batch.Number), count = QString::number(Batch.Number + left);
+  const double seconds = Batch.Clock.RemainingSeconds();
+  UiForm->ProgressBar1->setFormat(
+      seconds < 0
+          ? WindowText(wtBatchPlaceNoTime).arg(number, count)
+          : WindowText(wtBatchPlace).arg(number, count, QString::fromStdString(FormatSeconds(seconds))));
+}
+
+void TMainFrm::EndBatch(int stoppedAfterRow) {
+  // Rows the stopped run never reached keep nothing of an earlier run: their figures are not this run's.
+  TMyGrid* grid = Grid();
+  for (int r = stoppedAfterRow + 1; stoppedAfterRow > 0 && r < grid->RowCount(); ++r) {
+    if (!RowInBatch(r)) continue;
+    ShowStatus(r, TFileStatus::NotStarted);
+    for (int c = colClicks; c <= colTime; ++c) grid->SetCell(c, r, QString());
+    FreeRowStatistics(r);
+    ++Batch.NotStarted;
+  }
+  QProgressBar* bar = UiForm->ProgressBar1;
+  bar->setValue(bar->maximum());
+  const double seconds = (TickCount() - Batch.Start) / 1000.0;
+  bar->setFormat(WindowText(wtBatchSummary)
+                     .arg(Batch.Done)
+                     .arg(Batch.Failed)
+                     .arg(Batch.NotStarted)
+                     .arg(Batch.Clicks)
+                     .arg(QString::fromStdString(FormatSeconds(seconds))));
+  LeaveRunningState();
+  // A deleted output must no longer be offered by the player.
+  UpdatePlayModes();
+}
+
+void TMainFrm::RunBtnClick() {
+  if (Running) {
+    AskCancel();
     return;
   }
+  const TOutputSettings settings = CurrentOutputSettings();
+  if (!OutputSettingsChecked(settings)) return;
   CancelRequested = false;
   EnterRunningState();
+  StartBatch();
   TMyGrid* grid = Grid();
   std::vector<std::string> reached;  // the inputs this run has come to, in order
   PlanRows(1, reached, settings);
   // Every entry is processed, whatever stands between them.
   for (int row = 1; row < grid->RowCount(); ++row) {
-    if (!grid->HasFullPath(row)) continue;
+    if (!RowInBatch(row)) continue;
     const std::string path = ToPath(*grid->Objects(row).FullPath);
     // Rows added while the run goes were not planned at its start.
     if (!grid->Objects(row).OutputTaken) PlanRows(row, reached, settings);
     const bool taken = grid->Objects(row).OutputTaken.value_or(false);
     grid->Objects(row).OutputTaken.reset();
     reached.push_back(path);
+    if (Batch.Number++ >= static_cast<int>(Batch.Clock.FileCount())) Batch.Clock.Add(path);
     if (taken) {
       ShowStatus(row, TFileStatus::OutputTaken);
       for (int c = colClicks; c <= colTime; ++c) grid->SetCell(c, row, QString());
       FreeRowStatistics(row);
+      Batch.Clock.FileEnded(Batch.Number - 1, false);
+      ++Batch.Failed;
       continue;
     }
-    const int visible = grid->VisibleRowCount();
-    if (row >= grid->TopRow() + visible) grid->SetTopRow(row - visible + 1);
-    SelectRow(row);
-    grid->Objects(row).OnRoad = true;
-    TRunObserver observer(*this, row);
-    const TFileResult result =
-        ProcessFileParallel(path, settings, observer, CancelRequested, UsableProcessors(),
-                            TEngineOptions{UiForm->RefineCheck->isChecked()});
-    row = observer.CurrentRow();
-    grid->Objects(row).OnRoad = false;
+    const TFileResult result = RunRow(row, path, settings);
     if (result.Outcome == TFileOutcome::Cancelled || result.Outcome == TFileOutcome::RunFailed) {
-      UiForm->ProgressBar1->setValue(UiForm->ProgressBar1->maximum());
-      LeaveRunningState();
-      // The output was deleted: the player must no longer offer it.
-      UpdatePlayModes();
+      EndBatch(row);
       if (result.Outcome == TFileOutcome::Cancelled && CloseAfterCancel) {
         CloseAfterCancel = false;
         close();
       }
       return;
     }
-    if (result.Outcome == TFileOutcome::Done) StoreRowStatistics(row);
   }
-  LeaveRunningState();
-  UpdatePlayModes();
+  EndBatch(0);
+}
+
+TFileResult TMainFrm::RunRow(int& row, const std::string& path, const TOutputSettings& settings) {
+  TMyGrid* grid = Grid();
+  const int visible = grid->VisibleRowCount();
+  if (row >= grid->TopRow() + visible) grid->SetTopRow(row - visible + 1);
+  SelectRow(row);
+  grid->Objects(row).OnRoad = true;
+  ShowBatchPlace();
+  TRunObserver observer(*this, row);
+  const TFileResult result =
+      ProcessFileParallel(path, settings, observer, CancelRequested, UsableProcessors(),
+                          TEngineOptions{UiForm->RefineCheck->isChecked()});
+  row = observer.CurrentRow();
+  grid->Objects(row).OnRoad = false;
+  // The end of the road in full: the system's reason and what the user should know of a done file.
+  ShowStatus(row, result.Status, result.Message);
+  grid->SetCell(colStatus, row, QString::fromStdString(ResultText(result)));
+  const bool done = result.Outcome == TFileOutcome::Done;
+  Batch.Clock.FileEnded(Batch.Number - 1, done);
+  if (done) {
+    ++Batch.Done;
+    Batch.Clicks += result.Clicks;
+    StoreRowStatistics(row);
+    // The output has taken its name only now.
+    UpdatePlayModes();
+  } else {
+    ++Batch.Failed;
+  }
+  return result;
 }
 
 // Decides, before anything is written, which of the entries from `fromRow` down may write their

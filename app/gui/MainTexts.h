@@ -69,6 +69,13 @@ enum TWindowText : int {
   wtTipDiff100,         // tooltip of RBDiff100
   wtTipDiff95,          // tooltip of RBDiff95
   wtRefine,             // the check box RefineCheck: the engine's refined mode
+  wtTipRefine,          // its tooltip
+  wtNoWavInFolder,      // a folder added to the list holds no WAV file; %1 is the folder
+  wtBatchPlace,         // the progress bar during a batch; %1 file number, %2 file count, %3 time left
+  wtBatchPlaceNoTime,   // the same while the time left cannot be told yet
+  wtBatchSummary,       // after a batch: %1 done, %2 failed, %3 not started, %4 clicks, %5 time taken
+  wtOpenOutputFolder,   // list context menu: show the row's output folder in the file manager
+  wtReadmeLink,         // the link label that opens the installed README
   wtOpenFilterAudio,    // the add dialog's first filter, every container the readers take: "display|pattern"
   wtWindowTextCount,
 };

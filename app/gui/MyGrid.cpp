@@ -1,7 +1,10 @@
 #include "app/gui/MyGrid.h"
 
+#include <QDir>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QScrollBar>
+#include <QToolTip>
 #include <algorithm>
 #include <utility>
 
@@ -159,6 +162,19 @@ void TMyGrid::SetTopRow(int row) {
 int TMyGrid::VisibleRowCount() const {
   int rowHeight = std::max(verticalHeader()->defaultSectionSize(), 1);
   return std::max(viewport()->height() / rowHeight, 1);
+}
+
+bool TMyGrid::viewportEvent(QEvent* event) {
+  if (event->type() == QEvent::ToolTip) {
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QModelIndex index = indexAt(help->pos());
+    const int row = index.row() + 1;
+    if (index.isValid() && index.column() == 0 && HasFullPath(row)) {
+      QToolTip::showText(help->globalPos(), QDir::toNativeSeparators(*Objects(row).FullPath), viewport());
+      return true;
+    }
+  }
+  return QTableWidget::viewportEvent(event);
 }
 
 }  // namespace klarwell

@@ -83,6 +83,10 @@ class TMyGrid : public QTableWidget {
   int ColWidth(int column) const { return columnWidth(column); }
   void SetColWidth(int column, int width) { setColumnWidth(column, width); }
 
+ protected:
+  // Hovering over a file cell shows the file's full path.
+  bool viewportEvent(QEvent* event) override;
+
  private:
   void EnsureItems(int tableRow);
 

@@ -34,7 +34,7 @@ TEST_F(ContainerFileTest, FlacReadsAtAnyPositionWhatTheWavHolds) {
   ASSERT_TRUE(OpenWav(wav, w));
   ASSERT_TRUE(OpenWav(flac, f)) << f.ErrorMsg;
   EXPECT_EQ(f.NumFrames, w.NumFrames);
-  EXPECT_FALSE(f.Truncated);
+  EXPECT_FALSE(f.DataCut);
   EXPECT_EQ(WavFormatText(f), "44100/3/FLAC");
   EXPECT_STREQ(ContainerName(f), "flac");
   // Forward with overlap as the engine reads, then back and far ahead as the player seeks.
@@ -82,7 +82,7 @@ TEST_F(ContainerFileTest, AiffHeadersOpenOrFailWithTheirMessage) {
     EXPECT_EQ(rec.ErrorMsg, c.Message) << c.Name;
     if (*c.Message == '\0') {
       EXPECT_EQ(rec.NumFrames, c.Frames) << c.Name;
-      EXPECT_EQ(rec.Truncated, c.Frames != 1000) << c.Name;
+      EXPECT_EQ(rec.DataCut, c.Frames != 1000) << c.Name;
     }
   }
 }

@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -86,11 +87,55 @@ TEST_F(CliTest, WrongCallsExitWithTwo) {
   EXPECT_NE(blank.Err.find("File suffix or output directory must be given."), std::string::npos) << blank.Err;
   EXPECT_FALSE(FileExists(Path("a.wav.wav")));
   EXPECT_EQ(RunCli({"--jobs", "0", f}).Exit, 2);
-  EXPECT_EQ(RunCli({"--bogus", f}).Exit, 2);
   EXPECT_EQ(RunCli({"--help"}).Exit, 0);
   TRunResult version = RunCli({"-V"});
   EXPECT_EQ(version.Exit, 0);
   EXPECT_NE(version.Out.find("2.70"), std::string::npos);
+}
+
+// A wrong option is named as the user typed it, and a missing value is called that: a long option's
+// value was once cast to a character and printed as a raw byte.
+TEST_F(CliTest, WrongOptionsAreNamedAsTyped) {
+  const std::string f = MakeFile("a.wav", 0.3, 0, 1);
+  const struct {
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {{f, "-o"}, "Option needs a value: -o\n"},
+      {{f, "--outdir"}, "Option needs a value: --outdir\n"},
+      {{f, "--files-from"}, "Option needs a value: --files-from\n"},
+      {{"--json=1", f}, "Option takes no value: --json=1\n"},
+      {{"--bogus", f}, "Unknown option: --bogus\n"},
+      {{"--json", "-qx", f}, "Unknown option: -x\n"},
+  };
+  for (const auto& c : cases) {
+    TRunResult r = RunCli(c.args, {"LC_ALL=C"});
+    EXPECT_EQ(r.Exit, 2);
+    EXPECT_EQ(r.Err, "klarwell-cli: " + c.message + "Try: klarwell-cli --help\n");
+  }
+  // One table of every option, ahead of the exit rules.
+  const std::string help = RunCli({"--help"}, {"LC_ALL=C"}).Out;
+  EXPECT_NE(help.find("FILE|FOLDER"), std::string::npos) << help;
+  size_t lastOption = 0;
+  for (const char* option : {"--suffix", "--outdir", "--recursive", "--files-from", "--jobs", "--refine",
+                             "--reference", "--json", "--quiet", "--help", "--version"})
+    lastOption = std::max(lastOption, help.find(option));
+  EXPECT_LT(lastOption, help.find("Exit status")) << help;
+}
+
+// A file shorter than its header is processed as far as it goes, and says so.
+TEST_F(CliTest, ACutFileEndsDoneWithAWarning) {
+  const std::string whole = MakeFile("whole.wav", 2.0, 2, 2), cut = MakeFile("cut.wav", 2.0, 2, 3);
+  fs::resize_file(cut, fs::file_size(cut) / 2);
+  TRunResult j = RunCli({"-q", "--json", whole, cut}, {"LC_ALL=C"});
+  TRunResult t = RunCli({"-q", whole, cut}, {"LC_ALL=C"});
+  EXPECT_EQ(j.Exit, 0);
+  EXPECT_EQ(Fields(j, "code"), (std::vector<std::string>{"done", "done"}));
+  EXPECT_EQ(Fields(j, "warnings"), (std::vector<std::string>{"[]", "[\"truncated\"]"}));
+  const std::vector<std::string> rows = Lines(t.Out);
+  ASSERT_EQ(rows.size(), 3u) << t.Out;
+  EXPECT_EQ(Split(rows[1], '\t')[1], "done");
+  EXPECT_EQ(Split(rows[2], '\t')[1], "done (file shorter than its header)");
 }
 
 TEST_F(CliTest, TableHasTheSevenColumnsAndExitReflectsEveryFile) {
@@ -104,7 +149,7 @@ TEST_F(CliTest, TableHasTheSevenColumnsAndExitReflectsEveryFile) {
   EXPECT_EQ(lines[0], "File\tStatus\tFormat\tLength\tClicks\tClicks/sec\tTime");
   std::vector<std::string> row = Split(lines[1], '\t');
   ASSERT_EQ(row.size(), 7u);
-  EXPECT_EQ(row[0], "good.wav");
+  EXPECT_EQ(row[0], good);  // as given: two x.wav from two folders must be told apart
   EXPECT_EQ(row[1], "done");
   EXPECT_EQ(row[2], "44100/2/PCM");
   EXPECT_EQ(row[3], "00:00:01");
@@ -219,14 +264,16 @@ TEST_F(CliTest, InterruptCancelsLeavesNoOutputAndKeepsTheInput) {
   const std::string before = ReadFileBytes(f);
   const std::string output = Path("long #kw2.wav");
   TRunResult r = RunCli({"-q", f}, {"LC_ALL=C"}, [&](pid_t pid) {
-    // Wait until the output exists, i.e. the run is under way.
-    for (int i = 0; i < 2000 && !FileExists(output); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // Wait until the output is being written, i.e. the run is under way.
+    for (int i = 0; i < 2000 && !test::OutputInProgress(dir_); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     kill(pid, SIGINT);
   });
   EXPECT_EQ(r.Exit, 130) << r.Out << r.Err;
   EXPECT_NE(r.Out.find("cancelled"), std::string::npos) << r.Out;
   EXPECT_FALSE(FileExists(output));
+  EXPECT_FALSE(test::OutputInProgress(dir_));
   EXPECT_EQ(ReadFileBytes(f), before);
 }
 
@@ -315,7 +362,8 @@ TEST_F(CliTest, RunCutShortListsEveryInput) {
   const std::string second = MakeFile("second.wav", 0.5, 0, 10), third = MakeFile("third.wav", 0.5, 0, 11);
   const std::string output = Path("first #kw2.wav");
   auto interrupt = [&](pid_t pid) {
-    for (int i = 0; i < 2000 && !FileExists(output); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    for (int i = 0; i < 2000 && !test::OutputInProgress(dir_); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     kill(pid, SIGINT);
   };

@@ -50,6 +50,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::FileExists;
+using test::OutputInProgress;
 using test::ReadFileBytes;
 
 using test::TRunResult;
@@ -118,15 +119,14 @@ TEST_F(FaultTest, WriteRefusedByFileSizeLimitLeavesNoOutputAndKeepsTheInput) {
 // The input cut short while it is being read: the read fails, the run says so, no output is left.
 TEST_F(FaultTest, InputShrinkingDuringARunFailsTheFileAndLeavesNoOutput) {
   const std::string f = MakeFile("in.wav", 30.0, 10, 4);
-  const std::string output = Path("in #kw2.wav");
   TRunResult r = RunCli({"-q", f}, {}, [&](pid_t) {
-    WaitFor([&] { return FileExists(output); });
+    WaitFor([&] { return OutputInProgress(dir_); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_EQ(truncate(f.c_str(), 1000), 0);
   });
   EXPECT_NE(r.Exit, 0) << r.Out << r.Err;
   EXPECT_NE(r.Out.find("Faild to read data"), std::string::npos) << r.Out;
-  EXPECT_FALSE(FileExists(output));
+  EXPECT_EQ(Leftovers(dir_, {"in.wav"}), std::vector<std::string>{});
   EXPECT_EQ(fs::file_size(f), 1000u);  // nothing was written to the input
 }
 
@@ -140,7 +140,7 @@ TEST_F(FaultTest, InputVanishingDuringARunStillGivesTheCompleteOutput) {
   ASSERT_EQ(ref.Exit, 0) << ref.Out << ref.Err;
   const std::string output = Path("out/in #kw2.wav");
   TRunResult r = RunCli({"-q", "-o", Path("out"), f}, {}, [&](pid_t) {
-    WaitFor([&] { return FileExists(output); });
+    WaitFor([&] { return OutputInProgress(Path("out")); });
     fs::remove(f);
   });
   EXPECT_EQ(r.Exit, 0) << r.Out << r.Err;
@@ -149,14 +149,14 @@ TEST_F(FaultTest, InputVanishingDuringARunStillGivesTheCompleteOutput) {
 }
 
 // The output directory removed during a run: the output written into a file that no longer has a
-// name must not be reported as done.
+// name (its temporary one is gone with the folder) must not be reported as done.
 TEST_F(FaultTest, OutputDirectoryRemovedDuringARunIsReportedAsAFailure) {
   const std::string f = MakeFile("in.wav", 20.0, 10, 6);
   const std::string before = ReadFileBytes(f);
   fs::create_directory(Path("out"));
   const std::string output = Path("out/in #kw2.wav");
   TRunResult r = RunCli({"-q", "-o", Path("out"), "-s", "", f}, {}, [&](pid_t) {
-    WaitFor([&] { return FileExists(Path("out/in.wav")); });
+    WaitFor([&] { return OutputInProgress(Path("out")); });
     fs::remove_all(Path("out"));
   });
   EXPECT_NE(r.Exit, 0) << r.Out << r.Err;
@@ -164,6 +164,44 @@ TEST_F(FaultTest, OutputDirectoryRemovedDuringARunIsReportedAsAFailure) {
   EXPECT_NE(r.Out.find("Output file has vanished"), std::string::npos) << r.Out;
   EXPECT_FALSE(fs::exists(Path("out")));
   EXPECT_EQ(ReadFileBytes(f), before);
+}
+
+// A re-run that does not finish, by a signal or by a full disk (the file-size limit), leaves the
+// earlier complete output byte for byte and no temporary file.
+TEST_F(FaultTest, ARerunThatDoesNotFinishKeepsTheEarlierOutput) {
+  const std::string f = MakeFile("in.wav", 20.0, 10, 9);
+  const std::string output = Path("in #kw2.wav");
+  ASSERT_EQ(RunCli({"-q", f}).Exit, 0);
+  const std::string earlier = ReadFileBytes(output);
+  struct TCase {
+    const char* Name;
+    std::function<void()> BeforeExec;
+    std::function<void(pid_t)> WhileRunning;
+    const char* Status;
+  } cases[] = {
+      {"interrupt", {},
+       [&](pid_t pid) {
+         WaitFor([&] { return OutputInProgress(dir_); });
+         std::this_thread::sleep_for(std::chrono::milliseconds(300));
+         kill(pid, SIGINT);
+       },
+       "cancelled"},
+      {"full disk",
+       [] {
+         signal(SIGXFSZ, SIG_IGN);
+         rlimit lim{600000, 600000};
+         setrlimit(RLIMIT_FSIZE, &lim);
+       },
+       {}, "Faild to write data: File too large"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TRunResult r = RunCli({"-q", "--reference", f}, c.BeforeExec, c.WhileRunning);
+    EXPECT_NE(r.Exit, 0) << r.Out << r.Err;
+    EXPECT_NE(r.Out.find(c.Status), std::string::npos) << r.Out;
+    EXPECT_EQ(ReadFileBytes(output), earlier);
+    EXPECT_EQ(Leftovers(dir_, {"in.wav", "in #kw2.wav"}), std::vector<std::string>{});
+  }
 }
 
 // SIGINT at random moments, from before the output exists to the very end: every run either

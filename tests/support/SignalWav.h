@@ -16,4 +16,7 @@ std::string ReadFileBytes(const std::string& path);
 
 bool FileExists(const std::string& path);
 
+// Whether an output is being written in `folder`: its temporary file, a hidden name, is there.
+bool OutputInProgress(const std::string& folder);
+
 }  // namespace klarwell::test

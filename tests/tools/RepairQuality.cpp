@@ -10,6 +10,13 @@
 //       the clean music, the energy changed outside the clicks (+-2 ms) relative to the music's (dB),
 //       and the share of samples changed. A sample counts as changed when it moved by more than one
 //       step: a peer that works in floating point re-rounds every sample.
+//   klarwell-repairquality records WEAR SEED OUT.wav   reads 44.1 kHz stereo music as interleaved
+//       32-bit floats on standard input and writes the record-noise corpus file: OUT.clean.wav (the
+//       music with hiss), OUT.wav (with the ticks, crackle and scratch of WEAR: sparse, worn, crackle;
+//       seed 0: none) and their list OUT.clicks.tsv.
+//   klarwell-repairquality rscore OUT RESULT.wav   scores a repair of such a file (see bench/README.md).
+//   klarwell-repairquality midi KIND SEED SECONDS OUT.mid   a seeded score (piano, plucked, brass,
+//       drums) for the click-free material.
 
 #include <algorithm>
 #include <cmath>
@@ -24,14 +31,14 @@
 #include "tests/support/SignalGen.h"
 #include "tests/support/SignalWav.h"
 #include "tests/support/music/OggExcerpt.h"
+#include "tests/tools/QualityTool.h"
+#include "tests/tools/RecordClicks.h"
 
 using namespace klarwell;
 using namespace klarwell::test;
 
-namespace {
-
 // Interleaved 16-bit samples of a WAV file's data chunk (as written by the program, or by the peer).
-std::vector<int16_t> ReadSamples16(const std::string& path) {
+std::vector<int16_t> klarwell::test::ReadSamples16(const std::string& path) {
   const std::string bytes = ReadFileBytes(path);
   const size_t offset = DataOffset(bytes);
   std::vector<int16_t> samples;
@@ -47,6 +54,8 @@ std::vector<int16_t> ReadSamples16(const std::string& path) {
   }
   return samples;
 }
+
+namespace {
 
 int Decode(const std::string& ogg, double start, double seconds, const std::string& out) {
   TSignal clean;
@@ -126,6 +135,39 @@ int Score(const std::string& base, const std::string& result) {
   return 0;
 }
 
+// The music from standard input, the wear's noise on it, and the three files of the corpus.
+int Records(const std::string& wearName, uint64_t seed, const std::string& out) {
+  TWear wear;
+  if (!WearByName(wearName, wear) || out.size() < 5 || out.compare(out.size() - 4, 4, ".wav") != 0) {
+    std::fprintf(stderr, "records: unknown wear %s or OUT not .wav\n", wearName.c_str());
+    return 2;
+  }
+  TSignal music;
+  music.Channels.assign(2, TChannel());
+  float frame[2];
+  float peak = 0;
+  while (std::fread(frame, sizeof frame, 1, stdin) == 1) {
+    for (int c = 0; c < 2; ++c) {
+      music.Channels[c].push_back(frame[c] * 32767.0f);
+      peak = std::max(peak, std::abs(frame[c]));
+    }
+  }
+  // Rendered material can reach full scale; leave headroom for the noise.
+  if (peak > 0.9f)
+    for (TChannel& ch : music.Channels)
+      for (float& v : ch) v *= 0.9f / peak;
+  if (seed == 0) wear = TWear{};
+  TRecordNoise noise = AddRecordNoise(music, wear, seed);
+  const std::string base = out.substr(0, out.size() - 4);
+  std::string error;
+  if (!WriteSignalWav(base + ".clean.wav", music, 2, false, &error) ||
+      !WriteSignalWav(out, noise.Noisy, 2, false, &error) || !WriteRecordClicks(base + ".clicks.tsv", noise)) {
+    std::fprintf(stderr, "records: %s %s\n", out.c_str(), error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -133,8 +175,15 @@ int main(int argc, char** argv) {
   if (args.size() == 5 && args[0] == "decode")
     return Decode(args[1], std::atof(args[2].c_str()), std::atof(args[3].c_str()), args[4]);
   if (args.size() == 3 && args[0] == "score") return Score(args[1], args[2]);
+  if (args.size() == 4 && args[0] == "records") return Records(args[1], std::strtoull(args[2].c_str(), nullptr, 10), args[3]);
+  if (args.size() == 3 && args[0] == "rscore") return ScoreRecords(args[1], args[2]);
+  if (args.size() == 5 && args[0] == "midi")
+    return WriteMidi(args[1], std::strtoull(args[2].c_str(), nullptr, 10), std::atof(args[3].c_str()), args[4]);
   std::fprintf(stderr,
                "usage: klarwell-repairquality decode OGG START SECONDS OUT.wav\n"
-               "       klarwell-repairquality score OUT RESULT.wav\n");
+               "       klarwell-repairquality score OUT RESULT.wav\n"
+               "       klarwell-repairquality records WEAR SEED OUT.wav < stereo 44.1 kHz floats\n"
+               "       klarwell-repairquality rscore OUT RESULT.wav\n"
+               "       klarwell-repairquality midi KIND SEED SECONDS OUT.mid\n");
   return 2;
 }

@@ -7,7 +7,9 @@
 #include <QComboBox>
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
@@ -16,6 +18,7 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QTimer>
+#include <QToolTip>
 #include <QTranslator>
 #include <QUrl>
 #include <algorithm>
@@ -78,6 +81,9 @@ class MainWindowTest : public ::testing::Test {
       return FolderAnswer;
     };
     seams.OpenUrl = [this](const QString& address) { Opened << address; };
+    Readme = Dir + "/README.md";
+    std::ofstream(Readme) << "# Klarwell";
+    seams.ReadmePath = QString::fromStdString(Readme);
     seams.WaveOutDevice = std::make_unique<TCaptureWaveOut>();
     Window = std::make_unique<TMainFrm>(SettingsPath, std::move(seams));
   }
@@ -116,7 +122,10 @@ class MainWindowTest : public ::testing::Test {
   TMyGrid* Grid() { return Window->Grid(); }
   Ui::TMainFrm* Form() { return Window->Form(); }
 
-  std::string Dir, SettingsPath;
+  QString Status(int row) { return Grid()->Cell(1, row); }
+  static QString Status(TFileStatus status) { return QString::fromStdString(StatusText(status)); }
+
+  std::string Dir, SettingsPath, Readme;
   std::unique_ptr<TMainFrm> Window;
   QStringList NextFiles;
   QString SeenFilter, SeenStart;
@@ -210,10 +219,11 @@ TEST_F(MainWindowTest, HelpViewOrderAndToggle) {
   EXPECT_TRUE(Form()->RichEdit1->isVisibleTo(Window.get()));
   Window->Image1Click();
   EXPECT_FALSE(Form()->RichEdit1->isVisibleTo(Window.get()));
+  // The links point at something that exists: the README; the mail link has no address and is gone.
   Window->Label1Click();
   Window->MailLblClick();
-  ASSERT_EQ(Opened.size(), 2);
-  EXPECT_TRUE(Opened[1].startsWith("mailto:"));
+  EXPECT_EQ(Opened, QStringList{QUrl::fromLocalFile(QString::fromStdString(Readme)).toString()});
+  EXPECT_FALSE(Form()->MailLbl->isVisibleTo(Window.get()));
 }
 
 TEST_F(MainWindowTest, ThreeFilesFillRowsOneToThree) {
@@ -319,6 +329,86 @@ TEST_F(MainWindowTest, AnOutputClaimedEarlierInTheRunIsRefused) {
     EXPECT_TRUE(RowIs(3, txStatusDone)) << c.name;  // the run goes on
     EXPECT_EQ(test::ReadFileBytes(x2), original) << c.name;
   }
+}
+
+// A folder added to the list stood as one row saying "Open error". It stands for the WAV files in it
+// and its subfolders, without earlier outputs; a file that cannot be added keeps its name.
+TEST_F(MainWindowTest, AFolderAddsItsWavFilesAndAFailedFileKeepsItsName) {
+  MakeWindow();
+  std::filesystem::create_directories(Dir + "/side/sub");
+  for (const char* name : {"side/b.wav", "side/a.wav", "side/a #kw2.wav", "side/sub/c.wav"})
+    MakeWav(name, 0.2);
+  std::ofstream(Dir + "/side/text.wav") << "no wave";
+  Window->AddFileArguments({QString::fromStdString(Dir + "/side")});
+  const QStringList expected{"a.wav", "b.wav", "c.wav", "text.wav"};
+  for (int row = 1; row <= 4; ++row) {
+    EXPECT_EQ(Grid()->Cell(0, row), expected[row - 1]) << row;
+    EXPECT_EQ(Grid()->HasFullPath(row), row < 4) << row;
+  }
+  EXPECT_EQ(Status(4), "No Wav file");
+  // Hovering over a file shows its full path.
+  const QRect cell = Grid()->visualItemRect(Grid()->item(2, 0));
+  QHelpEvent hover(QEvent::ToolTip, cell.center(), Grid()->viewport()->mapToGlobal(cell.center()));
+  QApplication::sendEvent(Grid()->viewport(), &hover);
+  EXPECT_EQ(QToolTip::text(), QString::fromStdString(Dir + "/side/sub/c.wav"));
+}
+
+// A row's status ends as the command line's does: the system's reason after a failure, a note on a
+// file that is done but shorter than its header.
+TEST_F(MainWindowTest, StatusCarriesTheSystemsReasonAndTheWarning) {
+  MakeWindow();
+  const std::string blocked = MakeWav("blocked.wav", 0.3), cut = MakeWav("cut.wav", 2.0);
+  std::filesystem::create_directory(Dir + "/blocked #kw2.wav");
+  std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
+  Add({blocked, cut});
+  Window->RunBtnClick();
+  EXPECT_EQ(Status(1), "Create error: Is a directory");
+  EXPECT_EQ(Status(2), "done (file shorter than its header)");
+}
+
+// After a stop, rows the run never reached kept "done" from an earlier run. They say "not started";
+// the next run takes only the rows not done, and once all are done, all of them again. The bar
+// says where the batch stands, then sums it up.
+TEST_F(MainWindowTest, AStoppedBatchMarksWhatItNeverReachedAndTheNextGoesOn) {
+  MakeWindow();
+  Add({MakeWav("1.wav", 0.3), MakeWav("2.wav", 2.5), MakeWav("3.wav", 0.3)});
+  Window->RunBtnClick();
+  EXPECT_TRUE(Form()->ProgressBar1->text().startsWith("3 done, 0 failed, 0 not started"))
+      << Form()->ProgressBar1->text().toStdString();
+  Answer = QMessageBox::Yes;
+  QString place;
+  DuringRun([this] { return RowIs(2, txStatusRunning); },
+            [&] {
+              place = Form()->ProgressBar1->text();
+              Window->RunBtnClick();
+            });
+  Window->RunBtnClick();
+  EXPECT_TRUE(place.startsWith("file 2 of 3")) << place.toStdString();
+  EXPECT_TRUE(RowIs(2, txStatusCancelled));
+  EXPECT_EQ(Status(3), Status(TFileStatus::NotStarted));
+  EXPECT_EQ(Grid()->Cell(4, 3), "");
+  EXPECT_TRUE(Form()->ProgressBar1->text().startsWith("1 done, 1 failed, 1 not started"));
+  std::filesystem::remove(Dir + "/1 #kw2.wav");
+  Window->RunBtnClick();
+  EXPECT_FALSE(test::FileExists(Dir + "/1 #kw2.wav")) << "a done row ran again";
+  EXPECT_TRUE(RowIs(2, txStatusDone) && RowIs(3, txStatusDone));
+  Window->RunBtnClick();
+  EXPECT_TRUE(test::FileExists(Dir + "/1 #kw2.wav"));
+}
+
+// The context menu opens the row's output folder in the file manager.
+TEST_F(MainWindowTest, ContextMenuOpensTheOutputFolder) {
+  MakeWindow();
+  std::filesystem::create_directory(Dir + "/out");
+  Add({MakeWav("a.wav", 0.2)});
+  Form()->OutDirEdit->setText(QString::fromStdString(Dir + "/out"));
+  const QPoint onRow = Grid()->visualItemRect(Grid()->item(0, 1)).center();
+  emit Grid()->customContextMenuRequested(onRow);
+  QMenu* menu = Window->findChild<QMenu*>();
+  ASSERT_NE(menu, nullptr);
+  menu->actions().last()->trigger();
+  menu->hide();
+  EXPECT_EQ(Opened, QStringList{QUrl::fromLocalFile(QString::fromStdString(Dir + "/out")).toString()});
 }
 
 TEST_F(MainWindowTest, ANamedOutputFolderThatDoesNotExistStopsTheRunBeforeItStarts) {
@@ -528,6 +618,7 @@ TEST_F(MainWindowTest, CancelByTheButtonOnlyOnYes) {
     Boxes.clear();
     Answer = answer;
     std::string a = MakeWav("c.wav", 2.5, 5), b = MakeWav("d.wav", 0.5, 6);
+    const std::string earlier = test::ReadFileBytes(Dir + "/c #kw2.wav");  // of the pass before, if any
     Add({a, b});
     DuringRun([this] { return RowIs(1, txStatusRunning); },
               [this] {
@@ -543,8 +634,12 @@ TEST_F(MainWindowTest, CancelByTheButtonOnlyOnYes) {
     EXPECT_TRUE(Form()->SuffixEdit->isEnabled());
     if (answer == QMessageBox::Yes) {
       EXPECT_TRUE(RowIs(1, txStatusCancelled));
-      EXPECT_TRUE(RowIs(2, txStatusWaiting));  // no further file starts
-      EXPECT_FALSE(test::FileExists(Dir + "/c #kw2.wav"));
+      // No further file starts, and the row says so.
+      EXPECT_EQ(Grid()->Cell(1, 2), QString::fromStdString(StatusText(TFileStatus::NotStarted)));
+      // A cancelled pass leaves the earlier output as it was.
+      EXPECT_FALSE(earlier.empty());
+      EXPECT_EQ(test::ReadFileBytes(Dir + "/c #kw2.wav"), earlier);
+      EXPECT_FALSE(test::OutputInProgress(Dir));
     } else {
       EXPECT_TRUE(RowIs(1, txStatusDone));
       EXPECT_TRUE(RowIs(2, txStatusDone));
@@ -561,6 +656,7 @@ TEST_F(MainWindowTest, CloseDuringARunAsksSavesAndClosesOnlyAfterYes) {
     Answer = answer;
     std::filesystem::remove(SettingsPath);
     Add({MakeWav("e.wav", 2.5, 9)});
+    const std::string earlier = test::ReadFileBytes(Dir + "/e #kw2.wav");  // of the pass before, if any
     bool visibleAfterClose = false;
     DuringRun([this] { return RowIs(1, txStatusRunning); },
               [&] {
@@ -575,7 +671,10 @@ TEST_F(MainWindowTest, CloseDuringARunAsksSavesAndClosesOnlyAfterYes) {
     if (answer == QMessageBox::Yes) {
       EXPECT_TRUE(RowIs(1, txStatusCancelled));
       EXPECT_FALSE(Window->isVisible());
-      EXPECT_FALSE(test::FileExists(Dir + "/e #kw2.wav"));
+      // Closed during a second pass: the first pass's output stays as it was.
+      EXPECT_FALSE(earlier.empty());
+      EXPECT_EQ(test::ReadFileBytes(Dir + "/e #kw2.wav"), earlier);
+      EXPECT_FALSE(test::OutputInProgress(Dir));
     } else {
       EXPECT_TRUE(RowIs(1, txStatusDone));
       EXPECT_TRUE(Window->isVisible());

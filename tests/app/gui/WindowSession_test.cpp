@@ -730,6 +730,7 @@ class TSession : public QObject {
     const QString runningText = Status(txStatusRunning);
     std::set<QString> known;
     for (int key = txStatusWaiting; key <= txStatusDone; ++key) known.insert(Status(key));
+    known.insert(QString::fromStdString(StatusText(TFileStatus::NotStarted)));
 
     if (grid->RowCount() < static_cast<int>(Model.size()) + 1)
       return Fail("the list has fewer rows than entries");
@@ -764,7 +765,7 @@ class TSession : public QObject {
       if (slot.Hole) {
         if (objects.FullPath) return Fail(where + "a file object where a file could not be added");
         if (status.isEmpty() || known.count(status)) return Fail(where + "a failed add without its message");
-        if (!grid->Cell(0, r).isEmpty()) return Fail(where + "a failed add shows a file name");
+        if (grid->Cell(0, r).isEmpty()) return Fail(where + "a failed add lost its file name");
         continue;
       }
       const TInput& in = Inputs[static_cast<size_t>(slot.Input)];
@@ -828,7 +829,8 @@ class TSession : public QObject {
       return Fail(where + "clicks/sec cell does not parse");
     if (!time.isEmpty() && !IsHms(time)) return Fail(where + "time cell is not h:m:s");
     const TRowObjects& objects = grid->Objects(r);
-    if (status == Status(txStatusWaiting)) {
+    if (status == Status(txStatusWaiting) ||
+        status == QString::fromStdString(StatusText(TFileStatus::NotStarted))) {
       if (!clicks.isEmpty() || !density.isEmpty() || !time.isEmpty())
         return Fail(where + "a waiting row shows figures");
       if (objects.StatCount) return Fail(where + "a waiting row holds a curve");
