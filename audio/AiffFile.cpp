@@ -122,7 +122,9 @@ bool OpenAiff(TWavRecord& rec) {
   if (!haveSsnd) return Fail(rec, MsgCannotFindData);
   const uint64_t present = ssndEnd > rec.DataOffset ? (ssndEnd - rec.DataOffset) / rec.Format.nBlockAlign : 0;
   rec.DataCut = rec.DataCut || present < commFrames;
-  rec.NumFrames = static_cast<uint32_t>(std::min<uint64_t>({present, commFrames, INT32_MAX}));
+  const uint64_t frames = std::min<uint64_t>(present, commFrames);
+  if (frames > MaxFrames) return Fail(rec, MsgUnsupportedFormat);
+  rec.NumFrames = static_cast<uint32_t>(frames);
   rec.DataSize = uint64_t{rec.NumFrames} * rec.Format.nBlockAlign;
   if (rec.DataSize == 0) return Fail(rec, MsgNoData);
   return true;

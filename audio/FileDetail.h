@@ -56,6 +56,10 @@ void ParseExtension(const uint8_t* p, TWaveFormat& f);
 // (with what was written taken back) when a piece cannot be read or written whole.
 bool CopyBytes(TChunkFile& in, TChunkFile& out, uint64_t from, uint64_t to);
 
+// The most frames a file may hold: the engine numbers frames with 32-bit signed positions. A longer
+// file is refused rather than cut short without a word.
+constexpr uint64_t MaxFrames = 0x7FFFFFFF;
+
 // A simple format record for integer PCM (or 32-bit float) of the given shape.
 TWaveFormat PlainFormat(uint16_t channels, uint32_t sampleRate, unsigned bytesPerSample, bool isFloat);
 

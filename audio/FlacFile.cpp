@@ -470,8 +470,8 @@ bool OpenFlac(TWavRecord& rec) {
   rec.Format.wBitsPerSample = static_cast<uint16_t>(shape.BitsPerSample);
   rec.BytesPerSample = static_cast<uint8_t>(bytesPerSample);
   rec.DataCut = shape.Truncated;
-  // The engine's block positions are 32-bit frame numbers.
-  rec.NumFrames = static_cast<uint32_t>(std::min<uint64_t>(shape.Frames, INT32_MAX));
+  if (shape.Frames > MaxFrames) return Fail(rec, MsgUnsupportedFormat);
+  rec.NumFrames = static_cast<uint32_t>(shape.Frames);
   rec.DataSize = uint64_t{rec.NumFrames} * rec.Format.nBlockAlign;
   return true;
 }

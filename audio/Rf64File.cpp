@@ -99,7 +99,8 @@ bool OpenRf64(TWavRecord& rec) {
   TWavMsg why;
   if (!CheckFormat(rec, why)) return Fail(rec, why);
   rec.DataChunk.DataOffset = rec.DataOffset;
-  rec.NumFrames = static_cast<uint32_t>(std::min<uint64_t>(dataSize / rec.Format.nBlockAlign, INT32_MAX));
+  if (dataSize / rec.Format.nBlockAlign > MaxFrames) return Fail(rec, MsgUnsupportedFormat);
+  rec.NumFrames = static_cast<uint32_t>(dataSize / rec.Format.nBlockAlign);
   rec.DataSize = uint64_t{rec.NumFrames} * rec.Format.nBlockAlign;
   if (rec.DataSize == 0) return Fail(rec, MsgNoData);
 

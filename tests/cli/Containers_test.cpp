@@ -219,6 +219,7 @@ TEST_F(ContainerTest, BadFilesFailAloneAndLeaveNothing) {
     EXPECT_EQ(test::FileExists(output), c.Done);
     if (c.Done) {
       EXPECT_EQ(RunTool(kFlac, {"-s", "-t", output}).Exit, 0);
+      EXPECT_NE(line.find("\"warnings\":[\"truncated\"]"), std::string::npos) << line;
     }
   }
 }
