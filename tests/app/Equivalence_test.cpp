@@ -149,7 +149,9 @@ TEST(Equivalence, ParallelRoadGivesTheReferenceBytesAndClicksForEveryFormatAndWo
       EXPECT_EQ(par.Progresses, ref.Progresses);
       EXPECT_EQ(par.Statuses, ref.Statuses);
       EXPECT_FALSE(par.ForeignThread) << "an observer call came from a worker thread";
-      if (workers > 0) EXPECT_FALSE(par.BlockWithoutIdle) << "two blocks with no Idle between them";
+      if (workers > 0) {
+        EXPECT_FALSE(par.BlockWithoutIdle) << "two blocks with no Idle between them";
+      }
       fs::remove(result.OutputPath);
     }
   }
