@@ -43,7 +43,8 @@ std::string OutputFileName(const std::string& inputPath, const TOutputSettings& 
     if (dot != std::string::npos && dot >= nameStart) {
       // FLAC and AIFF outputs keep their input's extension, as typed; a WAV's becomes ".wav" as ever.
       const std::string own = result.substr(dot);
-      const bool isWav = own.size() == 4 && (own[1] | 0x20) == 'w' && (own[2] | 0x20) == 'a' && (own[3] | 0x20) == 'v';
+      const bool isWav =
+          own.size() == 4 && (own[1] | 0x20) == 'w' && (own[2] | 0x20) == 'a' && (own[3] | 0x20) == 'v';
       if (IsAudioFileName(own) && !isWav) extension = own;
       result.erase(dot);
     }

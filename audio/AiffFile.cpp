@@ -28,7 +28,8 @@ uint32_t ExtendedToRate(const uint8_t* p) {
 }
 
 // What COMM says about the samples, checked; false with the message key when refused.
-bool ParseComm(TWavRecord& rec, const uint8_t* comm, uint32_t size, bool isAifc, uint32_t& frames, TWavMsg& why) {
+bool ParseComm(TWavRecord& rec, const uint8_t* comm, uint32_t size, bool isAifc, uint32_t& frames,
+               TWavMsg& why) {
   why = MsgCannotReadFormat;
   if (size < (isAifc ? 22u : 18u)) return false;
   const uint16_t channels = Be16(comm);
@@ -44,7 +45,8 @@ bool ParseComm(TWavRecord& rec, const uint8_t* comm, uint32_t size, bool isAifc,
     rec.SwapBytes = bytesPerSample > 1;
   } else if (compression == MakeBeFourCC('s', 'o', 'w', 't')) {
     rec.SwapBytes = false;
-  } else if (compression == MakeBeFourCC('f', 'l', '3', '2') || compression == MakeBeFourCC('F', 'L', '3', '2')) {
+  } else if (compression == MakeBeFourCC('f', 'l', '3', '2') ||
+             compression == MakeBeFourCC('F', 'L', '3', '2')) {
     if (bits != 32) return false;
     rec.SwapBytes = isFloat = true;
   } else {
@@ -100,7 +102,8 @@ bool OpenAiff(TWavRecord& rec) {
       uint8_t comm[64] = {};
       const uint32_t want = std::min<uint32_t>(size, sizeof comm);
       TWavMsg why = MsgCannotReadFormat;
-      if (end > formEnd || file.Read(comm, want) != want || !ParseComm(rec, comm, size, isAifc, commFrames, why))
+      if (end > formEnd || file.Read(comm, want) != want ||
+          !ParseComm(rec, comm, size, isAifc, commFrames, why))
         return Fail(rec, end > formEnd ? MsgCannotReadFormat : why);
       haveComm = true;
       rec.FramesField = at + 8 + 2;
@@ -130,8 +133,8 @@ bool OpenAiff(TWavRecord& rec) {
   return true;
 }
 
-bool WriteAiffData(const TWavRecord& rec, const void* src, uint64_t position, uint32_t count, std::string& msg,
-                   int* errorNumber) {
+bool WriteAiffData(const TWavRecord& rec, const void* src, uint64_t position, uint32_t count,
+                   std::string& msg, int* errorNumber) {
   if (!rec.Handle || !rec.Handle->Seek(rec.DataOffset + position)) {
     msg = Message(MsgSeek);
     return false;

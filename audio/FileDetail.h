@@ -77,8 +77,8 @@ inline uint16_t Be16(const uint8_t* p) {
   return static_cast<uint16_t>(p[0] << 8 | p[1]);
 }
 inline uint32_t Be32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 |
-         static_cast<uint32_t>(p[3]);
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+         static_cast<uint32_t>(p[2]) << 8 | static_cast<uint32_t>(p[3]);
 }
 inline void Put16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
@@ -96,7 +96,8 @@ inline void PutBe32(uint8_t* p, uint32_t v) {
 
 // Four-character code as it reads in a big-endian (AIFF) file: first character in the highest byte.
 constexpr uint32_t MakeBeFourCC(char a, char b, char c, char d) {
-  return static_cast<uint32_t>(static_cast<uint8_t>(a)) << 24 | static_cast<uint32_t>(static_cast<uint8_t>(b)) << 16 |
+  return static_cast<uint32_t>(static_cast<uint8_t>(a)) << 24 |
+         static_cast<uint32_t>(static_cast<uint8_t>(b)) << 16 |
          static_cast<uint32_t>(static_cast<uint8_t>(c)) << 8 | static_cast<uint32_t>(static_cast<uint8_t>(d));
 }
 
@@ -112,7 +113,7 @@ bool FinishSized(TWavRecord& out, TWavRecord* in);
 // Turns AIFF sample bytes into a WAV data chunk's and back (the change is its own inverse).
 void TurnAiffSamples(const TWavRecord& rec, uint8_t* p, size_t bytes);
 // Writes raw little-endian frames into an AIFF file, turned into its byte order on the way.
-bool WriteAiffData(const TWavRecord& rec, const void* src, uint64_t position, uint32_t count, std::string& msg,
-                   int* errorNumber);
+bool WriteAiffData(const TWavRecord& rec, const void* src, uint64_t position, uint32_t count,
+                   std::string& msg, int* errorNumber);
 
 }  // namespace klarwell::detail

@@ -6,11 +6,11 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstdint>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
-#include <cstdint>
-#include <cstring>
 
 #include "audio/FileDetail.h"
 
@@ -86,12 +86,14 @@ namespace {
 
 // ---- stream callbacks over the record's file ----
 
-FLAC__StreamDecoderReadStatus ReadCb(const FLAC__StreamDecoder*, FLAC__byte buffer[], size_t* bytes, void* data) {
+FLAC__StreamDecoderReadStatus ReadCb(const FLAC__StreamDecoder*, FLAC__byte buffer[], size_t* bytes,
+                                     void* data) {
   auto* p = static_cast<TFlacParts*>(data);
   const int64_t got = *bytes == 0 ? 0 : p->File->Read(buffer, *bytes);
   if (got < 0) return FLAC__STREAM_DECODER_READ_STATUS_ABORT;
   *bytes = static_cast<size_t>(got);
-  return got == 0 ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
+  return got == 0 ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM
+                  : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
 }
 
 FLAC__StreamDecoderSeekStatus SeekCb(const FLAC__StreamDecoder*, FLAC__uint64 offset, void* data) {
@@ -191,7 +193,8 @@ uint64_t CountDecodableFrames(TFlacParts& p) {
   p.Counting = true;
   p.Counted = 0;
   p.Broken = false;
-  if (FLAC__stream_decoder_reset(p.Decoder) && FLAC__stream_decoder_process_until_end_of_metadata(p.Decoder)) {
+  if (FLAC__stream_decoder_reset(p.Decoder) &&
+      FLAC__stream_decoder_process_until_end_of_metadata(p.Decoder)) {
     while (!p.Broken && FLAC__stream_decoder_get_state(p.Decoder) < FLAC__STREAM_DECODER_END_OF_STREAM)
       if (!FLAC__stream_decoder_process_single(p.Decoder)) break;
   }
@@ -216,8 +219,8 @@ std::unique_ptr<TFlacStream> TFlacStream::OpenDecoder(TChunkFile& file, TShape& 
   if (!p.Decoder || !file.Seek(0)) return nullptr;
   FLAC__stream_decoder_set_md5_checking(p.Decoder, false);
   FLAC__stream_decoder_set_metadata_respond_all(p.Decoder);
-  if (FLAC__stream_decoder_init_stream(p.Decoder, ReadCb, SeekCb, TellCb, LengthCb, EofCb, WriteCb, MetadataCb,
-                                       ErrorCb, &p) != FLAC__STREAM_DECODER_INIT_STATUS_OK ||
+  if (FLAC__stream_decoder_init_stream(p.Decoder, ReadCb, SeekCb, TellCb, LengthCb, EofCb, WriteCb,
+                                       MetadataCb, ErrorCb, &p) != FLAC__STREAM_DECODER_INIT_STATUS_OK ||
       !FLAC__stream_decoder_process_until_end_of_metadata(p.Decoder) || p.Shape.SampleRate == 0)
     return nullptr;
   // Metadata is only gathered once; a second pass (the frame count below) would add it again.

@@ -54,7 +54,8 @@ bool CheckFormat(TWavRecord& rec, TWavMsg& why) {
 bool OpenRf64(TWavRecord& rec) {
   TChunkFile& file = *rec.Handle;
   uint8_t header[12 + 8 + 24];
-  if (!file.Seek(0) || file.Read(header, 12) != 12 || Le32(header + 8) != IdWave) return Fail(rec, MsgNoWavFile);
+  if (!file.Seek(0) || file.Read(header, 12) != 12 || Le32(header + 8) != IdWave)
+    return Fail(rec, MsgNoWavFile);
   rec.Container = TContainer::Rf64;
   rec.FormType = Le32(header);
   // The "ds64" chunk comes first, where it can be filled in once the sizes are known.

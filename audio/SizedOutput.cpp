@@ -53,8 +53,9 @@ bool CreateLikeInput(const std::string& fileName, TWavRecord& rec, TWavRecord& i
   rec.PcmSubFormat = in.PcmSubFormat;
   rec.SwapBytes = in.SwapBytes;
   rec.SignedBytes = in.SignedBytes;
-  const bool created = in.Container == TContainer::Flac ? CreateFlac(rec, in)
-                                                        : CopyBytes(*in.Handle, *rec.Handle, 0, in.DataOffset);
+  const bool created = in.Container == TContainer::Flac
+                           ? CreateFlac(rec, in)
+                           : CopyBytes(*in.Handle, *rec.Handle, 0, in.DataOffset);
   if (!created) {
     // A header that cannot be written whole leaves no file behind.
     const int reason = errno;

@@ -315,7 +315,8 @@ bool Create(const std::string& fileName, TWavRecord& rec, TWavRecord* in) {
   rec.Handle = TChunkFile::OpenForWriting(fileName);
   if (!rec.Handle) return Fail(rec, MsgCreateError, errno);
   // An output keeps its input's container; only a WAV input gets the header built below.
-  if (in != nullptr && in->IsOpen() && in->Container != TContainer::Wav) return CreateLikeInput(fileName, rec, *in);
+  if (in != nullptr && in->IsOpen() && in->Container != TContainer::Wav)
+    return CreateLikeInput(fileName, rec, *in);
   TChunkFile& file = *rec.Handle;
   // From here on the file exists: a header that cannot be written whole leaves no file behind,
   // since a stub of a few bytes would look like an output. Only writes fail here, and they set errno.

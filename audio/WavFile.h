@@ -63,10 +63,10 @@ struct TWavRecord {
   uint64_t FmtEnd = 0;         // read files: just after the "fmt " chunk and its pad byte
 
   TContainer Container = TContainer::Wav;
-  uint32_t FormType = 0;     // RF64 and AIFF: the file's own magic ("RF64"/"BW64", "AIFF"/"AIFC")
-  bool SwapBytes = false;    // samples stored big-endian (AIFF)
-  bool SignedBytes = false;  // 8-bit samples stored signed (AIFF, FLAC), not offset by 128
-  uint64_t FramesField = 0;  // AIFF: position of COMM's frame count; RF64: of the "ds64" data
+  uint32_t FormType = 0;              // RF64 and AIFF: the file's own magic ("RF64"/"BW64", "AIFF"/"AIFC")
+  bool SwapBytes = false;             // samples stored big-endian (AIFF)
+  bool SignedBytes = false;           // 8-bit samples stored signed (AIFF, FLAC), not offset by 128
+  uint64_t FramesField = 0;           // AIFF: position of COMM's frame count; RF64: of the "ds64" data
   std::unique_ptr<TFlacStream> Flac;  // FLAC: the decoder (reading) or encoder (writing)
 
   TWavRecord() = default;

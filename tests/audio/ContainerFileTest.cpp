@@ -19,7 +19,8 @@ class ContainerFileTest : public test::TScratchDirTest {};
 TBytes Frames(const TWavRecord& rec, uint64_t first, uint32_t count) {
   TBytes bytes(size_t{count} * rec.Format.nBlockAlign);
   std::string msg;
-  if (!ReadWavData(rec, bytes.data(), first * rec.Format.nBlockAlign, static_cast<uint32_t>(bytes.size()), msg))
+  if (!ReadWavData(rec, bytes.data(), first * rec.Format.nBlockAlign, static_cast<uint32_t>(bytes.size()),
+                   msg))
     bytes.clear();
   return bytes;
 }
@@ -41,8 +42,10 @@ TEST_F(ContainerFileTest, FlacReadsAtAnyPositionWhatTheWavHolds) {
   const struct {
     uint64_t First;
     uint32_t Count;
-  } reads[] = {{0, 88200}, {83790, 88200}, {167580, 3000}, {1000, 500}, {200000, 20500}, {4096, 4096}, {0, 1}};
-  for (const auto& r : reads) EXPECT_TRUE(Frames(f, r.First, r.Count) == Frames(w, r.First, r.Count)) << r.First;
+  } reads[] = {{0, 88200},      {83790, 88200}, {167580, 3000}, {1000, 500},
+               {200000, 20500}, {4096, 4096},   {0, 1}};
+  for (const auto& r : reads)
+    EXPECT_TRUE(Frames(f, r.First, r.Count) == Frames(w, r.First, r.Count)) << r.First;
   EXPECT_TRUE(Frames(f, w.NumFrames - 10, 11).empty());  // past the end
   EXPECT_TRUE(Frames(f, 10, 20) == Frames(w, 10, 20));   // and on after a failed read
 }

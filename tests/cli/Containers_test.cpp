@@ -43,7 +43,8 @@ TBytes WavFrames(const std::string& path) {
 
 // A FLAC file's samples as little-endian signed integers, decoded by the flac tool.
 TBytes FlacSamples(const std::string& path, const std::string& rawPath) {
-  if (RunTool(kFlac, {"-s", "-d", "-f", "--force-raw-format", "--endian=little", "--sign=signed", "-o", rawPath, path})
+  if (RunTool(kFlac, {"-s", "-d", "-f", "--force-raw-format", "--endian=little", "--sign=signed", "-o",
+                      rawPath, path})
           .Exit != 0)
     return {};
   return test::ReadBytes(rawPath);
@@ -52,7 +53,8 @@ TBytes FlacSamples(const std::string& path, const std::string& rawPath) {
 // What a FLAC file carries besides its samples: the kinds of its blocks in order, its tags, its picture.
 std::string FlacMetadata(const std::string& path) {
   std::string kinds;
-  for (const char* line = RunTool(kMetaflac, {"--list", path}).Out.c_str(); (line = std::strstr(line, "type: ")); ++line)
+  for (const char* line = RunTool(kMetaflac, {"--list", path}).Out.c_str();
+       (line = std::strstr(line, "type: ")); ++line)
     kinds += std::string(line, std::strcspn(line, "\n")) + ";";
   return kinds + RunTool(kMetaflac, {"--export-tags-to=-", path}).Out +
          RunTool(kMetaflac, {"--list", "--block-type=PICTURE,APPLICATION", path}).Out;
@@ -67,10 +69,10 @@ struct TCase {
 };
 
 const TCase kCases[] = {
-    {"flac8", "flac", 1, false, 1},   {"flac16", "flac", 2, false, 2}, {"flac24", "flac", 3, false, 2},
-    {"flac32", "flac", 4, false, 1},  {"aiff8", "aiff", 1, false, 2},  {"aiff16", "aiff", 2, false, 1},
-    {"aiff24", "aiff", 3, false, 2},  {"aiff32", "aiff", 4, false, 2}, {"aifcfl32", "fl32", 4, true, 2},
-    {"aifcsowt", "sowt", 2, false, 2}, {"rf64", "rf64", 2, false, 2},  {"bw64", "bw64", 3, false, 1},
+    {"flac8", "flac", 1, false, 1},    {"flac16", "flac", 2, false, 2}, {"flac24", "flac", 3, false, 2},
+    {"flac32", "flac", 4, false, 1},   {"aiff8", "aiff", 1, false, 2},  {"aiff16", "aiff", 2, false, 1},
+    {"aiff24", "aiff", 3, false, 2},   {"aiff32", "aiff", 4, false, 2}, {"aifcfl32", "fl32", 4, true, 2},
+    {"aifcsowt", "sowt", 2, false, 2}, {"rf64", "rf64", 2, false, 2},   {"bw64", "bw64", 3, false, 1},
     {"rf64float", "rf64", 4, true, 2},
 };
 
@@ -92,7 +94,8 @@ TBytes Wrap(const TCase& c, const TBytes& frames) {
   if (IsRf64(c)) {
     const test::TFmtFields fmt = c.IsFloat ? test::TFmtFields::Float(channels)
                                            : test::TFmtFields::Pcm(channels, static_cast<uint16_t>(c.Bytes));
-    return test::MakeRf64(fmt, frames, kRf64Before, kRf64After, std::string(c.Container) == "bw64" ? "BW64" : "RF64");
+    return test::MakeRf64(fmt, frames, kRf64Before, kRf64After,
+                          std::string(c.Container) == "bw64" ? "BW64" : "RF64");
   }
   if (IsFlac(c)) return {};
   const std::string compression = std::string(c.Container) == "aiff" ? "" : c.Container;
@@ -118,8 +121,8 @@ TEST_F(ContainerTest, EveryContainerAndWidthRepairsAsTheWavRoadAndKeepsTheRest) 
     ASSERT_TRUE(test::WriteSignalWav(wav, s, c.Bytes, c.IsFloat));
     const std::string in = Path(std::string(c.Name) + Extension(c));
     if (IsFlac(c)) {
-      ASSERT_EQ(RunTool(kFlac, {"-s", "-f", "--tag=TITLE=Side A", "--tag=ARTIST=Band", "--picture=3|image/png|cover|1x1x24|" + cover,
-                            "-o", in, wav})
+      ASSERT_EQ(RunTool(kFlac, {"-s", "-f", "--tag=TITLE=Side A", "--tag=ARTIST=Band",
+                                "--picture=3|image/png|cover|1x1x24|" + cover, "-o", in, wav})
                     .Exit,
                 0);
     } else {
@@ -142,7 +145,8 @@ TEST_F(ContainerTest, EveryContainerAndWidthRepairsAsTheWavRoadAndKeepsTheRest) 
     }();
     const test::TRunResult run = RunTool(KLARWELL_CLI, args);
     ASSERT_EQ(run.Exit, 0) << run.Out << run.Err;
-    for (size_t i = 0; i < inputs.size(); ++i) EXPECT_EQ(test::FileChecksum(inputs[i]), before[i]) << inputs[i];
+    for (size_t i = 0; i < inputs.size(); ++i)
+      EXPECT_EQ(test::FileChecksum(inputs[i]), before[i]) << inputs[i];
 
     for (const TCase& c : kCases) {
       SCOPED_TRACE(std::string(c.Name) + " road " + std::to_string(r));
@@ -179,7 +183,9 @@ TEST_F(ContainerTest, BadFilesFailAloneAndLeaveNothing) {
   const TBytes truncated(flac.begin(), flac.begin() + static_cast<ptrdiff_t>(flac.size() * 3 / 5));
   test::TFmtFields three = test::TFmtFields::Pcm(3, 2);
   ASSERT_TRUE(test::WriteBytes(Path("three.wav"), test::SimpleWav(three, TBytes(44100 * 6, 1))));
-  ASSERT_EQ(RunTool(kFlac, {"-s", "-f", "--channel-map=none", "-o", Path("three.flac"), Path("three.wav")}).Exit, 0);
+  ASSERT_EQ(
+      RunTool(kFlac, {"-s", "-f", "--channel-map=none", "-o", Path("three.flac"), Path("three.wav")}).Exit,
+      0);
   const TBytes frames = WavFrames(wav);
   TBytes shortComm = test::MakeAiff(2, 2, 44100, frames);
   shortComm[19] = 10;  // COMM claims 10 bytes, fewer than its fields need

@@ -143,7 +143,8 @@ int Check(const std::string& inPath, const std::string& outPath, const std::stri
   std::vector<uint8_t> a(static_cast<size_t>(chunkFrames) * align), b(a.size());
   std::string msg;
   uint64_t changed = 0, outside = 0;
-  if (ContainerName(in) != std::string(ContainerName(out))) return std::fprintf(stderr, "container differs\n"), 1;
+  if (ContainerName(in) != std::string(ContainerName(out)))
+    return std::fprintf(stderr, "container differs\n"), 1;
   for (uint32_t frame0 = 0; frame0 < in.NumFrames; frame0 += chunkFrames) {
     const uint32_t n = std::min(chunkFrames, in.NumFrames - frame0);
     const uint64_t pos = static_cast<uint64_t>(frame0) * align;
@@ -175,7 +176,8 @@ int main(int argc, char** argv) {
   if (args.size() == 5 && args[0] == "make")
     return Make(args[1], std::atof(args[2].c_str()), std::atoi(args[3].c_str()), std::atoi(args[4].c_str()));
   if (args.size() == 5 && args[0] == "make-rf64")
-    return MakeRf64(args[1], std::atof(args[2].c_str()), std::atoi(args[3].c_str()), std::atoi(args[4].c_str()));
+    return MakeRf64(args[1], std::atof(args[2].c_str()), std::atoi(args[3].c_str()),
+                    std::atoi(args[4].c_str()));
   if (args.size() == 4 && args[0] == "check") return Check(args[1], args[2], args[3]);
   std::fprintf(stderr, "usage: klarwell-soaktool make PATH SECONDS RATE BYTES | check IN OUT JSON\n");
   return 2;

@@ -70,8 +70,8 @@ TBytes MakeAiff(uint16_t channels, int bytesPerSample, uint32_t sampleRate, cons
   return file;
 }
 
-TBytes MakeRf64(const TFmtFields& fmt, const TBytes& leFrames, const TChunkList& before, const TChunkList& after,
-                const std::string& magic) {
+TBytes MakeRf64(const TFmtFields& fmt, const TBytes& leFrames, const TChunkList& before,
+                const TChunkList& after, const std::string& magic) {
   TBytes body;
   AppendId(body, "WAVE");
   AppendId(body, "ds64");

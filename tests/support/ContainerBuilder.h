@@ -15,7 +15,8 @@ using TChunkList = std::vector<std::pair<std::string, TBytes>>;
 // `leFrames`, frames as a WAV data chunk holds them, turned into the container's byte order. `before`
 // go between COMM and SSND, `after` behind SSND.
 TBytes MakeAiff(uint16_t channels, int bytesPerSample, uint32_t sampleRate, const TBytes& leFrames,
-                const std::string& compression = {}, const TChunkList& before = {}, const TChunkList& after = {});
+                const std::string& compression = {}, const TChunkList& before = {},
+                const TChunkList& after = {});
 
 // An RF64 file ("BW64" with that magic): ds64, fmt, `before`, data (sizes in ds64, the 32-bit
 // fields 0xFFFFFFFF), `after`.
