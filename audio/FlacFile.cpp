@@ -121,6 +121,13 @@ FLAC__StreamDecoderWriteStatus WriteCb(const FLAC__StreamDecoder*, const FLAC__F
                                        const FLAC__int32* const buffer[], void* data) {
   auto* p = static_cast<TFlacParts*>(data);
   const unsigned count = frame->header.blocksize;
+  // Each frame header names its own channels and width; one that differs from STREAMINFO's is as
+  // broken as a bad CRC (and its buffers do not have the shape the stream's frames have).
+  if (frame->header.channels != p->Shape.Channels ||
+      frame->header.bits_per_sample != p->Shape.BitsPerSample) {
+    p->Broken = true;
+    return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
+  }
   if (p->Counting) {
     p->Counted += count;
     return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
