@@ -60,9 +60,9 @@ enum class TFileOutcome {
   Cancelled,  // cancel was requested: no further file starts
 };
 
-// What the driver reports while it takes one file along its road. Every call comes on the thread
-// that called ProcessFile, except Frame and ClickRegion, which come from the block worker while the
-// driver's thread waits. Default implementations do nothing.
+// What the driver reports while it takes one file along its road (ProcessFileParallel). Every call
+// comes on the thread that called it, except that the flag ExtractRequest hands out is read by the
+// block workers. Default implementations do nothing.
 class TDriverObserver {
  public:
   virtual ~TDriverObserver() = default;
@@ -92,26 +92,19 @@ class TDriverObserver {
   // The density curve starts anew for this file; then one point per block.
   virtual void DensityReset() {}
   virtual void DensityPoint(float minutes, float clicksPerSecond) { (void)minutes, (void)clicksPerSecond; }
-  // Called about every 10 ms while a block's worker runs: the window processes its events here.
+  // Called about every 10 ms while the driver waits for a block, and once between two blocks: the
+  // window processes its events here.
   virtual void Idle() {}
-  // Worker thread: after each analysed frame; after the cancel check.
-  virtual void Frame() {}
-  // Worker thread: a candidate region [first, last] (block indices) is about to be examined.
-  virtual void ClickRegion(const TClickEngine& engine, bool isLeft, int32_t first, int32_t last) {
-    (void)engine, (void)isLeft, (void)first, (void)last;
-  }
-  // Driver thread, while the worker waits: a RepairClick has just run.
-  virtual void ClickRepaired(const TClickEngine& engine) { (void)engine; }
   // After each block: its first frame in the file and the clicks it counted.
   virtual void BlockDone(int64_t position, int32_t clicks) { (void)position, (void)clicks; }
   // After each confirmed click, once its repair has run.
   virtual void Repair(const TRepairRecord& repair) { (void)repair; }
-  // The flag through which the host asks the parallel road for a click extract; null (the default)
+  // The flag through which the host asks the driver for a click extract; null (the default)
   // when it wants none. While the flag is set, the next click a block's worker repairs is kept, and
   // the worker that keeps it clears the flag, so that one request gives at most one extract. Asked
   // once per road on the calling thread; the host may set the flag from any thread at any time.
   virtual std::atomic<bool>* ExtractRequest() { return nullptr; }
-  // Parallel road, calling thread: a click kept on request, once its block is resolved (in block
+  // A click kept on request, once its block is resolved (in block
   // order, after the block's Repair calls and before its density point). Valid during the call only.
   virtual void ClickExtract(const TClickExtract& extract) { (void)extract; }
 };
@@ -134,19 +127,5 @@ struct TFileResult {
   std::vector<TFileWarning> Warnings;
   std::string Container;       // "wav", "rf64", "flac" or "aiff"; empty until the input has opened
 };
-
-// Takes one file from opening to its finished output at `outputPath` (or to no output at all): open,
-// create, initialize, the block loop with one worker per block, write, finish with the input's
-// trailing chunks; on any failure or cancellation the output is deleted. `cancel` may be set from any
-// thread. A host that planned its outputs (PlanOutputs) passes the planned path, so that what was
-// checked is what gets written. `engine` is the engine's mode for this file.
-TFileResult ProcessFileTo(const std::string& inputPath, const std::string& outputPath,
-                          TDriverObserver& observer, const std::atomic<bool>& cancel,
-                          const TEngineOptions& engine = {});
-
-// As ProcessFileTo, to the output OutputFileName gives at the start of the road.
-TFileResult ProcessFile(const std::string& inputPath, const TOutputSettings& settings,
-                        TDriverObserver& observer, const std::atomic<bool>& cancel,
-                        const TEngineOptions& engine = {});
 
 }  // namespace klarwell

@@ -23,8 +23,7 @@ std::string ComputeBlock(TClickEngine& engine, const TWavRecord& format, int64_t
                          int32_t& passes) {
   try {
     engine.AnalyseBlock(format.Format.nChannels == 2, handlers.OnFrame, 0.0f);
-    clicks = engine.ProcessBlock(format, maxPasses, passes, true, handlers.OnFrame, handlers.OnClickRepaired,
-                                 handlers.OnClickFound, handlers.OnClickRegion, TOnCandidate());
+    clicks = engine.ProcessBlock(format, maxPasses, passes, true, handlers.OnFrame, handlers.OnClick);
   } catch (const TCancelled&) {
     // The driver sees the flag.
   } catch (const std::exception& e) {
@@ -35,15 +34,16 @@ std::string ComputeBlock(TClickEngine& engine, const TWavRecord& format, int64_t
   return {};
 }
 
-TRepairRecord RepairJustMade(const TClickEngine& engine, int64_t position) {
+TRepairRecord RepairRecordOf(const TClickEvent& click, int64_t position, bool refined) {
   TRepairRecord repair;
-  repair.Channel = engine.CurrentIsLeft() ? 0 : 1;
-  repair.Pass = engine.CurrentPass();
-  repair.First = position + engine.RepairStart() + 1;
-  repair.Last = position + engine.RepairEnd() - 1;
-  repair.Changed = engine.LastRepairChanged();
-  repair.Counted = engine.LastClickCounted();
-  repair.Refined = engine.Refine();
+  repair.Channel = click.Channel;
+  repair.Pass = click.Pass;
+  repair.First = position + click.First;
+  repair.Last = position + click.Last;
+  // A click left at its region's edge, or a repair that reproduced the stored bytes, changed nothing.
+  repair.Changed = click.Outcome == TClickOutcome::Repaired;
+  repair.Counted = click.Counted;
+  repair.Refined = refined;
   return repair;
 }
 

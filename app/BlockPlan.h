@@ -47,9 +47,7 @@ struct TCancelled {};
 // The engine's handlers for one block, all optional; they run where ComputeBlock runs.
 struct TBlockHandlers {
   TOnFrame OnFrame;
-  TOnClickFound OnClickFound;
-  TOnClickRepaired OnClickRepaired;
-  TOnClickRegion OnClickRegion;
+  TOnClick OnClick;
 };
 
 // One block's computation, the same on every road, on the calling thread (a worker): AnalyseBlock,
@@ -59,10 +57,10 @@ struct TBlockHandlers {
 std::string ComputeBlock(TClickEngine& engine, const TWavRecord& format, int64_t position,
                          const TBlockHandlers& handlers, int32_t maxPasses, int32_t& clicks, int32_t& passes);
 
-// The repair that RepairClick has just made in `engine`, whose block starts at file frame
-// `position`. Counted is the engine's own verdict, which holds only when the block ran with its
-// WriteSkip already set.
-TRepairRecord RepairJustMade(const TClickEngine& engine, int64_t position);
+// A click of the block that starts at file frame `position`, made in the refined mode or not, as
+// the click list reports it. Counted is the engine's own verdict, which holds only when the block
+// ran with its WriteSkip already set.
+TRepairRecord RepairRecordOf(const TClickEvent& click, int64_t position, bool refined);
 
 // A failure inside the worker of the block at file frame `position`, as the file's status shows it.
 std::string BlockErrorText(const char* message, int64_t position);

@@ -167,7 +167,9 @@ bool TFileRun::WriteCountedBlock(TClickEngine& engine, int64_t position, int32_t
 }
 
 void TFileRun::BlockCounted(int64_t position, int32_t clicks) {
-  observer_.DensityPoint(static_cast<float>(position / sampleRate_ / 60.0), static_cast<float>(clicks / 2.0));
+  // Every block but a short file's only one spans the engine's block length.
+  observer_.DensityPoint(static_cast<float>(position / sampleRate_ / 60.0),
+                         static_cast<float>(clicks / static_cast<double>(TClickEngine::BlockSeconds)));
   clickTotal_ += clicks;
   observer_.Clicks(clickTotal_);
   observer_.BlockDone(position, clicks);

@@ -55,8 +55,9 @@ class TComputeGate {
   int64_t finished_ = 0;
 };
 
-// One block in flight: its engine, its own thread, and what the block left behind.
-class TBlockSlot {
+// The worker of one block in flight: its engine, its own thread, and what the block left behind. It
+// takes the next block once the driver has resolved its last one.
+class TProcThread {
  public:
   TClickEngine Engine;
 
@@ -72,7 +73,7 @@ class TBlockSlot {
   bool HasExtract = false;
 
   // extractRequest: the host's request flag (ExtractRequest), or null when it wants no extracts.
-  TBlockSlot(const TWavRecord& format, const std::atomic<bool>& cancel, TComputeGate& gate,
+  TProcThread(const TWavRecord& format, const std::atomic<bool>& cancel, TComputeGate& gate,
              std::atomic<bool>* extractRequest)
       : format_(format), cancel_(cancel), gate_(gate), extractRequest_(extractRequest) {}
 
@@ -83,9 +84,9 @@ class TBlockSlot {
     Extract.Trace.reserve(regionFrames);
     Extract.Repaired.reserve(regionFrames);
   }
-  TBlockSlot(const TBlockSlot&) = delete;
-  TBlockSlot& operator=(const TBlockSlot&) = delete;
-  ~TBlockSlot() {
+  TProcThread(const TProcThread&) = delete;
+  TProcThread& operator=(const TProcThread&) = delete;
+  ~TProcThread() {
     {
       std::lock_guard lock(mutex_);
       quit_ = true;
@@ -150,28 +151,15 @@ class TBlockSlot {
       if (cancel_.load(std::memory_order_relaxed)) throw TCancelled{};
     };
     TBlockHandlers handlers;
-    handlers.OnFrame = [&](int32_t, bool, const float*) { checkCancel(); };
-    // The last region examined is the one a confirmed click lies in; it is remembered (not copied)
-    // so that keeping a click costs nothing until the host asks for one.
-    int32_t regionFirst = 0, regionLast = -1;
-    bool keeping = false;
-    handlers.OnClickRegion = [&](bool, int32_t first, int32_t last) {
-      regionFirst = first;
-      regionLast = last;
-      checkCancel();
-    };
-    if (extractRequest_) {
-      handlers.OnClickFound = [&] {
-        // The load first, so that workers do not contend for the flag's cache line on every click.
-        keeping = extractRequest_->load(std::memory_order_relaxed) &&
-                  extractRequest_->exchange(false, std::memory_order_relaxed) &&
-                  KeepRegion(regionFirst, regionLast);
-      };
-    }
-    handlers.OnClickRepaired = [&] {
-      Repairs.push_back({RepairJustMade(Engine, Position), Engine.LastClickPosition()});
-      if (keeping) KeepRepair(regionFirst);
-      keeping = false;
+    handlers.OnFrame = [&](int32_t, bool) { checkCancel(); };
+    const bool refined = Engine.Refine();
+    handlers.OnClick = [&](const TClickEvent& click) {
+      Repairs.push_back({RepairRecordOf(click, Position, refined), click.Position});
+      // The load first, so that workers do not contend for the flag's cache line on every click.
+      if (extractRequest_ && extractRequest_->load(std::memory_order_relaxed) &&
+          extractRequest_->exchange(false, std::memory_order_relaxed)) {
+        Keep(click);
+      }
       checkCancel();
     };
     // WriteSkip is not known yet; the clicks are counted by their positions afterwards.
@@ -180,23 +168,22 @@ class TBlockSlot {
     ErrorText = ComputeBlock(Engine, format_, Position, handlers, kMaxPasses, clicks, passes);
   }
 
-  // Before a confirmed click is repaired: its region's samples and trace. False when the region is
-  // not one of this block's (the click is then not kept).
-  bool KeepRegion(int32_t first, int32_t last) {
-    if (first < 0 || last < first || last >= Engine.BlockFrames()) return false;
-    const float* x = Engine.CurrentIsLeft() ? Engine.LeftBuf() : Engine.RightBuf();
-    Extract.Channel = Engine.CurrentIsLeft() ? 0 : 1;
+  // A click the host asked for: its region's samples as they were before the repair, the detection
+  // trace over the region, and the repaired span with the untouched sample on either side. A later
+  // kept click of the same block replaces an earlier one.
+  void Keep(const TClickEvent& click) {
+    const int32_t first = click.RegionFirst, last = click.RegionLast;
+    if (first < 0 || last < first || last >= Engine.BlockFrames()) return;  // not one of this block's
+    const float* x = click.Channel == 0 ? Engine.LeftBuf() : Engine.RightBuf();
+    Extract.Channel = click.Channel;
     Extract.RegionFrame = Position + first;
     Extract.Before.assign(x + first, x + last + 1);
+    // The replaced samples as they were; the span may reach past the region.
+    for (int32_t s = std::max(click.First, first); s <= std::min(click.Last, last); ++s)
+      Extract.Before[static_cast<size_t>(s - first)] = click.Replaced[s - click.First];
     Extract.Trace.assign(Engine.TraceBuf() + first, Engine.TraceBuf() + last + 1);
-    return true;
-  }
-
-  // After the repair: the repaired span. A later kept click of the same block replaces an earlier one.
-  void KeepRepair(int32_t regionFirst) {
-    const float* x = Extract.Channel == 0 ? Engine.LeftBuf() : Engine.RightBuf();
-    Extract.RepairOffset = Engine.RepairStart() - regionFirst;
-    Extract.Repaired.assign(x + Engine.RepairStart(), x + Engine.RepairEnd() + 1);
+    Extract.RepairOffset = click.First - 1 - first;
+    Extract.Repaired.assign(x + click.First - 1, x + click.Last + 2);
     HasExtract = true;
   }
 
@@ -233,99 +220,129 @@ TFileResult ProcessFileParallel(const std::string& inputPath, const TOutputSetti
   return ProcessFileParallelTo(inputPath, OutputFileName(inputPath, settings), observer, cancel, workers, engine);
 }
 
-TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::string& outputPath,
-                                  TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
-                                  const TEngineOptions& engine) {
-  TFileRun run(inputPath, outputPath, observer, cancel, engine);
-  if (!run.Open()) return run.Result();
-  TWavRecord& input = run.Input();
+namespace {
 
-  // Slots are destroyed (their threads joined) before the files are closed.
-  workers = std::max(workers, 1);
-  TComputeGate gate(workers);
-  std::vector<std::unique_ptr<TBlockSlot>> slots;
-  bool initialized = true;
+using TWorkers = std::vector<std::unique_ptr<TProcThread>>;
+
+// One engine per block in flight, each set up for the file. False (the status set) when one cannot
+// be had.
+bool MakeWorkers(TFileRun& run, int workers, const std::atomic<bool>& cancel, TComputeGate& gate,
+                 std::atomic<bool>* extractRequest, TWorkers& slots) {
   const int slotCount = workers > 1 ? workers + 1 : 1;
-  std::atomic<bool>* const extractRequest = observer.ExtractRequest();
   for (int i = 0; i < slotCount; ++i) {
-    slots.push_back(std::make_unique<TBlockSlot>(input, cancel, gate, extractRequest));
-    if (!run.InitEngine(slots.back()->Engine)) {
-      initialized = false;
-      break;
-    }
+    slots.push_back(std::make_unique<TProcThread>(run.Input(), cancel, gate, extractRequest));
+    if (!run.InitEngine(slots.back()->Engine)) return false;
     slots.back()->Repairs.reserve(256);
     if (extractRequest) slots.back()->ReserveExtract();
   }
-  if (!initialized) {
-    slots.clear();
-    return run.FailSetUp();
-  }
+  return true;
+}
 
-  run.StartBlocks();
-
-  // Block positions depend only on the sizes, so blocks are read ahead of the WriteSkip chain.
-  const TBlockPlan plan(run.NumFrames(), slots[0]->Engine.BlockFrames(), slots[0]->Engine.OverlapFrames());
-  TBlock next = plan.First();
-  bool allDispatched = false;
-
+// Hands blocks to free workers in file order, reading each on the calling thread. Block positions
+// depend only on the sizes, so blocks are read ahead of the WriteSkip chain.
+class TDispatcher {
+ public:
   struct TInFlight {
-    TBlockSlot* Slot;
+    TProcThread* Slot;
     int64_t MoveBack;
   };
-  std::vector<TInFlight> ring;  // blocks in flight, oldest first; at most slots.size()
-  ring.reserve(slots.size());
-  size_t nextSlot = 0;
-  auto dispatch = [&] {
-    while (!allDispatched && ring.size() < slots.size() && !cancel.load()) {
-      TBlockSlot& slot = *slots[nextSlot];
-      nextSlot = (nextSlot + 1) % slots.size();
-      slot.Position = next.Position;
+
+  TDispatcher(TWorkers& slots, const TBlockPlan& plan, TWavRecord& input, TComputeGate& gate,
+              const std::atomic<bool>& cancel)
+      : slots_(slots), plan_(plan), input_(input), gate_(gate), cancel_(cancel), next_(plan.First()) {
+    ring_.reserve(slots.size());
+  }
+
+  // Blocks in flight, oldest first; at most one per worker.
+  std::vector<TInFlight>& Ring() { return ring_; }
+
+  void Dispatch() {
+    while (!allDispatched_ && ring_.size() < slots_.size() && !cancel_.load()) {
+      TProcThread& slot = *slots_[nextSlot_];
+      nextSlot_ = (nextSlot_ + 1) % slots_.size();
+      slot.Position = next_.Position;
       // A read failure is reported when the block's turn comes, after the blocks before it.
-      if (!slot.Engine.ReadBlock(input, static_cast<int32_t>(next.Position), slot.ReadError,
+      if (!slot.Engine.ReadBlock(input_, static_cast<int32_t>(next_.Position), slot.ReadError,
                                  &slot.ReadErrorNumber)) {
         if (slot.ReadError.empty()) slot.ReadError.assign("Read error");
       } else {
         slot.ReadError.clear();
       }
-      ring.push_back({&slot, next.MoveBack});
-      slot.Start(gate.NextTicket());
+      ring_.push_back({&slot, next_.MoveBack});
+      slot.Start(gate_.NextTicket());
       if (!slot.ReadError.empty()) {
-        allDispatched = true;  // nothing after an unreadable block is needed
+        allDispatched_ = true;  // nothing after an unreadable block is needed
         break;
       }
-      if (next.Last)
-        allDispatched = true;
+      if (next_.Last)
+        allDispatched_ = true;
       else
-        next = plan.Next(next);
+        next_ = plan_.Next(next_);
     }
-  };
+  }
 
+ private:
+  TWorkers& slots_;
+  const TBlockPlan& plan_;
+  TWavRecord& input_;
+  TComputeGate& gate_;
+  const std::atomic<bool>& cancel_;
+  TBlock next_;
+  bool allDispatched_ = false;
+  size_t nextSlot_ = 0;
+  std::vector<TInFlight> ring_;
+};
+
+// A computed block in file order: its clicks counted against the WriteSkip it gets (the previous
+// block's last repair), reported and written. False when the road stops here.
+bool ResolveBlock(TFileRun& run, TDriverObserver& observer, TProcThread& slot, int64_t writeSkip) {
+  if (!slot.ReadError.empty()) {
+    run.ReadFailed(slot.ReadError, slot.ReadErrorNumber);
+    return false;
+  }
+  if (!run.BlockComputed(slot.ErrorText)) return false;
+  int32_t blockClicks = 0;
+  for (TPendingRepair& p : slot.Repairs) {
+    p.Record.Counted = p.ClickPosition > writeSkip;
+    if (p.Record.Counted) ++blockClicks;
+    observer.Repair(p.Record);
+  }
+  if (slot.HasExtract) observer.ClickExtract(slot.Extract);
+  return run.WriteCountedBlock(slot.Engine, slot.Position, blockClicks, writeSkip);
+}
+
+}  // namespace
+
+TFileResult ProcessFileParallelTo(const std::string& inputPath, const std::string& outputPath,
+                                  TDriverObserver& observer, const std::atomic<bool>& cancel, int workers,
+                                  const TEngineOptions& engine) {
+  TFileRun run(inputPath, outputPath, observer, cancel, engine);
+  if (!run.Open()) return run.Result();
+
+  // Slots are destroyed (their threads joined) before the files are closed.
+  TComputeGate gate(std::max(workers, 1));
+  TWorkers slots;
+  if (!MakeWorkers(run, std::max(workers, 1), cancel, gate, observer.ExtractRequest(), slots)) {
+    slots.clear();
+    return run.FailSetUp();
+  }
+  run.StartBlocks();
+
+  const TBlockPlan plan(run.NumFrames(), slots[0]->Engine.BlockFrames(), slots[0]->Engine.OverlapFrames());
+  TDispatcher dispatcher(slots, plan, run.Input(), gate, cancel);
+  auto& ring = dispatcher.Ring();
   int64_t writeSkip = 0;
-  dispatch();
+  dispatcher.Dispatch();
   while (!ring.empty()) {
-    TBlockSlot& slot = *ring.front().Slot;
+    TProcThread& slot = *ring.front().Slot;
     writeSkip += ring.front().MoveBack;
-    const int64_t position = slot.Position;
-    observer.Progress(static_cast<uint32_t>(position));
+    observer.Progress(static_cast<uint32_t>(slot.Position));
     while (!slot.WaitFor(10)) observer.Idle();
     ring.erase(ring.begin());
-
-    if (!slot.ReadError.empty()) {
-      run.ReadFailed(slot.ReadError, slot.ReadErrorNumber);
-      break;
-    }
-    if (!run.BlockComputed(slot.ErrorText)) break;
-    int32_t blockClicks = 0;
-    for (TPendingRepair& p : slot.Repairs) {
-      p.Record.Counted = p.ClickPosition > writeSkip;
-      if (p.Record.Counted) ++blockClicks;
-      observer.Repair(p.Record);
-    }
-    if (slot.HasExtract) observer.ClickExtract(slot.Extract);
-    if (!run.WriteCountedBlock(slot.Engine, position, blockClicks, writeSkip)) break;
+    if (!ResolveBlock(run, observer, slot, writeSkip)) break;
     writeSkip = plan.CarriedWriteSkip(slot.Engine.LastRepaired());
     // The slot is free again: the next block goes into it while the others still run.
-    dispatch();
+    dispatcher.Dispatch();
     if (ring.empty()) break;
     // Once a block, even when the next one is already done: with a slow disk the driver may never
     // wait, and the window must still repaint and take a cancel.

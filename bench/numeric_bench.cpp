@@ -1,4 +1,4 @@
-// The numeric routines at the sizes the engine uses; the fast set against the plain one.
+// The numeric routines at the sizes the engine uses.
 
 #include <benchmark/benchmark.h>
 
@@ -6,12 +6,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "numeric/fftfast.h"
 #include "numeric/fftunit.h"
 #include "numeric/peak.h"
 #include "numeric/prediction.h"
 #include "numeric/regress.h"
-#include "numeric/slidingfit.h"
 
 namespace {
 
@@ -41,29 +39,10 @@ void BM_PowerSpectrumDb(benchmark::State& state) {
 }
 BENCHMARK(BM_PowerSpectrumDb)->Arg(64)->Arg(128)->Arg(1024);
 
-// The same through the fast routine table (identical results).
-void BM_PowerSpectrumDbFast(benchmark::State& state) {
-  const int n = static_cast<int>(state.range(0));
-  const klarwell::TFftRoutines& fast = klarwell::BindFftRoutines(klarwell::TRoutineSet::Exact);
-  klarwell::PrepareFftTables(n);
-  const std::vector<float> input = Signal(n, 1);
-  std::vector<float> work(n + 2), out(n / 2);
-  const double reference = std::pow(n * 32767.0 / 2.0 / 3.0, 2.0);
-  for (auto _ : state) {
-    std::copy(input.begin(), input.end(), work.begin());
-    fast.LongSpectrumDb(n, work.data(), out.data(), reference, 1e-12);
-    benchmark::DoNotOptimize(out.data());
-  }
-}
-BENCHMARK(BM_PowerSpectrumDbFast)->Arg(64)->Arg(128)->Arg(1024);
-
 // The roughness measure's sliding line fit over one frame's 512 bins: windows of up to 121 points
 // moved by 10 bins, a mean residual per position; points added as the engine adds them.
 void AddRun(klarwell::TRegress& fit, int first, const float* y, int count) {
   for (int i = 0; i < count; ++i) fit.Add(static_cast<float>(first + i), y[i]);
-}
-void AddRun(klarwell::TSlidingFit& fit, int first, const float* y, int count) {
-  fit.AddRun(first, y, count);
 }
 
 template <class TFit>
@@ -94,13 +73,6 @@ void BM_SlidingFitReference(benchmark::State& state) {
   for (auto _ : state) SlideOverFrame(fit, w);
 }
 BENCHMARK(BM_SlidingFitReference);
-
-void BM_SlidingFitFast(benchmark::State& state) {
-  klarwell::TSlidingFit fit(121);
-  const std::vector<float> w = Bins();
-  for (auto _ : state) SlideOverFrame(fit, w);
-}
-BENCHMARK(BM_SlidingFitFast);
 
 // One candidate scan along a block's level curve of 1000 frames.
 void BM_FindDipSweep(benchmark::State& state) {

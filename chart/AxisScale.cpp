@@ -111,25 +111,17 @@ bool RangeResolvable(bool logarithmic, int digits, double a, double b) {
   return true;
 }
 
-std::string FormatAxisNumber(int decimals, double value, const std::string& decimalSeparator) {
-  std::string text;
-  // Fixed notation of a value with more integer digits than a label can resolve would print
-  // hundreds of digits of binary noise; such values are written in scientific notation.
-  if (decimals >= 1 && decimals <= 18 && std::fabs(value) < 1e18) {
-    text = Fixed(value, decimals);
-  } else {
-    text = Scientific(value, ScientificDecimals);
-    // Rounding noise of a tick computed as first + i * step (1e-17 instead of 0).
-    if (ExponentOf(text) < -decimals - 1) text = "0E0";
-  }
+namespace {
 
-  // Tidy: leading blanks, trailing zeros, the exponent's plus sign and leading zeros.
+// A printed number without leading blanks and trailing zeros, split at its exponent; the exponent
+// without its plus sign and leading zeros (none left: no exponent).
+void SplitTidy(std::string text, std::string& mantissa, std::string& exponent, bool& hasExponent) {
   const size_t firstNonBlank = text.find_first_not_of(' ');
   text.erase(0, firstNonBlank == std::string::npos ? text.size() : firstNonBlank);
   const size_t ePos = text.find_first_of("eE");
-  std::string mantissa = ePos == std::string::npos ? text : text.substr(0, ePos);
-  std::string exponent = ePos == std::string::npos ? std::string() : text.substr(ePos + 1);
-  bool hasExponent = ePos != std::string::npos;
+  mantissa = ePos == std::string::npos ? text : text.substr(0, ePos);
+  exponent = ePos == std::string::npos ? std::string() : text.substr(ePos + 1);
+  hasExponent = ePos != std::string::npos;
   StripTrailingZeros(mantissa);
   if (hasExponent) {
     bool negativeExponent = false;
@@ -145,39 +137,60 @@ std::string FormatAxisNumber(int decimals, double value, const std::string& deci
     }
   }
   if (mantissa.empty() || mantissa == "-") mantissa.insert(mantissa.size(), 1, '0');
+}
 
-  if (hasExponent) {
-    const int exp = std::atoi(exponent.c_str());
-    std::string sign;
-    std::string digits = mantissa;
-    if (!digits.empty() && digits[0] == '-') {
-      sign = "-";
-      digits.erase(0, 1);
-    }
-    const size_t point = digits.find('.');
-    const bool withPoint = point != std::string::npos;
-    const int mantissaDecimals = withPoint ? static_cast<int>(digits.size() - point - 1) : 0;
-    std::string bare = digits;
-    if (withPoint) bare.erase(point, 1);
-    const int digitCount = static_cast<int>(bare.size());
+// A number in scientific form written out positionally when that stays short: a few leading zeros
+// after the point, or a few trailing zeros before it; otherwise kept as mantissa E exponent.
+std::string PositionalWhenShort(const std::string& mantissa, const std::string& exponent) {
+  const int exp = std::atoi(exponent.c_str());
+  const bool negative = !mantissa.empty() && mantissa[0] == '-';
+  const std::string sign(negative ? 1 : 0, '-');
+  const std::string digits = mantissa.substr(negative ? 1 : 0);
+  const size_t point = digits.find('.');
+  const bool withPoint = point != std::string::npos;
+  const int mantissaDecimals = withPoint ? static_cast<int>(digits.size() - point - 1) : 0;
+  std::string bare = digits;
+  if (withPoint) bare.erase(point, 1);
+  const int digitCount = static_cast<int>(bare.size());
 
-    if (exp < 0 && (withPoint ? exp >= -3 : exp >= -2)) {
-      text = sign + "0." + std::string(static_cast<size_t>(-exp - 1), '0') + bare;
-    } else if (exp > 0 && (withPoint ? exp < mantissaDecimals + 4 : exp < digitCount + 2)) {
-      // The scientific mantissa has one digit before its point.
-      const int integerDigits = 1 + exp;
-      if (integerDigits < digitCount) {
-        text = sign + bare.substr(0, static_cast<size_t>(integerDigits)) + "." +
-               bare.substr(static_cast<size_t>(integerDigits));
-      } else {
-        text = sign + bare + std::string(static_cast<size_t>(integerDigits - digitCount), '0');
-      }
-    } else {
-      text = mantissa + "E" + exponent;
-    }
-  } else {
-    text = mantissa;
+  if (exp < 0 && (withPoint ? exp >= -3 : exp >= -2)) {
+    // Appended piecewise: g++ 12 warns falsely on the chained form.
+    std::string text = sign;
+    text.append("0.");
+    text.append(static_cast<size_t>(-exp - 1), '0');
+    text.append(bare);
+    return text;
   }
+  if (exp > 0 && (withPoint ? exp < mantissaDecimals + 4 : exp < digitCount + 2)) {
+    // The scientific mantissa has one digit before its point.
+    const int integerDigits = 1 + exp;
+    if (integerDigits < digitCount) {
+      return sign + bare.substr(0, static_cast<size_t>(integerDigits)) + "." +
+             bare.substr(static_cast<size_t>(integerDigits));
+    }
+    return sign + bare + std::string(static_cast<size_t>(integerDigits - digitCount), '0');
+  }
+  return mantissa + "E" + exponent;
+}
+
+}  // namespace
+
+std::string FormatAxisNumber(int decimals, double value, const std::string& decimalSeparator) {
+  std::string text;
+  // Fixed notation of a value with more integer digits than a label can resolve would print
+  // hundreds of digits of binary noise; such values are written in scientific notation.
+  if (decimals >= 1 && decimals <= 18 && std::fabs(value) < 1e18) {
+    text = Fixed(value, decimals);
+  } else {
+    text = Scientific(value, ScientificDecimals);
+    // Rounding noise of a tick computed as first + i * step (1e-17 instead of 0).
+    if (ExponentOf(text) < -decimals - 1) text = "0E0";
+  }
+
+  std::string mantissa, exponent;
+  bool hasExponent = false;
+  SplitTidy(text, mantissa, exponent, hasExponent);
+  text = hasExponent ? PositionalWhenShort(mantissa, exponent) : mantissa;
   // A tick that rounding left a hair below zero reads 0, not -0.
   if (text == "-0") text = "0";
 

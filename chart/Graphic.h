@@ -249,6 +249,9 @@ class TGrCntrl : public QWidget {
 
   void ShowError(const char* text) const;
   void Render();
+  // Render's steps: the titles, each taking its room off r; the grid over the plot area.
+  void DrawTitles(QPainter& painter, const QFontMetrics& fm, TRect& r) const;
+  void DrawGrid(QPainter& painter) const;
   void DrawBevel(QPainter& painter, TRect& r, int width) const;
   // Ticks, labels and grid positions of one axis; each takes the room it needs from r.
   void DrawYAxis(QPainter& painter, TRect& r);

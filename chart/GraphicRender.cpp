@@ -56,26 +56,7 @@ void TGrCntrl::DrawBevel(QPainter& painter, TRect& r, int width) const {
   }
 }
 
-void TGrCntrl::Render() {
-  QPainter painter(&Bitmap);
-  painter.setRenderHint(QPainter::Antialiasing, false);
-  painter.setFont(font());
-  const QFontMetrics fm = painter.fontMetrics();
-  const int w = width();
-  const int h = height();
-  GridXPos.clear();
-  GridYPos.clear();
-  XLabelList.clear();
-  YLabelList.clear();
-
-  // Frame in ScaleColor, outer bevel, chart background.
-  painter.setPen(QPen(ScaleColorValue, 0));
-  painter.setBrush(Qt::NoBrush);
-  painter.drawRect(0, 0, w - 1, h - 1);
-  TRect r{1, 1, w - 1, h - 1};
-  DrawBevel(painter, r, BevelOuterValue);
-  painter.fillRect(QRect(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top), ScaleColorValue);
-
+void TGrCntrl::DrawTitles(QPainter& painter, const QFontMetrics& fm, TRect& r) const {
   painter.setPen(QPen(FontColorValue, 0));
   const int zeroHeight = fm.height();
   if (!TitleText.isEmpty()) {
@@ -113,7 +94,43 @@ void TGrCntrl::Render() {
             r.Bottom - fm.height(), XAxisTitleText);
     r.Bottom -= fm.height();
   }
+}
 
+void TGrCntrl::DrawGrid(QPainter& painter) const {
+  if (!GridXValue && !GridYValue) return;
+  QPen gridPen(GridColorValue, 0);
+  // One pixel on, one off.
+  gridPen.setDashPattern({1.0, 1.0});
+  painter.setPen(gridPen);
+  if (GridXValue) {
+    for (int x : GridXPos) painter.drawLine(x, PlotTop, x, PlotBottom - 1);
+  }
+  if (GridYValue) {
+    for (int y : GridYPos) painter.drawLine(PlotLeft, y, PlotRight - 1, y);
+  }
+}
+
+void TGrCntrl::Render() {
+  QPainter painter(&Bitmap);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.setFont(font());
+  const QFontMetrics fm = painter.fontMetrics();
+  const int w = width();
+  const int h = height();
+  GridXPos.clear();
+  GridYPos.clear();
+  XLabelList.clear();
+  YLabelList.clear();
+
+  // Frame in ScaleColor, outer bevel, chart background.
+  painter.setPen(QPen(ScaleColorValue, 0));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawRect(0, 0, w - 1, h - 1);
+  TRect r{1, 1, w - 1, h - 1};
+  DrawBevel(painter, r, BevelOuterValue);
+  painter.fillRect(QRect(r.Left, r.Top, r.Right - r.Left, r.Bottom - r.Top), ScaleColorValue);
+
+  DrawTitles(painter, fm, r);
   DrawYAxis(painter, r);
   DrawXAxis(painter, r);
 
@@ -124,19 +141,7 @@ void TGrCntrl::Render() {
   PlotBottom = r.Bottom;
   const QRect plot(PlotLeft, PlotTop, std::max(0, PlotRight - PlotLeft), std::max(0, PlotBottom - PlotTop));
   painter.fillRect(plot, BackColorValue);
-
-  if (GridXValue || GridYValue) {
-    QPen gridPen(GridColorValue, 0);
-    // One pixel on, one off.
-    gridPen.setDashPattern({1.0, 1.0});
-    painter.setPen(gridPen);
-    if (GridXValue) {
-      for (int x : GridXPos) painter.drawLine(x, PlotTop, x, PlotBottom - 1);
-    }
-    if (GridYValue) {
-      for (int y : GridYPos) painter.drawLine(PlotLeft, y, PlotRight - 1, y);
-    }
-  }
+  DrawGrid(painter);
 
   painter.setClipRect(plot);
   DrawCurves(painter);

@@ -160,11 +160,8 @@ void TBatchRun::RunOne(size_t index) {
   TFileObserver observer(showProgress_ ? &progress_ : nullptr, index, options_.Json);
   // The reference road takes one block at a time with the reference arithmetic; the default road
   // makes the same repairs, as measured, though not always the same repaired samples.
-  const std::string& output = plan_[index].OutputPath;
-  TFileResult result =
-      options_.Reference
-          ? ProcessFileTo(files_[index], output, observer, cancel_, options_.Engine)
-          : ProcessFileParallelTo(files_[index], output, observer, cancel_, blockWorkers_, options_.Engine);
+  TFileResult result = ProcessFileParallelTo(files_[index], plan_[index].OutputPath, observer, cancel_,
+                                             options_.Reference ? 1 : blockWorkers_, options_.Engine);
   {
     std::lock_guard lock(progress_.Mutex);
     progress_.Entries[index].Active = false;

@@ -10,13 +10,11 @@
 #include <cmath>
 
 #include "engine/EngineDetail.h"
+#include "engine/PassCache.h"
 #include "engine/engine.h"
 #include "numeric/fastfit.h"
-#include "numeric/fastsum.h"
-#include "numeric/fftfloat.h"
-#include "numeric/fftunit.h"
+#include "numeric/RoutineSet.h"
 #include "numeric/regress.h"
-#include "numeric/slidingfit.h"
 
 namespace klarwell {
 
@@ -26,19 +24,11 @@ void AddRun(TRegress& fit, int32_t first, const float* y, int count) {
   for (int i = 0; i < count; ++i) fit.Add(static_cast<float>(first + i), y[i]);
 }
 
-void AddRun(TSlidingFit& fit, int32_t first, const float* y, int count) {
-  fit.AddRun(first, y, count);
-}
-
 void AddRun(TFastSlidingFit& fit, int32_t first, const float* y, int count) {
   fit.AddRun(first, y, count);
 }
 
 void StartWindow(TRegress& fit, const float*, int32_t) {
-  fit.Clear();
-}
-
-void StartWindow(TSlidingFit& fit, const float*, int32_t) {
   fit.Clear();
 }
 
@@ -66,53 +56,23 @@ constexpr int32_t kRoughStepBins = 10;
 // fixed dip depth it decides how much smoother than its neighbours a frame must be to be a candidate.
 constexpr double kRoughnessScale = 460.0;
 
-// The frame's samples x[0], x[stride], ... (len of them) less their mean, times the window, into
-// buf. The reference sums in order, the exact road by its own ordered kernel, the float road centres
-// and windows in one pass.
-void CentreFrame(const float* x, int32_t stride, int32_t len, const float* window, TRoutineSet road,
-                 float* buf) {
-  if (road == TRoutineSet::Fast) {
-    CentreAndWindow(x, stride, len, window, buf);
-    return;
-  }
-  double sum = 0.0;
-  if (road == TRoutineSet::Exact) {
-    if (stride == 1) {
-      std::copy_n(x, len, buf);
-    } else {
-      for (int32_t k = 0; k < len; ++k) buf[k] = x[stride * k];
-    }
-    sum = SumInOrder(buf, len);
-  } else {
-    for (int32_t k = 0; k < len; ++k) buf[k] = x[stride * k];
-    for (int32_t k = 0; k < len; ++k) sum += buf[k];
-  }
-  const double mean = sum / len;
-  for (int32_t k = 0; k < len; ++k) {
-    buf[k] = static_cast<float>(buf[k] - mean);
-    buf[k] = buf[k] * window[k];
-  }
-}
-
 // W: the first len / 2 bins of the frame's dB spectrum with the straight line through lo .. hi
 // subtracted there and zeros outside (w has room for len values). The tilt is the recording's
 // colour, not roughness. False when no band lies between the cuts.
-bool FlattenBand(const float* spectrum, int32_t len, int32_t lo, int32_t hi, TRoutineSet road, TRegress& fit,
+bool FlattenBand(const float* spectrum, int32_t len, int32_t lo, int32_t hi, bool floatFit, TRegress& fit,
                  float* w) {
   std::copy_n(spectrum, len / 2, w);
   if (hi - lo < 1) return false;
 
   float slope = 0.0f, intercept = 0.0f;
-  if (road == TRoutineSet::Fast) {
+  if (floatFit) {
     LineFitRangeFast(w, lo, hi, slope, intercept);
-  } else if (road == TRoutineSet::Exact) {
-    LineFitRange(w, lo, hi, slope, intercept);
   } else {
     fit.Clear();
     for (int32_t k = lo; k <= hi; ++k) fit.Add(static_cast<float>(k), w[k]);
     fit.LineFit(slope, intercept);
   }
-  if (road == TRoutineSet::Fast) {
+  if (floatFit) {
     for (int32_t k = lo; k <= hi; ++k) w[k] = w[k] - (slope * static_cast<float>(k) + intercept);
   } else {
     for (int32_t k = lo; k <= hi; ++k) {
@@ -155,12 +115,12 @@ void Smooth3(float* v, int32_t count) {
 // strong peak of the spectrum's own spectrum marks it, and that quefrency, its neighbours and their
 // multiples are removed from w (n bins). Without a ripple w stays as it is. lifterIn (n + 2 floats)
 // is the transform's work copy; re, im, mag hold n / 2 values each.
-void RemoveRipple(const TFftRoutines& fft, float* w, int32_t n, TRoutineSet road, float* lifterIn, float* re,
-                  float* im, float* mag) {
+void RemoveRipple(const TRoutines& routines, float* w, int32_t n, float* lifterIn, float* re, float* im,
+                  float* mag) {
   const int32_t q = n / 2;
   std::copy_n(w, n, lifterIn);
-  fft.ForwardSpectrum(n, lifterIn, re, im, mag);
-  if (road == TRoutineSet::Fast) {
+  routines.ForwardSpectrum(n, lifterIn, re, im, mag);
+  if (routines.FloatFits) {
     Smooth3(mag, q);
   } else {
     detail::SmoothSpan(mag, 0, q - 1, 1);
@@ -173,12 +133,11 @@ void RemoveRipple(const TFftRoutines& fft, float* w, int32_t n, TRoutineSet road
       im[m] = 0.0f;
     }
   }
-  fft.InverseSpectrum(n, re, im, w);
+  routines.InverseSpectrum(n, re, im, w);
 }
 
 // Roughness: the mean residual of line fits over a 60-bin window sliding in steps of 10 bins
-// along w (n bins). TFit is TRegress, its exact fast counterpart TSlidingFit or the float road's
-// TFastSlidingFit.
+// along w (n bins). TFit is TRegress or the float road's TFastSlidingFit.
 template <class TFit>
 double WindowRoughness(TFit& window60, const float* w, int32_t n, int32_t lowCut, int32_t highCut) {
   StartWindow(window60, w, n);
@@ -213,7 +172,7 @@ void TClickEngine::AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float g
 
   // Within a block's passes, frames that no repair touched since the last analysis on this grid
   // keep their level.
-  const int grid = PassCache_.Grid(gridOffset);
+  const int grid = PassCache_->Grid(gridOffset);
   FrameCount_ = 0;
   for (int32_t i = 0; i < MaxFrames; ++i) {
     int32_t start;
@@ -231,10 +190,10 @@ void TClickEngine::AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float g
     FrameCount_ = FrameCount_ + 1;
 
     FrameLevel_[0][static_cast<size_t>(i)] = LevelOfFrame(true, grid, i, start);
-    detail::CallGuarded(onFrame, i, true, static_cast<const float*>(Spectrum_.data()));
+    detail::CallGuarded(onFrame, i, true);
     if (isStereo) {
       FrameLevel_[1][static_cast<size_t>(i)] = LevelOfFrame(false, grid, i, start);
-      detail::CallGuarded(onFrame, i, false, static_cast<const float*>(Spectrum_.data()));
+      detail::CallGuarded(onFrame, i, false);
     }
   }
 
@@ -247,34 +206,31 @@ void TClickEngine::AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float g
 // The stored level (ten times the roughness) of frame i of a grid, starting at `start`.
 float TClickEngine::LevelOfFrame(bool isLeft, int grid, int32_t i, int32_t start) {
   float level = 0.0f;
-  if (grid >= 0 && PassCache_.FindLevel(grid, isLeft, i, start, level)) return level;
+  if (grid >= 0 && PassCache_->FindLevel(grid, isLeft, i, start, level)) return level;
   level = static_cast<float>(FrameRoughness(isLeft ? LeftBuf_.data() : RightBuf_.data(), start) * 10.0);
-  if (grid >= 0) PassCache_.PutLevel(grid, isLeft, i, start, level);
+  if (grid >= 0) PassCache_->PutLevel(grid, isLeft, i, start, level);
   return level;
 }
 
 double TClickEngine::FrameRoughness(const float* x, int32_t start) {
   const int32_t len = FrameLen_;
-  const TRoutineSet road = FastFit_   ? TRoutineSet::Fast
-                           : Sliding_ ? TRoutineSet::Exact
-                                      : TRoutineSet::Reference;
 
   // At 88.2 kHz and above every second sample is analysed, without filtering: what lies above
   // the halved Nyquist frequency folds down, which a click's flat spectrum does not mind.
   float* buf = FrameWork_.get();
-  CentreFrame(x + start, Decimate_ ? 2 : 1, len, WindowLong_.data(), road, buf);
+  Routines_->CentreFrame(x + start, Decimate_ ? 2 : 1, len, WindowLong_.data(), buf);
 
   float* spectrum = Spectrum_.data();
-  Fft_->LongSpectrumDb(len, buf, spectrum, RefPower_, FloorPower_);
+  Routines_->SpectrumDb(len, buf, spectrum, RefPower_, FloorPower_);
 
   const int32_t n = len / 2;
   float* w = Flat_.get();
-  if (!FlattenBand(spectrum, len, LowCutBins_, len / 2 - HighCutBins_, road, *Fit_, w)) return 0.0;
-  RemoveRipple(*Fft_, w, n, road, HalfWork_.get(), CepRe_.data(), CepIm_.data(), CepMag_.data());
+  if (!FlattenBand(spectrum, len, LowCutBins_, len / 2 - HighCutBins_, Routines_->FloatFits, *Fit_, w))
+    return 0.0;
+  RemoveRipple(*Routines_, w, n, HalfWork_.get(), CepRe_.data(), CepIm_.data(), CepMag_.data());
 
-  if (FastFit_) return WindowRoughness(*FastFit_, w, n, LowCutBins_, HighCutBins_);
-  return Sliding_ ? WindowRoughness(*Sliding_, w, n, LowCutBins_, HighCutBins_)
-                  : WindowRoughness(*Roughness_, w, n, LowCutBins_, HighCutBins_);
+  if (Routines_->FloatFits) return WindowRoughness(*FastFit_, w, n, LowCutBins_, HighCutBins_);
+  return WindowRoughness(*Roughness_, w, n, LowCutBins_, HighCutBins_);
 }
 
 }  // namespace klarwell

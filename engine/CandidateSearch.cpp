@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "engine/EngineDetail.h"
+#include "engine/PassCache.h"
 #include "engine/engine.h"
 #include "numeric/fftunit.h"
 #include "numeric/peak.h"
@@ -25,8 +26,7 @@ constexpr int DipWidth = 10;
 
 }  // namespace
 
-bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion& onClickRegion,
-                                 const TOnCandidate& onCandidate) {
+bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos) {
   // A block shorter than one analysis frame has no curve to scan.
   if (FrameCount_ <= 0) return false;
   const float* curve = SmoothLevel_[isLeft ? 0 : 1].data();
@@ -47,8 +47,6 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion
     if (!found || !qualifies) continue;
     if (!(r - l < detail::kMaxDipFrames && l < b && b < r)) continue;
 
-    detail::CallGuarded(onCandidate, detail::Round(FrameCentre_[static_cast<size_t>(b)]));
-
     // First stage: between the shoulders.
     const int32_t from = detail::Round(FrameCentre_[static_cast<size_t>(l)]);
     const int32_t to = detail::Round(FrameCentre_[static_cast<size_t>(r)]);
@@ -56,43 +54,39 @@ bool TClickEngine::FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion
     // check only keeps the windows inside the block should that ever change.
     if (from - ShortLen_ / 2 < 0 || to + ShortLen_ / 2 > BlockFrames_) continue;
     for (int32_t c = from; c <= to; ++c) trace[c] = TraceAt(x, isLeft, c, true);
-    const TPassCache::TStage first =
-        SearchStage(x, isLeft, 0, from, to, std::max(1, HalfShortLen_ / 16), 0.55);
-    int32_t peak = first.Peak;
-    if (peak < 0) continue;
-    if (!first.Kept) {
-      detail::CallGuarded(onClickRegion, isLeft, from, to);
-      continue;
-    }
+    int32_t peak = -1;
+    if (!SearchStage(x, isLeft, 0, from, to, std::max(1, HalfShortLen_ / 16), 0.55, peak)) continue;
 
     // Second stage: the 10 ms region around the first estimate, with a window half as long. The
     // repair's first backward trial may train on the sample just past the region, so the region
     // must end before the block does.
     RegionStart_ = peak - RegionLen_ / 2;
     const int32_t regionEnd = peak + RegionLen_ / 2;
-    if (RegionStart_ - HalfShortLen_ / 2 < 0 || regionEnd + HalfShortLen_ / 2 > BlockFrames_ ||
-        RegionStart_ + RegionLen_ >= BlockFrames_) {
-      continue;
-    }
+    if (!RegionFits(RegionStart_)) continue;
     for (int32_t c = RegionStart_; c <= regionEnd; ++c) trace[c] = TraceAt(x, isLeft, c, false);
     detail::SmoothSpan(trace, RegionStart_, regionEnd, 2);
-    const TPassCache::TStage second =
-        SearchStage(x, isLeft, 1, RegionStart_, regionEnd, std::max(1, HalfShortLen_ / 32), 0.7);
-    peak = second.Peak;
-    if (peak < 0) continue;
-    const bool accepted = second.Kept;
-    detail::CallGuarded(onClickRegion, isLeft, RegionStart_, regionEnd);
-    if (accepted) {
+    if (SearchStage(x, isLeft, 1, RegionStart_, regionEnd, std::max(1, HalfShortLen_ / 32), 0.7, peak)) {
       pos = peak;
       return true;
     }
   }
 }
 
-float TClickEngine::TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work,
-                               bool isShort) {
-  const auto trace = isShort ? Fft_->ShortTraceValue : Fft_->TinyTraceValue;
-  return trace(n, x + start, window, work, WindowSpectrum_.data(), RefPower_, FloorPower_);
+bool TClickEngine::RegionFits(int32_t regionStart) const {
+  const int32_t regionEnd = regionStart + 2 * (RegionLen_ / 2);
+  return regionStart - HalfShortLen_ / 2 >= 0 && regionEnd + HalfShortLen_ / 2 <= BlockFrames_ &&
+         regionStart + RegionLen_ < BlockFrames_;
+}
+
+bool TClickEngine::SetRegion(int32_t regionStart, const float* trace) {
+  if (!RegionFits(regionStart)) return false;
+  RegionStart_ = regionStart;
+  std::copy_n(trace, RegionLen_, TraceBuf_.begin() + regionStart);
+  return true;
+}
+
+float TClickEngine::TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work) {
+  return Routines_->TraceValue(n, x + start, window, work, WindowSpectrum_.data(), RefPower_, FloorPower_);
 }
 
 // The trace value at sample c: the short window's (ShortLen samples from c - ShortLen / 2) or the
@@ -101,25 +95,30 @@ float TClickEngine::TraceAt(const float* x, bool isLeft, int32_t c, bool isShort
   const int32_t n = isShort ? ShortLen_ : HalfShortLen_;
   const auto compute = [&] {
     return TraceValue(x, c - n / 2, n, isShort ? WindowShort_.data() : WindowTiny_.data(),
-                      isShort ? ShortWork_.get() : TinyWork_.get(), isShort);
+                      isShort ? ShortWork_.get() : TinyWork_.get());
   };
-  float* slot = PassCache_.Active() ? PassCache_.TraceSlot(isLeft, isShort ? 0 : 1, c) : nullptr;
+  float* slot = PassCache_->Active() ? PassCache_->TraceSlot(isLeft, isShort ? 0 : 1, c) : nullptr;
   if (slot == nullptr) return compute();
   if (!TPassCache::Known(*slot)) *slot = compute();
   return *slot;
 }
 
 // One stage's peak search over a .. b with its step, and the tone test with its factor when there is a
-// peak. Within a block's passes an outcome already found for the same range is taken from the cache.
-TPassCache::TStage TClickEngine::SearchStage(const float* x, bool isLeft, int stage, int32_t a, int32_t b,
-                                             int32_t step, double factor) {
+// peak: true when the peak (in `peak`; -1 when none) is kept. Within a block's passes an outcome
+// already found for the same range is taken from the cache.
+bool TClickEngine::SearchStage(const float* x, bool isLeft, int stage, int32_t a, int32_t b, int32_t step,
+                               double factor, int32_t& peak) {
   TPassCache::TStage outcome;
-  if (PassCache_.FindStage(isLeft, stage, a, b, outcome)) return outcome;
+  if (PassCache_->FindStage(isLeft, stage, a, b, outcome)) {
+    peak = outcome.Peak;
+    return outcome.Kept;
+  }
   outcome.Peak = PeakSearch(a, b, step, outcome.LeftFoot, outcome.RightFoot);
   outcome.Kept =
       outcome.Peak >= 0 && ToneTest(x, a, b, factor, outcome.Peak, outcome.LeftFoot, outcome.RightFoot);
-  PassCache_.PutStage(isLeft, stage, a, b, outcome);
-  return outcome;
+  PassCache_->PutStage(isLeft, stage, a, b, outcome);
+  peak = outcome.Peak;
+  return outcome.Kept;
 }
 
 // The highest peak of the trace over a .. b, its height measured from its feet on both sides and
@@ -130,7 +129,7 @@ int32_t TClickEngine::PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf
   const int32_t pos = SinePeak_ ? SinePeak_->Find(t, a, b, step) : SinePeak(t, a, b, step);
   if (pos < 0) return pos;
   int l = a, r = b;
-  FindFeet(pos, l, r, t, true, 6);
+  FindFeet(pos, l, r, t, true, ShapeMode::RootHalf);
   lf = l;
   rf = r;
   return pos;
@@ -154,8 +153,6 @@ constexpr double kIrregularSpacing = 0.14;
 // The waveform between two bursts leaves their envelope when it passes more than 0.2 of the
 // envelope's range below its low or above its high side.
 constexpr double kEnvelopeMargin = 0.2;
-// Feet of a trace peak scored as d·√|d|, the peak search's own.
-constexpr std::uint8_t kPeakFootScore = 6;
 
 // The maxima among n alternating extrema of the trace t, in order; their count.
 int KeepMaxima(const float* t, const int* extrema, int n, int* maxima) {
@@ -213,7 +210,7 @@ void BurstEnvelopes(const float* t, const float* s, int32_t a, int32_t b, const 
                     int32_t* lf, int32_t* rf, double* lo, double* hi) {
   for (int i = 0; i < m; ++i) {
     int l = a, r = b;
-    FindFeet(maxima[i], l, r, t, true, kPeakFootScore);
+    FindFeet(maxima[i], l, r, t, true, ShapeMode::RootHalf);  // the peak search's own feet
     lf[i] = l;
     rf[i] = r;
     float low = s[l - a], high = s[l - a];

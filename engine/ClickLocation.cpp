@@ -10,16 +10,16 @@
 
 #include "engine/EngineDetail.h"
 #include "engine/engine.h"
+#include "numeric/envelope.h"
 #include "numeric/peak.h"
 #include "numeric/regress.h"
+#include "numeric/robustmean.h"
 
 namespace klarwell {
 
 namespace {
 
 // ---- Peak and flanks (on the trace).
-// Feet scored as d·|d|^0.75: a steep drop close by beats a long shallow one further out.
-constexpr std::uint8_t kFootScore = 7;
 // Trace values within height / 20 of the top belong to the top's plateau; the same margin tells a
 // neighbouring bump from a flat stretch.
 constexpr double kPlateauDivisor = 20.0;
@@ -95,7 +95,7 @@ bool WalkFlank(const float* t, const TPeak& p, int32_t dir, int32_t limit, int32
 // The peak, its top and the feet of both flanks within [rs, rEnd].
 bool FindPeak(const float* t, int32_t rs, int32_t rEnd, int32_t pos, TPeak& p) {
   int lo = rs, hi = rEnd;
-  FindFeet(pos, lo, hi, t, true, kFootScore);
+  FindFeet(pos, lo, hi, t, true, ShapeMode::RootThreeQuarter);  // a steep near drop beats a shallow far one
   const double hL = static_cast<double>(t[pos]) - t[lo];
   const double hR = static_cast<double>(t[pos]) - t[hi];
   if (hL <= 0 || hR <= 0) return false;
@@ -301,7 +301,7 @@ int32_t TClickEngine::ExtremumTest(const float* x, int32_t s, int32_t e) {
   double swing = -1.0;
   for (int32_t i = 1; i <= n - 1; ++i) {
     int l = 0, r = n;
-    FindFeet(i, l, r, y, true, 8);
+    FindFeet(i, l, r, y, true, ShapeMode::Square);
     const double drop = std::max(static_cast<double>(y[i]) - y[l], static_cast<double>(y[i]) - y[r]);
     swing = std::max(swing, drop);
   }
@@ -332,17 +332,12 @@ void TClickEngine::Detrend(float* y, int32_t n, bool quadratic) {
 }
 
 // Roughness of the energy envelope of y[0 .. n] for a half-period of k samples: for a sinusoid
-// of that half-period the envelope (mean squared plus scaled derivative squared) is nearly
-// constant, so the result is small.
+// of that half-period the envelope is nearly constant, so the result is small.
 double TClickEngine::EnvelopeRoughness(const float* y, int32_t n, long double k) {
   double* env = Envelope_.data();
+  EnergyEnvelope(y, n, k, env);
   double total = 0.0;
-  for (int32_t j = 0; j < n; ++j) {
-    const double m = (static_cast<double>(y[j]) + y[j + 1]) / 2.0;
-    const long double d = (static_cast<long double>(y[j + 1]) - y[j]) * k / detail::PiL;
-    env[j] = static_cast<double>((m * m + d * d) / 10000.0L);
-    total += env[j];
-  }
+  for (int32_t j = 0; j < n; ++j) total += env[j];
   if (total == 0.0) return 0.0;
   double rough = 0.0;
   for (int32_t j = 1; j < n; ++j) rough += std::fabs(env[j] - env[j - 1]);
@@ -402,11 +397,9 @@ void TClickEngine::EnvelopeTest(const float* x, int32_t s, int32_t e, bool quadr
   for (int32_t i = 0; i <= n; ++i) y[i] = x[s + i];
   Detrend(y, n, quadratic);
   double* env = Envelope_.data();
+  EnergyEnvelope(y, n, k, env);
   double peak = 0.0;
   for (int32_t j = 0; j < n; ++j) {
-    const double m = (static_cast<double>(y[j]) + y[j + 1]) / 2.0;
-    const long double d = (static_cast<long double>(y[j + 1]) - y[j]) * k / detail::PiL;
-    env[j] = static_cast<double>((m * m + d * d) / 10000.0L);
     if (j == 0 || env[j] > peak) peak = env[j];
   }
   double mean = 0.0, spread = 0.0;
@@ -420,50 +413,6 @@ void TClickEngine::EnvelopeTest(const float* x, int32_t s, int32_t e, bool quadr
     }
   }
   span = firstAbove < 0 ? 0 : lastAbove - firstAbove + 1;
-}
-
-// Mean and mean absolute deviation of v[0 .. count - 1] after up to three rounds of discarding
-// outliers, with a cut that tightens as fewer values remain.
-void TClickEngine::RobustMean(const double* v, int32_t count, double& mean, double& spread) const {
-  mean = 0.0;
-  spread = 0.0;
-  if (count <= 0) return;
-  double sum = 0.0;
-  for (int32_t i = 0; i < count; ++i) sum += v[i];
-  mean = sum / count;
-  if (count < 2) return;
-  double dev = 0.0;
-  for (int32_t i = 0; i < count; ++i) dev += std::fabs(v[i] - mean);
-  spread = dev / (count - 1);
-
-  int32_t prev = count;
-  for (int round = 0; round < 3; ++round) {
-    const float t = static_cast<float>(53.5 / (static_cast<double>(prev) * prev) + 3.8);
-    const float g =
-        static_cast<float>((prev - 1) * static_cast<double>(t) / ((prev - 1) + static_cast<double>(t)));
-    const double cut = g * spread;
-    int32_t kept = 0;
-    double keptSum = 0.0;
-    for (int32_t i = 0; i < count; ++i) {
-      if (std::fabs(v[i] - mean) < cut) {
-        keptSum += v[i];
-        ++kept;
-      }
-    }
-    if (kept < 3) break;
-    const double newMean = keptSum / kept;
-    double newDev = 0.0;
-    for (int32_t i = 0; i < count; ++i) {
-      const double d = std::fabs(v[i] - newMean);
-      if (d < cut) newDev += d;
-    }
-    const double newSpread = newDev / (kept - 1);
-    if (newSpread >= spread) break;
-    mean = newMean;
-    spread = newSpread;
-    if (kept == prev) break;
-    prev = kept;
-  }
 }
 
 }  // namespace klarwell

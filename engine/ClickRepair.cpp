@@ -11,9 +11,9 @@
 
 #include "audio/SampleCodec.h"
 #include "engine/EngineDetail.h"
+#include "engine/PassCache.h"
 #include "engine/engine.h"
-#include "numeric/fastburg.h"
-#include "numeric/prediction.h"
+#include "numeric/RoutineSet.h"
 
 namespace klarwell {
 
@@ -22,11 +22,7 @@ namespace klarwell {
 void TClickEngine::Predict(const float* x, int32_t edge, int32_t t, bool backward, int32_t count) {
   double* training = Training_.data();
   for (int32_t i = 0; i <= t; ++i) training[i] = backward ? x[edge + t - i] : x[edge - t + i];
-  if (LanePrediction_) {
-    BurgPredictLanes(training, t + 1, (t + 1) / 2, count, Prediction_.data());
-  } else {
-    BurgPredict(training, t + 1, (t + 1) / 2, count, Prediction_.data());
-  }
+  Routines_->Predict(training, t + 1, (t + 1) / 2, count, Prediction_.data());
 }
 
 namespace {
@@ -110,22 +106,25 @@ bool TClickEngine::StoreRepair(const TWavRecord& format, bool isLeft, int32_t rs
     }
     LastRepaired_ = std::max(LastRepaired_, s);
   }
-  if (count > 0) PassCache_.Forget(isLeft, rs + 1, rs + count);
+  if (count > 0) PassCache_->Forget(isLeft, rs + 1, rs + count);
   return changed != 0;
 }
 
-bool TClickEngine::RepairClick(const TWavRecord& format, bool isLeft) {
+TClickOutcome TClickEngine::RepairClick(const TWavRecord& format, bool isLeft) {
   const float* x = Channel(isLeft);
   const int32_t co = RegionStart_;
   const int32_t rs = RepairStart_;
   const int32_t re = RepairEnd_;
   const int32_t len = re - rs;  // the click occupies rs + 1 .. re - 1
+  // What the host may show as the click before its repair, even when the repair leaves it alone.
+  const int32_t kept = std::clamp(len - 1, 0, static_cast<int32_t>(Replaced_.size()));
+  std::copy_n(x + rs + 1, kept, Replaced_.begin());
   // LocateClick never hands on fewer than two damaged samples; with fewer there is no blend.
-  if (len < 3 || co < 0 || co + RegionLen_ >= BlockFrames_) return false;
+  if (len < 3 || co < 0 || co + RegionLen_ >= BlockFrames_) return TClickOutcome::Unchanged;
 
   // A click too close to its region's edge leaves no room for training on one side; it is left
   // alone (a later pass with a shifted grid sees it in another region).
-  if (rs - len < co || re + len - co > RegionLen_) return true;
+  if (rs - len < co || re + len - co > RegionLen_) return TClickOutcome::LeftAtEdge;
 
   // The refined mode fills with the model its span came from; the blend stays as the fallback.
   if (!(Options_.Refine && ModelReady_ && InterpolateGap(x, rs, re))) {
@@ -133,7 +132,7 @@ bool TClickEngine::RepairClick(const TWavRecord& format, bool isLeft) {
     const int32_t tBackward = BestTraining(x, re, true, len, (RegionLen_ - 1) - (re - co));
     BlendPredictions(x, rs, re, tForward, tBackward);
   }
-  return StoreRepair(format, isLeft, rs, len - 1);
+  return StoreRepair(format, isLeft, rs, len - 1) ? TClickOutcome::Repaired : TClickOutcome::Unchanged;
 }
 
 }  // namespace klarwell

@@ -11,7 +11,6 @@
 namespace klarwell::detail {
 
 inline constexpr double Pi = 3.14159265358979323846;
-inline constexpr long double PiL = 3.14159265358979323846264338327950288L;
 
 // A dip of the roughness curve as wide as this many frame steps is no click: the candidate search
 // passes it over, and its scratch is sized for the widest stretch it does take.

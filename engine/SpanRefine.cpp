@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "engine/engine.h"
+#include "numeric/cholesky.h"
 
 namespace klarwell {
 
@@ -41,6 +42,33 @@ double BackwardResidual(const float* x, int32_t n, const double* a, int32_t p) {
   double prediction = 0.0;
   for (int32_t k = 1; k <= p; ++k) prediction += a[k - 1] * x[n + k];
   return x[n] - prediction;
+}
+
+// Where an outlying run of residuals within s .. e ends on one side (-1 when no residual passes
+// the limit): from the strongest forward residual towards earlier samples (the click's start), or
+// from the strongest backward one towards later samples (its end), as long as the next residual
+// over the limit lies within the model's reach (p samples) of the last one kept.
+int32_t OutlierEdge(const float* x, int32_t s, int32_t e, const double* a, int32_t p, double limit,
+                    bool backward) {
+  auto residual = [&](int32_t n) {
+    return std::fabs(backward ? BackwardResidual(x, n, a, p) : ForwardResidual(x, n, a, p));
+  };
+  double strongest = 0.0;
+  int32_t core = backward ? e : s;
+  for (int32_t n = s; n <= e; ++n) {
+    const double r = residual(n);
+    if (r > strongest) {
+      strongest = r;
+      core = n;
+    }
+  }
+  if (!(strongest > limit)) return -1;
+  int32_t edge = core;
+  const int32_t dir = backward ? 1 : -1;
+  for (int32_t n = core + dir; n >= s && n <= e && std::abs(n - edge) <= p; n += dir) {
+    if (residual(n) > limit) edge = n;
+  }
+  return edge;
 }
 
 }  // namespace
@@ -72,33 +100,8 @@ bool TClickEngine::FitContextModel(const float* x, int32_t s, int32_t e, int32_t
   // A touch of diagonal loading keeps a nearly periodic context (a pure tone) solvable.
   const double load = 1e-9 * trace / p;
 
-  // Cholesky on the lower triangle, then the two triangular solves into ArCoef_.
-  auto at = [r, p](int32_t i, int32_t j) -> double& { return r[static_cast<size_t>(i) * (p + 1) + j]; };
-  for (int32_t i = 0; i < p; ++i) at(i, i) += load;
-  for (int32_t j = 0; j < p; ++j) {
-    double d = at(j, j);
-    for (int32_t k = 0; k < j; ++k) d -= at(j, k) * at(j, k);
-    if (!(d > load * 1e-6)) return false;
-    const double l = std::sqrt(d);
-    at(j, j) = l;
-    for (int32_t i = j + 1; i < p; ++i) {
-      double v = at(i, j);
-      for (int32_t k = 0; k < j; ++k) v -= at(i, k) * at(j, k);
-      at(i, j) = v / l;
-    }
-  }
-  double* a = ArCoef_.data();
-  for (int32_t i = 0; i < p; ++i) {
-    double v = at(i, p);
-    for (int32_t k = 0; k < i; ++k) v -= at(i, k) * a[k];
-    a[i] = v / at(i, i);
-  }
-  for (int32_t i = p - 1; i >= 0; --i) {
-    double v = a[i];
-    for (int32_t k = i + 1; k < p; ++k) v -= at(k, i) * a[k];
-    a[i] = v / at(i, i);
-  }
-  return true;
+  for (int32_t i = 0; i < p; ++i) r[static_cast<size_t>(i) * (p + 1) + i] += load;
+  return SolveCholesky(r, p, load * 1e-6, ArCoef_.data());
 }
 
 // Within s .. e: where the click starts and ends (-1 when no sample stands out). The limit is the
@@ -136,38 +139,8 @@ void TClickEngine::ResidualSpan(const float* x, int32_t s, int32_t e, int32_t co
   damagedAfter = atAfter - e <= reach;
   const double limit = std::max(limitBefore, limitAfter);
 
-  double strongest = 0.0;
-  int32_t core = s;
-  for (int32_t n = s; n <= e; ++n) {
-    const double r = std::fabs(ForwardResidual(x, n, a, p));
-    if (r > strongest) {
-      strongest = r;
-      core = n;
-    }
-  }
-  first = -1;
-  if (strongest > limit) {
-    first = core;
-    for (int32_t n = core - 1; n >= s && first - n <= p; --n) {
-      if (std::fabs(ForwardResidual(x, n, a, p)) > limit) first = n;
-    }
-  }
-  strongest = 0.0;
-  core = e;
-  for (int32_t n = s; n <= e; ++n) {
-    const double r = std::fabs(BackwardResidual(x, n, a, p));
-    if (r > strongest) {
-      strongest = r;
-      core = n;
-    }
-  }
-  last = -1;
-  if (strongest > limit) {
-    last = core;
-    for (int32_t n = core + 1; n <= e && n - last <= p; ++n) {
-      if (std::fabs(BackwardResidual(x, n, a, p)) > limit) last = n;
-    }
-  }
+  first = OutlierEdge(x, s, e, a, p, limit, false);
+  last = OutlierEdge(x, s, e, a, p, limit, true);
 }
 
 bool TClickEngine::RefineSpan(bool isLeft) {
@@ -230,70 +203,15 @@ bool TClickEngine::RefineSpan(bool isLeft) {
 // Blend_; false when the system is degenerate or the model's reach leaves the block.
 bool TClickEngine::InterpolateGap(const float* x, int32_t rs, int32_t re) {
   const int32_t p = RefineOrder_;
-  const int32_t g0 = rs + 1;
   const int32_t m = re - rs - 1;
-  if (m < 1 || g0 - p < 0 || re - 1 + p >= BlockFrames_) return false;
+  if (m < 1 || rs + 1 - p < 0 || re - 1 + p >= BlockFrames_ || p + 1 > kMaxFilter) return false;
   // The prediction-error filter c: e[n] = sum c[j] x[n - j], c[0] = 1.
   double c[kMaxFilter];
-  if (p + 1 > kMaxFilter) return false;
   c[0] = 1.0;
   for (int32_t k = 1; k <= p; ++k) c[k] = -ArCoef_[static_cast<size_t>(k - 1)];
-
-  // The known part of every residual that involves a gap sample.
-  double* known = GapKnown_.data();
-  for (int32_t i = 0; i < m + p; ++i) {
-    const int32_t n = g0 + i;
-    double v = 0.0;
-    for (int32_t j = 0; j <= p; ++j) {
-      const int32_t at = n - j;
-      if (at < g0 || at > re - 1) v += c[j] * x[at];
-    }
-    known[i] = v;
-  }
-  // Normal equations: the filter's autocorrelation, banded, and the right-hand side.
-  double r[kMaxFilter];
-  for (int32_t d = 0; d <= p; ++d) {
-    double v = 0.0;
-    for (int32_t j = 0; j + d <= p; ++j) v += c[j] * c[j + d];
-    r[d] = v;
-  }
-  // Row i holds the band i - p .. i of the lower triangle, then the right-hand side.
-  double* a = GapSystem_.data();
-  auto at = [a, p](int32_t i, int32_t j) -> double& {
-    return a[static_cast<size_t>(i) * (p + 2) + static_cast<size_t>(j - i + p)];
-  };
-  auto rhs = [a, p](int32_t i) -> double& { return a[static_cast<size_t>(i) * (p + 2) + p + 1]; };
-  for (int32_t u = 0; u < m; ++u) {
-    for (int32_t v = std::max(0, u - p); v <= u; ++v) at(u, v) = r[u - v];
-    double b = 0.0;
-    for (int32_t j = 0; j <= p; ++j) b -= c[j] * known[u + j];
-    rhs(u) = b;
-  }
-  // Cholesky within the band, then the two triangular solves.
-  for (int32_t j = 0; j < m; ++j) {
-    const int32_t k0 = std::max(0, j - p);
-    double d = at(j, j);
-    for (int32_t k = k0; k < j; ++k) d -= at(j, k) * at(j, k);
-    if (!(d > 0.0)) return false;
-    const double l = std::sqrt(d);
-    at(j, j) = l;
-    for (int32_t i = j + 1; i < std::min(m, j + p + 1); ++i) {
-      double v = at(i, j);
-      for (int32_t k = std::max(k0, i - p); k < j; ++k) v -= at(i, k) * at(j, k);
-      at(i, j) = v / l;
-    }
-  }
-  double* y = Envelope_.data();  // free while the fill is computed
-  for (int32_t i = 0; i < m; ++i) {
-    double v = rhs(i);
-    for (int32_t k = std::max(0, i - p); k < i; ++k) v -= at(i, k) * y[k];
-    y[i] = v / at(i, i);
-  }
-  for (int32_t i = m - 1; i >= 0; --i) {
-    double v = y[i];
-    for (int32_t k = i + 1; k < std::min(m, i + p + 1); ++k) v -= at(k, i) * y[k];
-    y[i] = v / at(i, i);
-  }
+  GapEquations(x, rs, re, c);
+  double* y = GapFill_.data();
+  if (!SolveBandedCholesky(GapSystem_.data(), m, p, y)) return false;
   // A fill that swings beyond everything in the context the model was fitted on is the model
   // running away (a nearly periodic context), not the music: the blend does better there. (The
   // music next to a short gap alone is no bound: a gap may hold the extreme of a slow wave.)
@@ -308,6 +226,41 @@ bool TClickEngine::InterpolateGap(const float* x, int32_t rs, int32_t re) {
   float* blend = Blend_.data();
   for (int32_t i = 0; i < m; ++i) blend[i] = static_cast<float>(y[i]);
   return true;
+}
+
+// The fill's normal equations for the gap rs + 1 .. re - 1 under the prediction-error filter c
+// (RefineOrder_ + 1 taps) into GapSystem_, banded as SolveBandedCholesky takes them.
+void TClickEngine::GapEquations(const float* x, int32_t rs, int32_t re, const double* c) {
+  const int32_t p = RefineOrder_;
+  const int32_t g0 = rs + 1;
+  const int32_t m = re - rs - 1;
+  // The known part of every residual that involves a gap sample.
+  double* known = GapKnown_.data();
+  for (int32_t i = 0; i < m + p; ++i) {
+    const int32_t n = g0 + i;
+    double v = 0.0;
+    for (int32_t j = 0; j <= p; ++j) {
+      const int32_t at = n - j;
+      if (at < g0 || at > re - 1) v += c[j] * x[at];
+    }
+    known[i] = v;
+  }
+  // The filter's autocorrelation gives the band; the known parts the right-hand side.
+  double r[kMaxFilter];
+  for (int32_t d = 0; d <= p; ++d) {
+    double v = 0.0;
+    for (int32_t j = 0; j + d <= p; ++j) v += c[j] * c[j + d];
+    r[d] = v;
+  }
+  // Row u holds the band u - p .. u of the lower triangle, then the right-hand side.
+  double* a = GapSystem_.data();
+  for (int32_t u = 0; u < m; ++u) {
+    double* row = a + static_cast<size_t>(u) * (p + 2);
+    for (int32_t v = std::max(0, u - p); v <= u; ++v) row[v - u + p] = r[u - v];
+    double b = 0.0;
+    for (int32_t j = 0; j <= p; ++j) b -= c[j] * known[u + j];
+    row[p + 1] = b;
+  }
 }
 
 }  // namespace klarwell

@@ -10,13 +10,13 @@
 
 #include "audio/SampleCodec.h"
 #include "engine/EngineDetail.h"
+#include "engine/PassCache.h"
 #include "numeric/RoutineSet.h"
 #include "numeric/fastfit.h"
 #include "numeric/fftunit.h"
 #include "numeric/peak.h"
 #include "numeric/peaksearch.h"
 #include "numeric/regress.h"
-#include "numeric/slidingfit.h"
 #include "text/LangText.h"
 
 namespace klarwell {
@@ -40,9 +40,8 @@ constexpr TTextPair EngineTexts[EngineTextCount] = {
 constexpr float GridOffsets[3] = {0.0f, 1.0f / 3.0f, 2.0f / 3.0f};
 
 // ---- Sizes from the sample rate.
-// A block is 2 seconds of sound; neighbouring blocks overlap by a tenth of a second (SR div 10), so
-// that a click at one block's edge lies inside the next.
-constexpr int32_t kBlockSeconds = 2;
+// Neighbouring blocks overlap by a tenth of a second (SR div 10), so that a click at one block's edge
+// lies inside the next.
 constexpr int32_t kOverlapDivisor = 10;
 // The region around a click is 10 ms: the stretch the second trace, the location and the repair
 // work in.
@@ -113,14 +112,14 @@ void CheckFloatingPoint() {
 
 }  // namespace detail
 
-TClickEngine::TClickEngine() = default;
+TClickEngine::TClickEngine() : PassCache_(std::make_unique<TPassCache>()) {}
 TClickEngine::~TClickEngine() = default;
 
 bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::string& errorText,
                               const TEngineOptions& options) {
   errorText.clear();
   Options_ = options;
-  Fft_ = &BindFftRoutines(options.Routines);
+  Routines_ = &RoutinesOf(options.Routines);
 
   // The previous file's block is released before anything else, so that a failure below never
   // leaves a block of the old size behind.
@@ -141,7 +140,7 @@ bool TClickEngine::InitEngine(const TWavRecord& format, int32_t floorDb, std::st
 
   try {
     AllocateBuffers();
-    BindRoad(options.Routines);
+    BindRoad();
   } catch (const std::bad_alloc&) {
     ReleaseBlock();
     errorText = Text(EngineTexts[OutOfMemory]);
@@ -170,7 +169,7 @@ void TClickEngine::ReleaseBlock() {
 // than a block).
 void TClickEngine::DeriveSizes(uint32_t sampleRate, uint32_t fileFrames) {
   const int32_t sr = static_cast<int32_t>(sampleRate);
-  BlockFrames_ = kBlockSeconds * sr;
+  BlockFrames_ = BlockSeconds * sr;
   if (fileFrames < static_cast<uint32_t>(BlockFrames_)) BlockFrames_ = static_cast<int32_t>(fileFrames);
 
   RegionLen_ = static_cast<int32_t>(std::lrint(sr * kRegionSeconds));
@@ -252,48 +251,47 @@ void TClickEngine::AllocateBuffers() {
   Forward_.assign(maxGap, 0.0f);
   Backward_.assign(maxGap, 0.0f);
   Blend_.assign(maxGap, 0.0f);
+  // A click left at its region's edge may be longer than a repaired one; none is longer than its region.
+  Replaced_.assign(static_cast<size_t>(RegionLen_) + 2, 0.0f);
   const auto order = static_cast<size_t>(RefineOrder_);
   ArNormal_.assign(order * (order + 1), 0.0);
   ArCoef_.assign(order + 1, 0.0);
   // The refined fill's banded equations; the default mode never needs them.
   GapSystem_.assign(Options_.Refine ? maxGap * (order + 2) : 0, 0.0);
   GapKnown_.assign(Options_.Refine ? maxGap + order + 1 : 0, 0.0);
+  GapFill_.assign(Options_.Refine ? maxGap : 0, 0.0);
 }
 
-// The fits and the peak search of the chosen routines: the reference's plain accumulators, the
-// exact fast sliding fit, or the float road's fit and a peak search that skips hopeless positions.
-// Throws std::bad_alloc.
-void TClickEngine::BindRoad(TRoutineSet routines) {
+// The fits, the peak search and the pass cache the routine set asks for. Throws std::bad_alloc.
+void TClickEngine::BindRoad() {
   Roughness_ = std::make_unique<TRegress>(kRoughFitCapacity);
-  Sliding_.reset();
   FastFit_.reset();
-  if (routines == TRoutineSet::Exact) Sliding_ = std::make_unique<TSlidingFit>(kRoughFitCapacity);
-  if (routines == TRoutineSet::Fast) FastFit_ = std::make_unique<TFastSlidingFit>(kRoughFitCapacity);
+  if (Routines_->FloatFits) FastFit_ = std::make_unique<TFastSlidingFit>(kRoughFitCapacity);
   SinePeak_.reset();
   // The longest range searched: a dip's 35 frame steps, each at most a thousandth of the block and
   // a sample, or a 10 ms region. A longer one would only take the plain loop.
-  if (routines != TRoutineSet::Reference)
+  if (Routines_->SkipHopelessPeaks)
     SinePeak_ =
         std::make_unique<TSinePeak>(std::max(detail::kMaxDipFrames * (BlockFrames_ / 1000 + 2), RegionLen_ + 2));
   Fit_ = std::make_unique<TRegress>(std::max(FrameLen_, RegionLen_ + 2) + 2);
   // The reference road computes every trace value afresh, as it always did.
-  LanePrediction_ = routines == TRoutineSet::Fast;
-  if (routines != TRoutineSet::Reference) {
-    PassCache_.Allocate(BlockFrames_, MaxFrames, SampleRate_, ShortLen_, (Decimate_ ? 2 : 1) * FrameLen_);
+  if (Routines_->ReusePasses) {
+    PassCache_->Allocate(BlockFrames_, MaxFrames, SampleRate_, ShortLen_, (Decimate_ ? 2 : 1) * FrameLen_);
   } else {
-    PassCache_.Allocate(0, 0, 0, 0, 0);
+    PassCache_->Allocate(0, 0, 0, 0, 0);
   }
 }
 
-// The transforms' work buffers, from the bound routine table. False when one cannot be had.
+// The transforms' work buffers, from the routine set's allocator. False when one cannot be had.
 bool TClickEngine::AllocateTransformBuffers() {
-  bool allocated = Fft_->AllocLongBuffer(FrameLen_, FrameWork_, Decimate_ ? 1 : 0);
-  allocated = allocated && Fft_->AllocBuffer2(ShortLen_, ShortWork_);
-  allocated = allocated && Fft_->AllocBuffer3(HalfShortLen_, TinyWork_);
+  const auto alloc = Routines_->AllocBuffer;
+  bool allocated = alloc(FrameLen_, FrameWork_, Decimate_ ? 1 : 0);
+  allocated = allocated && alloc(ShortLen_, ShortWork_, 0);
+  allocated = allocated && alloc(HalfShortLen_, TinyWork_, 0);
   // The lifter transforms a copy of the FrameLen / 2 point spectrum, so that the spectrum itself
   // stays as it is when no ripple is found; the spectrum's own array has room for FrameLen values.
-  allocated = allocated && Fft_->AllocBuffer7(FrameLen_ / 2, HalfWork_);
-  allocated = allocated && Fft_->AllocBuffer8(FrameLen_, Flat_);
+  allocated = allocated && alloc(FrameLen_ / 2, HalfWork_, 0);
+  allocated = allocated && alloc(FrameLen_, Flat_, 0);
   return allocated;
 }
 
@@ -311,14 +309,14 @@ bool TClickEngine::ReadBlock(const TWavRecord& in, int32_t position, std::string
   const auto byteCount = static_cast<uint32_t>(BlockBytes_.size());
   if (!ReadWavData(in, BlockBytes_.data(), byteOffset, byteCount, errorText, errorNumber)) return false;
   DecodeFrames(BlockFrames_, BlockBytes_.data(), in, SampleScale_, LeftBuf_.data(), RightBuf_.data());
-  PassCache_.End();
+  PassCache_->End();
   return true;
 }
 
 void TClickEngine::LoadBlock(const TWavRecord& format, const uint8_t* frames) {
   if (!BlockBytes_.empty()) std::memcpy(BlockBytes_.data(), frames, BlockBytes_.size());
   DecodeFrames(BlockFrames_, BlockBytes_.data(), format, SampleScale_, LeftBuf_.data(), RightBuf_.data());
-  PassCache_.End();
+  PassCache_->End();
 }
 
 bool TClickEngine::WriteBlock(const TWavRecord& out, int32_t position, int32_t skip, std::string& errorText,
@@ -343,15 +341,13 @@ bool TClickEngine::WriteBlock(const TWavRecord& out, int32_t position, int32_t s
 void TClickEngine::AnalyseBlock(bool isStereo, const TOnFrame& onFrame, float gridOffset) {
   std::feclearexcept(FE_ALL_EXCEPT);
   // The passes that follow may reuse this analysis's frame levels.
-  PassCache_.Begin();
+  PassCache_->Begin();
   AnalyseFrames(isStereo, onFrame, gridOffset);
   detail::CheckFloatingPoint();
 }
 
 int32_t TClickEngine::ProcessBlock(const TWavRecord& format, int32_t maxPasses, int32_t& passes,
-                                   bool shiftGrid, const TOnFrame& onFrame,
-                                   const TOnClickRepaired& onClickRepaired, const TOnClickFound& onClickFound,
-                                   const TOnClickRegion& onClickRegion, const TOnCandidate& onCandidate) {
+                                   bool shiftGrid, const TOnFrame& onFrame, const TOnClick& onClick) {
   std::feclearexcept(FE_ALL_EXCEPT);
   passes = 0;
   LastRepaired_ = -1;
@@ -361,36 +357,42 @@ int32_t TClickEngine::ProcessBlock(const TWavRecord& format, int32_t maxPasses, 
   // What one pass computed stays valid for the next wherever no repair touched its samples. The
   // analysis just before the passes has begun the cache already; after the passes the channel
   // buffers may change behind the engine's back.
-  if (!PassCache_.Active()) PassCache_.Begin();
+  if (!PassCache_->Active()) PassCache_->Begin();
   struct TEndCache {
     TPassCache& Cache;
     ~TEndCache() { Cache.End(); }
-  } endCache{PassCache_};
+  } endCache{*PassCache_};
 
   bool progress = false;
   do {
     int32_t found = 0;
     int32_t failed = 0;
-    CurrentPass_ = passes;
     for (int channel = 0; channel < (isStereo ? 2 : 1); ++channel) {
       const bool isLeft = channel == 0;
-      CurrentIsLeft_ = isLeft;
       ResetScan();
       int32_t pos = 0;
-      while (FindNextClick(isLeft, pos, onClickRegion, onCandidate)) {
+      while (FindNextClick(isLeft, pos)) {
         if (!LocateClick(isLeft, pos)) continue;  // not a click: the scan goes on
         if (Options_.Refine && !RefineSpan(isLeft)) continue;
-        LastClickPosition_ = pos;
-        LastClickCounted_ = pos > WriteSkip_;
-        detail::CallGuarded(onClickFound);
         ++found;
-        LastRepairChanged_ = RepairClick(format, isLeft);
-        if (!LastRepairChanged_) ++failed;
-        detail::CallGuarded(onClickRepaired);
-        if (LastClickCounted_) ++counted;
+        TClickEvent click;
+        click.Channel = channel;
+        click.Pass = passes;
+        click.First = RepairStart_ + 1;
+        click.Last = RepairEnd_ - 1;
+        click.Position = pos;
+        click.RegionFirst = RegionStart_;
+        click.RegionLast = RegionStart_ + 2 * (RegionLen_ / 2);
+        click.Counted = pos > WriteSkip_;
+        click.Outcome = RepairClick(format, isLeft);
+        click.Replaced = Replaced_.data();
+        if (click.Outcome == TClickOutcome::Unchanged) ++failed;
+        if (click.Counted) ++counted;
+        detail::CallGuarded(onClick, click);
       }
     }
-    // A pass whose repairs all reproduced the stored bytes would only repeat itself.
+    // A pass whose repairs all reproduced the stored bytes would only repeat itself; a click left at
+    // its region's edge counts as progress, since the next pass's grid may place it better.
     progress = failed < found;
     // A fault in this pass would feed the next analysis; stop the block here.
     detail::CheckFloatingPoint();

@@ -22,32 +22,44 @@
 #include <vector>
 
 #include "audio/WavFile.h"
-#include "engine/PassCache.h"
 #include "numeric/RoutineSet.h"
 #include "numeric/fftunit.h"
 
 namespace klarwell {
 
+class TPassCache;
 class TRegress;
-class TSlidingFit;
 class TFastSlidingFit;
 class TSinePeak;
 
-// Called after each analysed frame and channel: the frame's index, whether it is the left channel,
-// and its dB spectrum (FrameLen() / 2 values, valid during the call only). Outside the reference
-// road, a later pass of a block keeps the level of a frame that no repair touched since the same
-// grid was analysed; such a frame's spectrum is not computed again, and the values handed on are
-// those of the last frame that was.
-using TOnFrame = std::function<void(int32_t frameIndex, bool isLeft, const float* spectrumDb)>;
-// After LocateClick confirmed a click, before it is repaired.
-using TOnClickFound = std::function<void()>;
-// After every repair attempt, successful or not.
-using TOnClickRepaired = std::function<void()>;
-// A candidate region [first, last] that the search examined in detail; the samples are still
-// unrepaired during the call.
-using TOnClickRegion = std::function<void(bool isLeft, int32_t first, int32_t last)>;
-// The centre (frame index within the block) of a candidate frame that passed the width test.
-using TOnCandidate = std::function<void(int32_t position)>;
+// Called after each analysed frame and channel: the frame's index and whether it is the left channel.
+// The host's chance to abandon the block (by throwing).
+using TOnFrame = std::function<void(int32_t frameIndex, bool isLeft)>;
+
+// What a repair did to a confirmed click.
+enum class TClickOutcome {
+  Repaired,    // the replacement changed stored bytes
+  Unchanged,   // the replacement reproduced the stored bytes, or the span was too short to blend
+  LeftAtEdge,  // too close to its region's edge to train on both sides: left alone for a later pass
+};
+
+// One confirmed click, once its repair has run. Positions are block frames.
+struct TClickEvent {
+  int Channel = 0;      // 0 left, 1 right
+  int32_t Pass = 0;     // 0-based pass of the block
+  int32_t First = 0;    // the first sample the repair replaces (RepairStart + 1)
+  int32_t Last = 0;     // the last one (RepairEnd - 1)
+  int32_t Position = 0;  // the candidate position; the click counts when it lies after WriteSkip
+  int32_t RegionFirst = 0, RegionLast = 0;  // the region the search examined around it
+  TClickOutcome Outcome = TClickOutcome::Unchanged;
+  bool Counted = false;  // Position > WriteSkip()
+  // Samples First .. Last as they were before the repair; valid during the call only.
+  const float* Replaced = nullptr;
+};
+
+// Called for every confirmed click after its repair; the channel buffers and TraceBuf() may be read
+// during the call.
+using TOnClick = std::function<void(const TClickEvent& click)>;
 
 // Thrown out of AnalyseBlock/ProcessBlock when the block's arithmetic raised an invalid operation,
 // a division by zero or an overflow. The message names the fault, e.g.
@@ -63,8 +75,7 @@ struct TEngineOptions {
   // Off: the span LocateClick finds is replaced, as it always was. On: each accepted click's span is
   // re-estimated from the waveform (RefineSpan) before anything is reported or repaired.
   bool Refine = false;
-  // The numeric routines the engine binds: the reference road's, the exact fast ones or the default
-  // float road's.
+  // The numeric routines the engine works with: the reference road's or the default float road's.
   TRoutineSet Routines = TRoutineSet::Fast;
 };
 
@@ -79,6 +90,8 @@ class TClickEngine {
   static constexpr uint32_t MaxSampleRate = 192000;
   // Analysis frames per block.
   static constexpr int32_t MaxFrames = 1000;
+  // A block is this many seconds of sound (less for a file that is shorter).
+  static constexpr int32_t BlockSeconds = 2;
 
   TClickEngine();
   ~TClickEngine();
@@ -118,9 +131,7 @@ class TClickEngine {
   // thrown by one leaves this call. Throws TFloatingPointError on a floating-point fault. Worker
   // thread; AnalyseBlock must have run on the block first.
   int32_t ProcessBlock(const TWavRecord& format, int32_t maxPasses, int32_t& passes, bool shiftGrid,
-                       const TOnFrame& onFrame, const TOnClickRepaired& onClickRepaired,
-                       const TOnClickFound& onClickFound, const TOnClickRegion& onClickRegion,
-                       const TOnCandidate& onCandidate);
+                       const TOnFrame& onFrame, const TOnClick& onClick);
 
   // Writes BlockBytes() from frame `skip` to the end of the block at file frame position + skip of
   // the output. False with the writer's message in errorText (and, when given, the failing system
@@ -135,8 +146,12 @@ class TClickEngine {
   void ResetScan() { ScanIndex_ = 0; }
   // The next click candidate of the channel: true with pos (block frame) and RegionStart() set;
   // false when the scan reached the end of the curve.
-  bool FindNextClick(bool isLeft, int32_t& pos, const TOnClickRegion& onClickRegion,
-                     const TOnCandidate& onCandidate);
+  bool FindNextClick(bool isLeft, int32_t& pos);
+  // For hosts and tests that drive the stages below without the candidate search: the region the
+  // next LocateClick examines starts at block frame regionStart, with the detection trace over it
+  // (RegionLen() values) taken from `trace`. False, with nothing changed, when the region does not lie
+  // where the search could place one (its trace windows and the repair's trials inside the block).
+  bool SetRegion(int32_t regionStart, const float* trace);
   // Decides whether the candidate at pos (inside the region starting at RegionStart()) is a click;
   // true with RepairStart()/RepairEnd() set, RepairEnd() - RepairStart() >= 3.
   bool LocateClick(bool isLeft, int32_t pos);
@@ -147,9 +162,11 @@ class TClickEngine {
   // RepairEnd() - RepairStart() >= 3.
   bool RefineSpan(bool isLeft);
   // Replaces samples RepairStart() + 1 .. RepairEnd() - 1 of the channel by a blend of forward and
-  // backward prediction, in the channel buffer and in BlockBytes(). True when the click was left
-  // alone because it lies too close to its region's edge, or when the stored bytes changed.
-  bool RepairClick(const TWavRecord& format, bool isLeft);
+  // backward prediction, in the channel buffer and in BlockBytes(), keeping the samples it replaces
+  // (ReplacedSamples()). A click too close to its region's edge is left alone.
+  TClickOutcome RepairClick(const TWavRecord& format, bool isLeft);
+  // The samples the last RepairClick replaced, as they were (RepairEnd() - RepairStart() - 1 of them).
+  const float* ReplacedSamples() const { return Replaced_.data(); }
 
   // ---- Sizes, valid after InitEngine (frames unless said otherwise).
   int32_t BlockFrames() const { return BlockFrames_; }
@@ -203,15 +220,6 @@ class TClickEngine {
   int32_t WriteSkip() const { return WriteSkip_; }
   void SetWriteSkip(int32_t frames) { WriteSkip_ = frames; }
 
-  // ---- For a host's click list, valid inside OnClickFound/OnClickRepaired.
-  int32_t CurrentPass() const { return CurrentPass_; }           // 0-based pass of the block
-  bool CurrentIsLeft() const { return CurrentIsLeft_; }          // the click's channel is the left one
-  bool LastRepairChanged() const { return LastRepairChanged_; }  // the last RepairClick returned true
-  bool LastClickCounted() const { return LastClickCounted_; }    // position > WriteSkip()
-  // The candidate position of the click just handled (block frame); whether it counts depends only on
-  // it and WriteSkip, so a driver that learns WriteSkip late can still count the click.
-  int32_t LastClickPosition() const { return LastClickPosition_; }
-
  private:
   friend struct detail::TEngineProbe;
 
@@ -220,19 +228,22 @@ class TClickEngine {
   void DeriveSizes(uint32_t sampleRate, uint32_t fileFrames);
   void DeriveLevels(const TWavRecord& format, int32_t floorDb);
   void AllocateBuffers();
-  void BindRoad(TRoutineSet routines);
+  void BindRoad();
   bool AllocateTransformBuffers();
 
   // Stage internals (Analysis.cpp, CandidateSearch.cpp, ClickLocation.cpp, ClickRepair.cpp).
   void AnalyseFrames(bool isStereo, const TOnFrame& onFrame, float gridOffset);
   double FrameRoughness(const float* x, int32_t start);
   float LevelOfFrame(bool isLeft, int grid, int32_t i, int32_t start);
-  float TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work, bool isShort);
+  float TraceValue(const float* x, int32_t start, int32_t n, const float* window, float* work);
+  // The region starting there keeps its trace windows inside the block and ends before the block does
+  // (the repair's first backward trial may train on the sample just past it).
+  bool RegionFits(int32_t regionStart) const;
   float TraceAt(const float* x, bool isLeft, int32_t c, bool isShort);
   int32_t PeakSearch(int32_t a, int32_t b, int32_t step, int32_t& lf, int32_t& rf);
   bool ToneTest(const float* x, int32_t a, int32_t b, double factor, int32_t pos, int32_t lf, int32_t rf);
-  TPassCache::TStage SearchStage(const float* x, bool isLeft, int stage, int32_t a, int32_t b, int32_t step,
-                                 double factor);
+  bool SearchStage(const float* x, bool isLeft, int stage, int32_t a, int32_t b, int32_t step, double factor,
+                   int32_t& peak);
   bool SteadyOscillation(const float* x, int32_t a, int32_t b, int32_t c1, int32_t c2);
   bool Rings(const float* x, int32_t a, int32_t b);
   int32_t ExtremumTest(const float* x, int32_t s, int32_t e);
@@ -242,19 +253,19 @@ class TClickEngine {
                     int32_t& span);
   double EnvelopeRoughness(const float* y, int32_t n, long double k);
   void Detrend(float* y, int32_t n, bool quadratic);
-  void RobustMean(const double* v, int32_t count, double& mean, double& spread) const;
   void Predict(const float* x, int32_t edge, int32_t t, bool backward, int32_t count);
   int32_t BestTraining(const float* x, int32_t edge, bool backward, int32_t len, int32_t room);
   void BlendPredictions(const float* x, int32_t rs, int32_t re, int32_t tForward, int32_t tBackward);
   bool StoreRepair(const TWavRecord& format, bool isLeft, int32_t rs, int32_t count);
   bool FitContextModel(const float* x, int32_t s, int32_t e, int32_t context);
   bool InterpolateGap(const float* x, int32_t rs, int32_t re);
+  void GapEquations(const float* x, int32_t rs, int32_t re, const double* c);
   void ResidualSpan(const float* x, int32_t s, int32_t e, int32_t context, int32_t& first, int32_t& last,
                     bool& damagedBefore, bool& damagedAfter) const;
 
   float* Channel(bool isLeft) { return isLeft ? LeftBuf_.data() : RightBuf_.data(); }
 
-  const TFftRoutines* Fft_ = nullptr;
+  const TRoutines* Routines_ = nullptr;  // the set chosen at InitEngine
 
   // Sizes.
   uint32_t SampleRate_ = 0;
@@ -310,24 +321,20 @@ class TClickEngine {
   // Repair work arrays.
   std::vector<double> Training_, Prediction_;
   std::vector<float> Forward_, Backward_, Blend_;
+  std::vector<float> Replaced_;  // the samples the last repair replaced
   std::vector<double> ArNormal_, ArCoef_;     // the refined span's model: normal equations, coefficients
   std::vector<double> GapSystem_, GapKnown_;  // the refined fill's equations and known residual parts
+  std::vector<double> GapFill_;               // the refined fill's solution
   bool ModelReady_ = false;                   // ArCoef_ was fitted around the current click
 
   std::unique_ptr<TRegress> Roughness_;  // sliding 60-bin window, capacity 121
   std::unique_ptr<TRegress> Fit_;        // single line fits
-  // The exact fast counterpart of Roughness_, set up when the exact routines are selected; the
-  // frame's tilt fit then also takes the exact fast road.
-  std::unique_ptr<TSlidingFit> Sliding_;
-  // The float road's counterpart, set up when the fast routines are selected; the frame's mean and
-  // tilt fit then also take the float road.
+  // The float road's counterpart of Roughness_, when the set asks for float fits.
   std::unique_ptr<TFastSlidingFit> FastFit_;
-  // The fast routines' peak search, which skips the positions that cannot win; null: the plain loop.
+  // The peak search that skips the positions that cannot win, when the set asks for it.
   std::unique_ptr<TSinePeak> SinePeak_;
   // Trace values and frame levels reused by the later passes of a block; off on the reference road.
-  TPassCache PassCache_;
-  // The repair's predictions sum in lanes (the float road) instead of in the plain order.
-  bool LanePrediction_ = false;
+  std::unique_ptr<TPassCache> PassCache_;
 
   // Scan and click state.
   int32_t ScanIndex_ = 0;
@@ -336,11 +343,6 @@ class TClickEngine {
   int32_t RepairEnd_ = 0;
   int32_t LastRepaired_ = -1;
   int32_t WriteSkip_ = 0;
-  int32_t CurrentPass_ = 0;
-  bool CurrentIsLeft_ = true;
-  bool LastRepairChanged_ = false;
-  bool LastClickCounted_ = false;
-  int32_t LastClickPosition_ = 0;
 };
 
 }  // namespace klarwell

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +15,9 @@
 #include <vector>
 
 #include "app/BatchDriver.h"
+#include "app/ParallelDriver.h"
 #include "audio/WavFile.h"
+#include "engine/engine.h"
 
 namespace klarwell::fuzz {
 namespace {
@@ -113,7 +116,7 @@ int ProcessWholeRoad(const uint8_t* data, size_t size) {
   const std::string output = OutputFileName(input, settings);
   TDriverObserver observer;
   std::atomic<bool> cancel{false};
-  const TFileResult result = ProcessFile(input, settings, observer, cancel);
+  const TFileResult result = ProcessFileParallel(input, settings, observer, cancel, 1);
   struct stat st {};
   const bool outputExists = ::stat(output.c_str(), &st) == 0;
   if (result.Outcome == TFileOutcome::Done) {
@@ -134,6 +137,78 @@ int ProcessWholeRoad(const uint8_t* data, size_t size) {
   }
   ::unlink(output.c_str());
   ::unlink(input.c_str());
+  return 0;
+}
+
+namespace {
+
+// The stage target's block: 44.1 kHz mono 16-bit, 4096 frames, room for a region (441 samples)
+// with the repair's context on both sides anywhere in its middle.
+constexpr uint32_t kStageFrames = 4096;
+
+TWavRecord StageFormat() {
+  TWavRecord rec;
+  rec.Format.wFormatTag = WaveFormatPcm;
+  rec.Format.nChannels = 1;
+  rec.Format.nSamplesPerSec = 44100;
+  rec.Format.nBlockAlign = 2;
+  rec.Format.nAvgBytesPerSec = 88200;
+  rec.Format.wBitsPerSample = 16;
+  rec.BytesPerSample = 2;
+  rec.NumFrames = kStageFrames;
+  return rec;
+}
+
+// One engine per mode, set up once: the target runs one input after another.
+struct TStageRig {
+  TWavRecord Format = StageFormat();
+  std::array<TClickEngine, 2> Engines;  // default, refined
+  std::vector<uint8_t> Block = std::vector<uint8_t>(kStageFrames * 2);
+  std::vector<float> Trace;
+  TStageRig() {
+    std::string error;
+    TEngineOptions options;
+    for (int refined = 0; refined < 2; ++refined) {
+      options.Refine = refined == 1;
+      if (!Engines[refined].InitEngine(Format, -120, error, options)) std::abort();
+    }
+    Trace.resize(static_cast<size_t>(Engines[0].RegionLen()));
+  }
+};
+
+}  // namespace
+
+int DriveClickStages(const uint8_t* data, size_t size) {
+  static TStageRig rig;
+  if (size < 8) return 0;
+  const bool refined = (data[0] & 1) != 0;
+  TClickEngine& engine = rig.Engines[refined ? 1 : 0];
+  // The samples repeat the input's bytes; the trace is made of them too, in units of a dB sum.
+  for (size_t i = 0; i < rig.Block.size(); ++i) rig.Block[i] = data[(4 + i) % size];
+  for (size_t i = 0; i < rig.Trace.size(); ++i)
+    rig.Trace[i] = static_cast<float>(static_cast<int8_t>(data[(i * 7 + 5) % size])) * 50.0f;
+  engine.LoadBlock(rig.Format, rig.Block.data());
+  const int32_t regionLen = engine.RegionLen();
+  const int32_t regionStart = static_cast<int32_t>((data[1] | data[2] << 8) % kStageFrames);
+  if (!engine.SetRegion(regionStart, rig.Trace.data())) return 0;
+  const int32_t pos = regionStart + data[3] % regionLen;
+  if (!engine.LocateClick(true, pos)) return 0;
+  if (engine.RepairEnd() - engine.RepairStart() < 3) std::abort();
+  if (refined && !engine.RefineSpan(true)) return 0;
+  const int32_t first = engine.RepairStart() + 1, last = engine.RepairEnd() - 1;
+  if (last - first < 1 || first <= regionStart || last >= regionStart + regionLen) std::abort();
+
+  // Only the replaced samples' bytes may change, and they change exactly when the outcome says so.
+  const TClickOutcome outcome = engine.RepairClick(rig.Format, true);
+  const uint8_t* after = engine.BlockBytes();
+  bool changed = false;
+  for (size_t i = 0; i < rig.Block.size(); ++i) {
+    if (after[i] == rig.Block[i]) continue;
+    const int32_t frame = static_cast<int32_t>(i / 2);
+    if (frame < first || frame > last) std::abort();
+    changed = true;
+  }
+  if (changed != (outcome == TClickOutcome::Repaired)) std::abort();
   return 0;
 }
 

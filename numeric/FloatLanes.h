@@ -1,8 +1,9 @@
 #pragma once
 
-// Eight float lanes for the float road's kernels, as the compiler's generic vectors: each lane's
-// arithmetic is the scalar IEEE operation, so a kernel gives the same bits whether the compiler maps
-// the lanes to one AVX2 register, two SSE registers or scalar code (at -O0), and on every processor.
+// Eight float lanes (and four double lanes) for the float road's kernels, as the compiler's generic
+// vectors: each lane's arithmetic is the scalar IEEE operation, so a kernel gives the same bits
+// whether the compiler maps the lanes to one AVX2 register, two SSE registers or scalar code (at
+// -O0), and on every processor.
 // Internal to numeric/.
 
 #include <cstdint>
@@ -129,6 +130,24 @@ KLARWELL_LANE_INLINE float DbOfPower1(float v) {
 
 KLARWELL_LANE_INLINE TFloat8 DbOfPower8(TFloat8 v) {
   return DbOfPowerT<TFloat8, TInt8>(v, Bits8(v));
+}
+
+// Four double lanes, for the prediction's sums.
+using TDouble4 = double __attribute__((vector_size(32)));
+
+KLARWELL_LANE_INLINE TDouble4 Load4(const double* p) {
+  TDouble4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+KLARWELL_LANE_INLINE void Store4(double* p, TDouble4 v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+// The lanes' sum in a fixed order.
+KLARWELL_LANE_INLINE double Total4(TDouble4 v) {
+  return (v[0] + v[1]) + (v[2] + v[3]);
 }
 
 }  // namespace klarwell::detail

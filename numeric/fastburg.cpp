@@ -10,21 +10,10 @@ namespace klarwell {
 
 namespace {
 
-using TDouble4 = double __attribute__((vector_size(32)));
-
-KLARWELL_LANE_INLINE TDouble4 Load4(const double* p) {
-  TDouble4 v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-KLARWELL_LANE_INLINE void Store4(double* p, TDouble4 v) {
-  std::memcpy(p, &v, sizeof v);
-}
-
-KLARWELL_LANE_INLINE double Total4(TDouble4 v) {
-  return (v[0] + v[1]) + (v[2] + v[3]);
-}
+using detail::Load4;
+using detail::Store4;
+using detail::TDouble4;
+using detail::Total4;
 
 // Σ f[j]·b[j] and Σ f[j]² + b[j]² over j < count.
 KLARWELL_LANE_INLINE void StageSums(const double* f, const double* b, int count, double& num, double& den) {

@@ -1,8 +1,8 @@
 #pragma once
 
-// The float road's line fits over runs of bins: the same fits as TRegress (regress.h) and their
-// exact counterparts (slidingfit.h), with sums in double in whatever order is quickest and the
-// residuals in float. Results agree with TRegress to float rounding, not bit for bit.
+// The float road's line fits over runs of bins: the same fits as TRegress (regress.h), with sums in
+// double in whatever order is quickest and the residuals in float. Results agree with TRegress to
+// float rounding, not bit for bit.
 // Not thread-safe per object; distinct objects may be used on distinct threads.
 
 #include <cstdint>
@@ -14,8 +14,8 @@ namespace klarwell {
 void LineFitRangeFast(const float* y, int32_t lo, int32_t hi, float& slope, float& intercept);
 
 // A window of points (k, y[k]) sliding along one array of bins y, with the mean absolute distance of
-// its points from their least-squares line per position. The calls are TSlidingFit's, with the array
-// bound first: the window always holds a run of consecutive bins, so a move costs nothing per point
+// its points from their least-squares line per position. The calls are TRegress's sliding ones, with
+// the array bound first: the window always holds a run of consecutive bins, so a move costs nothing per point
 // and each residual reads its points where they lie.
 class TFastSlidingFit {
  public:

@@ -199,18 +199,6 @@ KLARWELL_LANE_CLONES double DbSumOfPowers(const float* power, int count) {
   return total + 3.0102999566398120 * static_cast<double>(exponentSum);
 }
 
-bool AllocPlanned(int n, TFftBuffer& buffer, int doubling) {
-  if (doubling < 0 || doubling > 1) {
-    buffer.reset();
-    return false;
-  }
-  return AllocFloatFftBuffer(n, buffer);
-}
-
-bool AllocPlanned(int n, TFftBuffer& buffer) {
-  return AllocPlanned(n, buffer, 0);
-}
-
 }  // namespace
 
 float detail::DbOfPower(float v) {
@@ -354,24 +342,12 @@ void InverseRealSpectrumFloat(int n, const float* re, const float* im, float* ou
   out[n] = 0.0f;
 }
 
-const TFftRoutines& FloatFftRoutines() {
-  static const TFftRoutines table = [] {
-    TFftRoutines t;
-    t.AllocLongBuffer = static_cast<bool (*)(int, TFftBuffer&, int)>(&AllocPlanned);
-    t.AllocBuffer2 = static_cast<bool (*)(int, TFftBuffer&)>(&AllocPlanned);
-    t.AllocBuffer3 = t.AllocBuffer2;
-    t.LongSpectrumDb = &PowerSpectrumDbFloat;
-    t.ShortSpectrumDb = &PowerSpectrumDbFloat;
-    t.TinySpectrumDb = &PowerSpectrumDbFloat;
-    t.AllocBuffer7 = t.AllocBuffer2;
-    t.AllocBuffer8 = t.AllocBuffer2;
-    t.ForwardSpectrum = &RealSpectrumFloat;
-    t.InverseSpectrum = &InverseRealSpectrumFloat;
-    t.ShortTraceValue = &WindowTraceFloat;
-    t.TinyTraceValue = &WindowTraceFloat;
-    return t;
-  }();
-  return table;
+bool AllocFloatFftBuffer(int n, TFftBuffer& buffer, int doubling) {
+  if (doubling < 0 || doubling > 1) {
+    buffer.reset();
+    return false;
+  }
+  return AllocFloatFftBuffer(n, buffer);
 }
 
 }  // namespace klarwell

@@ -10,10 +10,10 @@
 // measurement, and never from wisdom saved on the machine; the vector width the plans and the loops
 // use depends on the processor, so results may differ in the last bits between machines.
 //
-// Buffers: every data and out buffer handed to these routines must come from AllocFloatFftBuffer (or
-// this set's table allocators) for the same n: the transforms run out of place, into the buffer's
-// second half behind the room the caller may use, and need it aligned for vector loads (a misaligned
-// buffer is refused by an always-on check).
+// Buffers: every data and out buffer handed to these routines must come from AllocFloatFftBuffer for
+// the same n: the transforms run out of place, into the buffer's second half behind the room the
+// caller may use, and need it aligned for vector loads (a misaligned buffer is refused by an
+// always-on check).
 
 #include "numeric/fftunit.h"
 
@@ -56,8 +56,8 @@ namespace detail {
 float DbOfPower(float v);
 }  // namespace detail
 
-// The float road's routine table. Its allocators prepare the plans for the lengths they are asked
-// for; a length whose plans cannot be had fails the allocation.
-const TFftRoutines& FloatFftRoutines();
+// A work buffer as AllocFloatFftBuffer's, in the reference allocator's form (AllocFftBuffer): the
+// doubling (0 or 1) is room the float transforms already keep behind the caller's part.
+bool AllocFloatFftBuffer(int n, TFftBuffer& buffer, int doubling);
 
 }  // namespace klarwell

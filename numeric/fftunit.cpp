@@ -7,8 +7,6 @@
 
 #include "numeric/Contract.h"
 #include "numeric/FftDetail.h"
-#include "numeric/fftfast.h"
-#include "numeric/fftfloat.h"
 
 namespace klarwell {
 
@@ -93,27 +91,15 @@ float WindowTrace(int n, const float* x, const float* window, float* work, float
   return detail::WindowTraceWith<&PowerSpectrumDb>(n, x, window, work, spectrum, reference, floor);
 }
 
-const TFftRoutines& BindFftRoutines(TRoutineSet set) {
-  if (set == TRoutineSet::Exact) return FastFftRoutines();
-  if (set == TRoutineSet::Fast) return FloatFftRoutines();
-  // A function-local static is initialised exactly once, even under concurrent first calls.
-  static const TFftRoutines table = [] {
-    TFftRoutines t;
-    t.AllocLongBuffer = static_cast<bool (*)(int, TFftBuffer&, int)>(&AllocFftBuffer);
-    t.AllocBuffer2 = static_cast<bool (*)(int, TFftBuffer&)>(&AllocFftBuffer);
-    t.AllocBuffer3 = t.AllocBuffer2;
-    t.LongSpectrumDb = &PowerSpectrumDb;
-    t.ShortSpectrumDb = &PowerSpectrumDb;
-    t.TinySpectrumDb = &PowerSpectrumDb;
-    t.AllocBuffer7 = t.AllocBuffer2;
-    t.AllocBuffer8 = t.AllocBuffer2;
-    t.ForwardSpectrum = &RealSpectrum;
-    t.InverseSpectrum = &InverseRealSpectrum;
-    t.ShortTraceValue = &WindowTrace;
-    t.TinyTraceValue = &WindowTrace;
-    return t;
-  }();
-  return table;
+void CentreAndWindowInOrder(const float* x, int stride, int n, const float* window, float* out) {
+  for (int k = 0; k < n; ++k) out[k] = x[stride * k];
+  double sum = 0.0;
+  for (int k = 0; k < n; ++k) sum += out[k];
+  const double mean = sum / n;
+  for (int k = 0; k < n; ++k) {
+    out[k] = static_cast<float>(out[k] - mean);
+    out[k] = out[k] * window[k];
+  }
 }
 
 }  // namespace klarwell

@@ -1,8 +1,7 @@
 #pragma once
 
 // Spectral transforms of the click engine: the in-place complex and real FFT, a dB power
-// spectrum, a forward spectrum split into parts and its inverse, and the routine table through
-// which the engine calls them.
+// spectrum, a forward spectrum split into parts and its inverse, and the preparation of a frame.
 //
 // Arrays are 32-bit floats; every intermediate (twiddles, their recurrence, butterfly
 // temporaries) is a double. Lengths are powers of two; a length that is not is refused by an
@@ -12,8 +11,6 @@
 #include <cstddef>
 #include <memory>
 #include <new>
-
-#include "numeric/RoutineSet.h"
 
 namespace klarwell {
 
@@ -72,29 +69,9 @@ void InverseRealSpectrum(int n, const float* re, const float* im, float* out);
 float WindowTrace(int n, const float* x, const float* window, float* work, float* spectrum, double reference,
                   double floor);
 
-// The routine table. The engine binds it once per file and calls each use through its own slot,
-// so that faster variants of the same routines can be bound here without touching the engine.
-struct TFftRoutines {
-  bool (*AllocLongBuffer)(int n, TFftBuffer& buffer, int doubling) = nullptr;  // long frame
-  bool (*AllocBuffer2)(int n, TFftBuffer& buffer) = nullptr;
-  bool (*AllocBuffer3)(int n, TFftBuffer& buffer) = nullptr;
-  void (*LongSpectrumDb)(int n, float* data, float* out, double reference, double floor) = nullptr;
-  void (*ShortSpectrumDb)(int n, float* data, float* out, double reference, double floor) = nullptr;
-  void (*TinySpectrumDb)(int n, float* data, float* out, double reference, double floor) = nullptr;
-  bool (*AllocBuffer7)(int n, TFftBuffer& buffer) = nullptr;
-  bool (*AllocBuffer8)(int n, TFftBuffer& buffer) = nullptr;
-  void (*ForwardSpectrum)(int n, float* data, float* re, float* im, float* mag) = nullptr;
-  void (*InverseSpectrum)(int n, const float* re, const float* im, float* out) = nullptr;
-  // The detection trace's value of a short and of a tiny window (WindowTrace below), so that a set
-  // can take the whole window in one pass.
-  float (*ShortTraceValue)(int n, const float* x, const float* window, float* work, float* spectrum,
-                           double reference, double floor) = nullptr;
-  float (*TinyTraceValue)(int n, const float* x, const float* window, float* work, float* spectrum,
-                          double reference, double floor) = nullptr;
-};
-
-// The table of the given routine set (RoutineSet.h; Fast is the default road's). Each table is
-// filled once per process, so concurrent calls from several threads are safe.
-const TFftRoutines& BindFftRoutines(TRoutineSet set = TRoutineSet::Fast);
+// out[k] = (x[stride·k] − mean)·window[k] for k = 0 … n − 1, the mean of those n samples summed in
+// double in index order, each difference rounded to a float before the window multiplies it. The
+// reference road's preparation of an analysis frame; out must not overlap x.
+void CentreAndWindowInOrder(const float* x, int stride, int n, const float* window, float* out);
 
 }  // namespace klarwell

@@ -112,15 +112,15 @@ double ShapeScore(const float* s, int centre, int i, bool sign, std::uint8_t mod
   const double d = c - s[i];
   double score;
   switch (mode) {
-    case 6:
+    case ShapeMode::RootHalf:
       score = d * std::sqrt(std::fabs(d));
       break;
-    case 7: {
+    case ShapeMode::RootThreeQuarter: {
       const float root = static_cast<float>(std::sqrt(std::fabs(d)));
       score = d * root * std::sqrt(static_cast<double>(root));
       break;
     }
-    case 8:
+    case ShapeMode::Square:
       score = d * std::fabs(d);
       break;
     default:
@@ -156,6 +156,58 @@ void FindFeet(int centre, int& left, int& right, const float* s, bool sign, std:
   }
 }
 
+namespace {
+
+// A dip l .. b .. r whose right shoulder is low: a higher one within twice the dip's width may frame
+// it. True with r (and b, when a lower bottom lies before it) moved to that shoulder.
+bool HigherRightShoulder(const float* s, int n, double dep, int l, int& b, int& r) {
+  const int lim = std::min(r + 2 * (r - l), n - 1);
+  float hi = s[r];
+  float lo = s[r];
+  int jHi = r;
+  int jLo = r;
+  for (int j = r + 1; j <= lim; ++j) {
+    if (s[j] > hi) {
+      hi = s[j];
+      jHi = j;
+    }
+    if (s[j] < lo) {
+      lo = s[j];
+      jLo = j;
+    }
+  }
+  if (!(jHi > r && lo + dep <= hi && lo < s[r] &&
+        (s[l] - static_cast<double>(lo)) * 0.5 < hi - static_cast<double>(lo)))
+    return false;
+  r = jHi;
+  if (jLo < jHi && lo < s[b]) b = jLo;
+  return true;
+}
+
+// The mean of s over l − width … l and r … r + width inside the curve; false when no value lies there
+// (only with a negative width).
+bool ShoulderLevel(const float* s, int n, int l, int r, int width, float& level) {
+  double sum = 0.0;
+  int cnt = 0;
+  for (int i = l - width; i <= l; ++i) {
+    if (i >= 0) {
+      sum += s[i];
+      ++cnt;
+    }
+  }
+  for (int i = r; i <= r + width; ++i) {
+    if (i <= n - 1) {
+      sum += s[i];
+      ++cnt;
+    }
+  }
+  if (cnt == 0) return false;
+  level = static_cast<float>(sum / cnt);
+  return true;
+}
+
+}  // namespace
+
 bool FindDip(int& pos, int n, const float* s, float depth, int& l, int& b, int& r, int width, bool& qualifies,
              float& level) {
   if (pos >= n - 1) return false;
@@ -180,62 +232,22 @@ bool FindDip(int& pos, int n, const float* s, float depth, int& l, int& b, int& 
       ++pos;
     r = pos;
     if (s[l] - static_cast<double>(s[b]) <= 2.5 * (s[r] - static_cast<double>(s[b]))) break;
-    // The right shoulder is low: a higher one within twice the dip's width may frame it.
-    const int lim = std::min(r + 2 * (r - l), n - 1);
-    float hi = s[r];
-    float lo = s[r];
-    int jHi = r;
-    int jLo = r;
-    for (int j = r + 1; j <= lim; ++j) {
-      if (s[j] > hi) {
-        hi = s[j];
-        jHi = j;
-      }
-      if (s[j] < lo) {
-        lo = s[j];
-        jLo = j;
-      }
-    }
-    if (jHi > r && lo + dep <= hi && lo < s[r] &&
-        (s[l] - static_cast<double>(lo)) * 0.5 < hi - static_cast<double>(lo)) {
-      r = jHi;
-      if (jLo < jHi && lo < s[b]) b = jLo;
-      break;
-    }
+    if (HigherRightShoulder(s, n, dep, l, b, r)) break;
     pos = b;
   }
 
-  FindFeet(b, l, r, s, false, 7);
+  FindFeet(b, l, r, s, false, ShapeMode::RootThreeQuarter);
   if (r == n - 1) return false;
 
   pos = b;
   const double dl = s[l] - static_cast<double>(s[b]);
   const double dr = s[r] - static_cast<double>(s[b]);
-  if (dl <= 0 || dr <= 0 || dl < dr / 3 || dr < dl / 3) {
+  // A lopsided dip, or one without shoulders to measure, does not qualify.
+  if (dl <= 0 || dr <= 0 || dl < dr / 3 || dr < dl / 3 || !ShoulderLevel(s, n, l, r, width, level)) {
     qualifies = false;
     level = 0.0f;
     return true;
   }
-  double sum = 0.0;
-  int cnt = 0;
-  for (int i = l - width; i <= l; ++i) {
-    if (i >= 0) {
-      sum += s[i];
-      ++cnt;
-    }
-  }
-  for (int i = r; i <= r + width; ++i) {
-    if (i <= n - 1) {
-      sum += s[i];
-      ++cnt;
-    }
-  }
-  if (cnt == 0) {  // only with a negative width
-    qualifies = false;
-    level = 0.0f;
-    return true;
-  }
-  level = static_cast<float>(sum / cnt);
   qualifies = s[b] + dep < level;
   return true;
 }

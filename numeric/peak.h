@@ -25,8 +25,18 @@ void PruneLastPair(float b, const float* s, float threshold, int* list, int& cou
 // both ends that differ by less than the threshold, so that no single leftover is reported.
 void PruneExtrema(const float* s, float threshold, int* list, int& count);
 
-// Score of the drop from s[centre] to s[i] (sign true) or of the rise (sign false), as a double.
-// Mode 6: d·|d|^0.5; 7: d·|d|^0.75 (through a 32-bit root); 8: d·|d|; otherwise d.
+// How ShapeScore weighs a drop d. The codes are the modes' numbers as the detector was first
+// written and tuned with them (its figures and tests name them so); any other code scores linearly.
+// A steeper weight favours a deep near foot over a shallow far one.
+namespace ShapeMode {
+inline constexpr std::uint8_t Linear = 4;            // d: the peak search's candidates
+inline constexpr std::uint8_t RootHalf = 6;          // d·|d|^0.5: the feet of a trace peak
+inline constexpr std::uint8_t RootThreeQuarter = 7;  // d·|d|^0.75, through a 32-bit root: a click's feet
+inline constexpr std::uint8_t Square = 8;            // d·|d|: the swing of a waveform's extrema
+}  // namespace ShapeMode
+
+// Score of the drop from s[centre] to s[i] (sign true) or of the rise (sign false), as a double,
+// weighed as `mode` (ShapeMode) says.
 double ShapeScore(const float* s, int centre, int i, bool sign, std::uint8_t mode);
 
 // Moves left (≤ centre) and right (≥ centre) to the point on each side with the best score per

@@ -50,7 +50,7 @@ int SinePeak(const float* s, int a, int b, int step) {
   int pos = -1;
   for (int p = a + 1; p < b; p += step) {
     int l = a, r = b;
-    FindFeet(p, l, r, s, true, 4);
+    FindFeet(p, l, r, s, true, ShapeMode::Linear);
     double h = ((static_cast<double>(s[p]) - s[l]) + (static_cast<double>(s[p]) - s[r])) / 2.0;
     h = h * SineWeight(p, a, b);
     if (h > best) {

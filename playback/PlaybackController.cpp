@@ -184,13 +184,7 @@ void TPlaybackController::SetPosition(uint64_t frames) {
   if (TrackBar2) TrackBar2->setValue(static_cast<int>(frames >> SliderShift));
 }
 
-bool TPlaybackController::StartPlay(int row) {
-  std::string inputPath;
-  if (row <= 0 || !Host.RowInputPath(row, inputPath)) return false;
-  // The device still holds this playback's buffers until its close arrives.
-  if (DeviceInUse) return false;
-
-  Play = TPlayRecord{};
+bool TPlaybackController::OpenPlayFiles(const std::string& inputPath) {
   TWavRecord& in = Play.InputFile;
   if (!OpenWav(inputPath, in)) {
     ShowError(in.ErrorMsg);
@@ -214,8 +208,12 @@ bool TPlaybackController::StartPlay(int row) {
     ShowError(processed.ErrorMsg);
     return false;
   }
+  return true;
+}
 
-  // The device's format: 16-bit for wider samples, half the rate from 88.2 kHz on (once only).
+// The device's format: 16-bit for wider samples, half the rate from 88.2 kHz on (once only).
+void TPlaybackController::ChooseDeviceFormat() {
+  const TWavRecord& in = Play.InputFile;
   TWaveFormat& out = Play.OutFormat;
   out = in.Format;
   Play.OutBytesPerSample = in.BytesPerSample;
@@ -233,6 +231,35 @@ bool TPlaybackController::StartPlay(int row) {
     out.nAvgBytesPerSec = out.nSamplesPerSec * out.nBlockAlign;
   }
   if (in.Format.wFormatTag == WaveFormatExtensible) out.wFormatTag = WaveFormatPcm;
+}
+
+void TPlaybackController::ResetPosition() {
+  const TWavRecord& in = Play.InputFile;
+  // Positions are frames; a file too long for the slider's range moves it in coarser steps.
+  SliderShift = 0;
+  while ((static_cast<uint64_t>(in.NumFrames) >> SliderShift) >
+         static_cast<uint64_t>(std::numeric_limits<int>::max()))
+    ++SliderShift;
+  if (TrackBar2) {
+    TrackBar2->setMaximum(static_cast<int>(in.NumFrames >> SliderShift));
+    TrackBar2->setValue(0);
+  }
+  if (PlayPos) PlayPos->setText(QString::fromStdString(SecondsToHMS(0)));
+  Play.ReadPosition = 0;
+  Play.CurrentBuffer = 1;
+}
+
+bool TPlaybackController::StartPlay(int row) {
+  std::string inputPath;
+  if (row <= 0 || !Host.RowInputPath(row, inputPath)) return false;
+  // The device still holds this playback's buffers until its close arrives.
+  if (DeviceInUse) return false;
+
+  Play = TPlayRecord{};
+  if (!OpenPlayFiles(inputPath)) return false;
+  ChooseDeviceFormat();
+  const TWavRecord& in = Play.InputFile;
+  const TWaveFormat& out = Play.OutFormat;
 
   Play.FramesPerBuffer = in.Format.nSamplesPerSec;
   const uint64_t bufferBytes = static_cast<uint64_t>(in.Format.nSamplesPerSec) * in.Format.nBlockAlign;
@@ -254,19 +281,7 @@ bool TPlaybackController::StartPlay(int row) {
   DeviceInUse = true;
 
   ReadDeviceVolume();
-  // Positions are frames; a file too long for the slider's range moves it in coarser steps.
-  SliderShift = 0;
-  while ((static_cast<uint64_t>(in.NumFrames) >> SliderShift) >
-         static_cast<uint64_t>(std::numeric_limits<int>::max()))
-    ++SliderShift;
-  if (TrackBar2) {
-    TrackBar2->setMaximum(static_cast<int>(in.NumFrames >> SliderShift));
-    TrackBar2->setValue(0);
-  }
-  if (PlayPos) PlayPos->setText(QString::fromStdString(SecondsToHMS(0)));
-  Play.ReadPosition = 0;
-  Play.CurrentBuffer = 1;
-
+  ResetPosition();
   if (FillAndWriteBuffer(Play) < 0) {
     // Nothing is queued; the device goes without a close notification, so no second cleanup follows.
     WaveOut->Reset();

@@ -144,6 +144,11 @@ class TPlaybackController : public QObject, private TWaveOutListener {
   void WaveOutClosed() override;
 
   int DeviceId() const;
+  // StartPlay's steps: the row's input and, when it matches, its output (false after a message when
+  // the play mode needs an output that is not there); the device's format; the slider at the start.
+  bool OpenPlayFiles(const std::string& inputPath);
+  void ChooseDeviceFormat();
+  void ResetPosition();
   void ReleasePlayback();
   void ShowError(const std::string& text);
   void SetPosition(uint64_t frames);

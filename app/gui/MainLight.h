@@ -192,6 +192,11 @@ class TMainFrm : public QWidget {
     TBatchClock Clock;
   };
   TBatch Batch;
+  // The last batch stopped before it reached every row (a cancel, or a failure that ends the run):
+  // the next one goes on with the rows not done. After a batch that reached every row, the next
+  // runs them all again, so a row that cannot succeed (its output is another row's) never keeps the
+  // others from running.
+  bool LastBatchStopped = false;
 };
 
 }  // namespace klarwell

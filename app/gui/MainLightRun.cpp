@@ -180,7 +180,7 @@ void TMainFrm::StartBatch() {
   TMyGrid* grid = Grid();
   Batch = TBatch{};
   Batch.RunAll = true;
-  for (int r = 1; r < grid->RowCount(); ++r)
+  for (int r = 1; LastBatchStopped && r < grid->RowCount(); ++r)
     if (grid->HasFullPath(r) && grid->Objects(r).Status != TFileStatus::Done) Batch.RunAll = false;
   std::vector<std::string> paths;
   for (int r = 1; r < grid->RowCount(); ++r)
@@ -207,6 +207,7 @@ void TMainFrm::ShowBatchPlace() {
 void TMainFrm::EndBatch(int stoppedAfterRow) {
   // Rows the stopped run never reached keep nothing of an earlier run: their figures are not this run's.
   TMyGrid* grid = Grid();
+  LastBatchStopped = stoppedAfterRow > 0;
   for (int r = stoppedAfterRow + 1; stoppedAfterRow > 0 && r < grid->RowCount(); ++r) {
     if (!RowInBatch(r)) continue;
     ShowStatus(r, TFileStatus::NotStarted);

@@ -48,7 +48,7 @@ class TRecorder : public TDriverObserver {
   std::vector<TRepairRecord> Repairs;
   std::map<int, std::string> Cells;
   std::function<void()> OnBlock;
-  std::function<void()> OnFrame;
+  std::function<void()> OnIdle;
 
   void Status(TFileStatus status, const std::string& message) override {
     Statuses.push_back(StatusText(status, message));
@@ -60,8 +60,8 @@ class TRecorder : public TDriverObserver {
     Blocks.push_back({position, clicks});
     if (OnBlock) OnBlock();
   }
-  void Frame() override {
-    if (OnFrame) OnFrame();
+  void Idle() override {
+    if (OnIdle) OnIdle();
   }
   void Repair(const TRepairRecord& r) override { Repairs.push_back(r); }
 };
@@ -69,7 +69,7 @@ class TRecorder : public TDriverObserver {
 TFileResult RunFile(const std::string& path, TDriverObserver& obs, const TOutputSettings& settings = {},
                     const TEngineOptions& engine = {}) {
   std::atomic<bool> cancel{false};
-  return ProcessFile(path, settings, obs, cancel, engine);
+  return ProcessFileParallel(path, settings, obs, cancel, 1, engine);
 }
 
 class BatchDriverTest : public ::testing::Test {
@@ -235,15 +235,14 @@ TEST_F(BatchDriverTest, CancelDuringABlockEndsCancelledWithoutOutput) {
   const std::string before = ReadFileBytes(in);
   std::atomic<bool> cancel{false};
   TRecorder rec;
-  int frames = 0;
-  rec.OnFrame = [&] {
-    if (++frames == 50) cancel = true;
-  };
-  TFileResult r = ProcessFile(in, {}, rec, cancel);
+  // The cancel comes while a block computes: the first one, or (when the driver found the first one
+  // done already) the one dispatched after it.
+  rec.OnIdle = [&] { cancel = true; };
+  TFileResult r = ProcessFileParallel(in, {}, rec, cancel, 1);
   EXPECT_EQ(r.Outcome, TFileOutcome::Cancelled);
   EXPECT_EQ(StatusText(r), "cancelled");
   EXPECT_EQ(r.Status, TFileStatus::Cancelled);
-  EXPECT_TRUE(rec.Blocks.empty());
+  EXPECT_LE(rec.Blocks.size(), 1u);
   EXPECT_FALSE(FileExists(dir / "cancel #kw2.wav"));
   EXPECT_EQ(ReadFileBytes(in), before);
 }
@@ -299,12 +298,11 @@ TEST_F(BatchDriverTest, EveryEndOfTheRoadCarriesItsCodeAndTheSystemsReason) {
       {dir / "float.wav", dir / "o8.wav", TFileStatus::Done, "", 32, true},
   };
   for (const Case& c : cases) {
-    for (int workers : {0, 2}) {
+    for (int workers : {1, 2}) {
       SCOPED_TRACE(c.input + " -> " + c.output + ", workers " + std::to_string(workers));
       std::atomic<bool> cancel{false};
       TRecorder rec;
-      const TFileResult r = workers == 0 ? ProcessFileTo(c.input, c.output, rec, cancel)
-                                         : ProcessFileParallelTo(c.input, c.output, rec, cancel, workers);
+      const TFileResult r = ProcessFileParallelTo(c.input, c.output, rec, cancel, workers);
       EXPECT_EQ(r.Status, c.code) << StatusText(r);
       EXPECT_EQ(r.Reason, c.reason);
       EXPECT_EQ(r.BitsPerSample, c.bits);

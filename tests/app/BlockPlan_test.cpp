@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+
 namespace klarwell {
 namespace {
 
@@ -43,6 +44,28 @@ TEST(BlockPlan, CarriedWriteSkipIsWhatTheLastRepairWroteOfTheNextBlock) {
     int64_t carried;
   } cases[] = {{-1, 0}, {83790, 0}, {83791, 1}, {88199, 4409}};
   for (const auto& c : cases) EXPECT_EQ(plan.CarriedWriteSkip(c.lastRepaired), c.carried) << c.lastRepaired;
+}
+
+// The click list's `changed` says whether the repair changed stored bytes. A click left at its region's
+// edge changes none (the engine's RepairClick tests hold it to that), although the pass counts it as
+// progress.
+TEST(BlockPlan, RepairRecordIsChangedOnlyWhenTheRepairChangedStoredBytes) {
+  const struct {
+    TClickOutcome outcome;
+    bool changed;
+  } cases[] = {
+      {TClickOutcome::Repaired, true}, {TClickOutcome::Unchanged, false}, {TClickOutcome::LeftAtEdge, false}};
+  for (const auto& c : cases) {
+    TClickEvent click;
+    click.Channel = 1;
+    click.First = 100;
+    click.Last = 140;
+    click.Outcome = c.outcome;
+    click.Counted = true;
+    const TRepairRecord r = RepairRecordOf(click, 5000, false);
+    EXPECT_EQ(r.Changed, c.changed) << static_cast<int>(c.outcome);
+    EXPECT_TRUE(r.Channel == 1 && r.First == 5100 && r.Last == 5140 && r.Counted);
+  }
 }
 
 }  // namespace

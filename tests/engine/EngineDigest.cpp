@@ -30,10 +30,9 @@ struct TDigest {
 
 int main(int argc, char** argv) {
   using namespace klarwell;
-  // "reference": the plain numeric routines; "exact": the exact fast ones; else the default set.
+  // "reference": the plain numeric routines; else the default set.
   TEngineOptions options;
   if (argc > 1 && std::string(argv[1]) == "reference") options.Routines = TRoutineSet::Reference;
-  if (argc > 1 && std::string(argv[1]) == "exact") options.Routines = TRoutineSet::Exact;
   struct TCase {
     test::TSignal Signal;
     uint8_t Bytes;
@@ -64,12 +63,11 @@ int main(int argc, char** argv) {
     }
     int32_t passes = 0;
     std::vector<int32_t> repairs;
-    const int32_t counted = engine.ProcessBlock(format, 13, passes, true, {},
-                                                [&] {
-                                                  repairs.push_back(engine.RepairStart());
-                                                  repairs.push_back(engine.RepairEnd());
-                                                },
-                                                {}, {}, {});
+    const int32_t counted =
+        engine.ProcessBlock(format, 13, passes, true, {}, [&](const TClickEvent& click) {
+          repairs.push_back(click.First - 1);
+          repairs.push_back(click.Last + 1);
+        });
     digest.Add(engine.BlockBytes(), static_cast<size_t>(engine.BlockFrames()) * format.Format.nBlockAlign);
     digest.Add(repairs.data(), repairs.size() * sizeof(int32_t));
     std::printf("%u Hz: %d clicks, %d passes, %zu repairs, digest %016llx\n", format.Format.nSamplesPerSec,

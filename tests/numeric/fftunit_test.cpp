@@ -217,36 +217,6 @@ TEST(FftUnit, AllocFftBufferReplacesTheHeldBuffer) {
   EXPECT_EQ(buffer, nullptr);
 }
 
-TEST(FftUnit, RoutineTableHoldsTheTenRoutines) {
-  const TFftRoutines& t = BindFftRoutines(TRoutineSet::Reference);
-  using Alloc = bool (*)(int, TFftBuffer&);
-  using AllocDoubling = bool (*)(int, TFftBuffer&, int);
-  EXPECT_EQ(t.AllocLongBuffer, static_cast<AllocDoubling>(&AllocFftBuffer));
-  for (Alloc slot : {t.AllocBuffer2, t.AllocBuffer3, t.AllocBuffer7, t.AllocBuffer8})
-    EXPECT_EQ(slot, static_cast<Alloc>(&AllocFftBuffer));
-  EXPECT_EQ(t.LongSpectrumDb, &PowerSpectrumDb);
-  EXPECT_EQ(t.ShortSpectrumDb, &PowerSpectrumDb);
-  EXPECT_EQ(t.TinySpectrumDb, &PowerSpectrumDb);
-  EXPECT_EQ(t.ForwardSpectrum, &RealSpectrum);
-  EXPECT_EQ(t.InverseSpectrum, &InverseRealSpectrum);
-  EXPECT_EQ(&BindFftRoutines(TRoutineSet::Reference), &t);
-  // The exact and the fast set fill every slot too, and the fast one is what a new engine binds
-  // unless told otherwise.
-  for (TRoutineSet set : {TRoutineSet::Exact, TRoutineSet::Fast}) {
-    const TFftRoutines& fast = BindFftRoutines(set);
-    EXPECT_NE(&fast, &t);
-    for (Alloc slot : {fast.AllocBuffer2, fast.AllocBuffer3, fast.AllocBuffer7, fast.AllocBuffer8})
-      EXPECT_NE(slot, nullptr);
-    EXPECT_NE(fast.AllocLongBuffer, nullptr);
-    for (auto slot : {fast.LongSpectrumDb, fast.ShortSpectrumDb, fast.TinySpectrumDb})
-      EXPECT_NE(slot, nullptr);
-    EXPECT_NE(fast.ForwardSpectrum, nullptr);
-    EXPECT_NE(fast.InverseSpectrum, nullptr);
-  }
-  EXPECT_NE(&BindFftRoutines(TRoutineSet::Exact), &BindFftRoutines(TRoutineSet::Fast));
-  EXPECT_EQ(&BindFftRoutines(), &BindFftRoutines(TRoutineSet::Fast));
-}
-
 // A length that is not a power of two would make the butterflies write past the buffer.
 TEST(FftUnitDeathTest, LengthThatIsNotAPowerOfTwoIsRefused) {
   std::vector<float> data(16, 0.0f);

@@ -1,4 +1,4 @@
-// Faults during a run, through klarwell-cli and ProcessFile: a write refused, the input shrinking or
+// Faults during a run, through klarwell-cli and ProcessFileParallel: a write refused, the input shrinking or
 // vanishing, the output directory removed, memory refused at set-up, cancellation at any moment.
 // Each case checks the message, that the input is untouched and that no partial output is left.
 
@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/BatchDriver.h"
+#include "app/ParallelDriver.h"
 #include "app/RunTexts.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ScratchDirTest.h"
@@ -283,7 +284,7 @@ TEST_F(FaultTest, AddressSpaceLimitGivesAMessageAtEveryStageAndNeverAPartialOutp
 #endif
 }
 
-// ---- ProcessFile with memory refused while the engine sets up.
+// ---- ProcessFileParallel with memory refused while the engine sets up.
 class TSeamObserver : public TDriverObserver {
  public:
   void Status(TFileStatus status, const std::string& message) override {
@@ -307,7 +308,7 @@ TEST_F(FaultTest, MemoryRefusedAtEngineSetUpGivesTheMemoryMessageInBothLanguages
     TSeamObserver observer;
     std::atomic<bool> cancel{false};
     TOutputSettings settings;
-    TFileResult result = ProcessFile(f, settings, observer, cancel);
+    TFileResult result = ProcessFileParallel(f, settings, observer, cancel, 1);
     gFailFrom.store(0);
     SetLanguage(previous);
     EXPECT_EQ(result.Outcome, TFileOutcome::Failed);

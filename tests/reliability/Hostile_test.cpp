@@ -1,4 +1,4 @@
-// Malformed and hostile files through the whole road (ProcessFile): broken size fields, extreme
+// Malformed and hostile files through the whole road (ProcessFileParallel): broken size fields, extreme
 // sample values and rates, tiny and degenerate signals. Each one either fails with a known message
 // and leaves nothing, or gives a complete output that differs from the input only inside the
 // repairs the run reported.
@@ -144,7 +144,7 @@ std::vector<THostile> HostileFiles() {
   return files;
 }
 
-// The sequential road and the parallel one (with three workers) alike.
+// One block at a time and three at once alike.
 class HostileInput : public ::testing::TestWithParam<int> {};
 
 TEST_P(HostileInput, EveryHostileFileFailsCleanlyOrChangesOnlyReportedRepairs) {
@@ -160,8 +160,7 @@ TEST_P(HostileInput, EveryHostileFileFailsCleanlyOrChangesOnlyReportedRepairs) {
     TOutputSettings settings;
     settings.Suffix = "-out";
     const std::string output = OutputFileName(input, settings);
-    const TFileResult result = workers == 0 ? ProcessFile(input, settings, observer, cancel)
-                                            : ProcessFileParallel(input, settings, observer, cancel, workers);
+    const TFileResult result = ProcessFileParallel(input, settings, observer, cancel, workers);
     EXPECT_EQ(test::ReadBytes(input), h.Bytes) << "the input was changed";
     if (result.Outcome != TFileOutcome::Done) {
       EXPECT_FALSE(h.MustOpen) << StatusText(result);
@@ -191,8 +190,10 @@ TEST_P(HostileInput, EveryHostileFileFailsCleanlyOrChangesOnlyReportedRepairs) {
   fs::remove_all(dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(Roads, HostileInput, ::testing::Values(0, 3),
-                         [](const auto& info) { return info.param == 0 ? "Sequential" : "Parallel"; });
+INSTANTIATE_TEST_SUITE_P(Roads, HostileInput, ::testing::Values(1, 3),
+                         [](const auto& info) {
+                           return info.param == 1 ? "OneBlockAtATime" : "ThreeBlocksAtOnce";
+                         });
 
 }  // namespace
 }  // namespace klarwell

@@ -36,8 +36,7 @@ TRoadRun RunRoad(const std::string& input, TRoutineSet set, int workers, const s
   settings.Suffix = suffix;
   TEngineOptions engine;
   engine.Routines = set;
-  run.Result = workers == 0 ? ProcessFile(input, settings, list, cancel, engine)
-                            : ProcessFileParallel(input, settings, list, cancel, workers, engine);
+  run.Result = ProcessFileParallel(input, settings, list, cancel, workers, engine);
   run.Repairs = std::move(list.Repairs);
   if (!run.Result.OutputPath.empty()) {
     run.Bytes = ReadFileBytes(run.Result.OutputPath);

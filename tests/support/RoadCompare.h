@@ -19,9 +19,8 @@ struct TRoadRun {
   std::string Bytes;  // the output file's bytes
 };
 
-// Processes input with the routine set: workers 0 takes the one-block road (as the window does),
-// workers ≥ 1 the parallel road with that many block workers. The output goes beside the input with
-// the given suffix and is removed after it was read.
+// Processes input with the routine set and that many block workers (at least one). The output goes
+// beside the input with the given suffix and is removed after it was read.
 TRoadRun RunRoad(const std::string& input, TRoutineSet set, int workers, const std::string& suffix);
 
 // The share (0..1) of a's counted repairs that overlap a counted repair of b in the same channel

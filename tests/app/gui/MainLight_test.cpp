@@ -367,7 +367,8 @@ TEST_F(MainWindowTest, StatusCarriesTheSystemsReasonAndTheWarning) {
 }
 
 // After a stop, rows the run never reached kept "done" from an earlier run. They say "not started";
-// the next run takes only the rows not done, and once all are done, all of them again. The bar
+// the next run takes only the rows not done, and once all are done (or a batch went through the
+// whole list), all of them again. The bar
 // says where the batch stands, then sums it up.
 TEST_F(MainWindowTest, AStoppedBatchMarksWhatItNeverReachedAndTheNextGoesOn) {
   MakeWindow();
@@ -394,6 +395,14 @@ TEST_F(MainWindowTest, AStoppedBatchMarksWhatItNeverReachedAndTheNextGoesOn) {
   EXPECT_TRUE(RowIs(2, txStatusDone) && RowIs(3, txStatusDone));
   Window->RunBtnClick();
   EXPECT_TRUE(test::FileExists(Dir + "/1 #kw2.wav"));
+  // A row that fails on its own does not stop the batch; it must not keep the others from the next.
+  const std::string blocked = MakeWav("blocked.wav", 0.2);
+  std::filesystem::create_directory(Dir + "/blocked #kw2.wav");
+  Add({blocked});
+  Window->RunBtnClick();
+  std::filesystem::remove(Dir + "/1 #kw2.wav");
+  Window->RunBtnClick();
+  EXPECT_TRUE(test::FileExists(Dir + "/1 #kw2.wav")) << "a failed row kept the done ones from running";
 }
 
 // The context menu opens the row's output folder in the file manager.
