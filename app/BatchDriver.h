@@ -17,7 +17,8 @@ struct TOutputSettings {
 };
 
 // The output path of an input: the extension (from the last '.' of the file name on, appended
-// when there is none) replaced by Suffix + ".wav" when Suffix is not blank; then, when OutDir names
+// when there is none) replaced by Suffix + ".wav" when Suffix is not blank (Suffix + the input's own
+// extension for ".flac", ".aif" and ".aiff" in any case); then, when OutDir names
 // an existing directory, OutDir + "/" + the file name part.
 std::string OutputFileName(const std::string& inputPath, const TOutputSettings& settings);
 
@@ -125,6 +126,7 @@ struct TFileResult {
   bool FloatFormat = false;    // IEEE float samples, else integer PCM
   // What a done file still wants the user to know; known once the input has opened, each at most once.
   std::vector<TFileWarning> Warnings;
+  std::string Container;       // "wav", "rf64", "flac" or "aiff"; empty until the input has opened
 };
 
 }  // namespace klarwell

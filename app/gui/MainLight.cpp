@@ -256,7 +256,8 @@ void TMainFrm::FormCreate() {
   UiForm->StatGrCntrl->SetXAxisTitle(MainText(txStatXTitle));
   UiForm->StatGrCntrl->SetYAxisTitle(MainText(txStatYTitle));
   UiForm->ZoomGrCntrl->SetTitle(MainText(txZoomTitle));
-  OpenDialogFilter = DialogFilter(MainText(txOpenFilter));
+  // Every container first, then WAV alone as before.
+  OpenDialogFilter = DialogFilter(WindowText(wtOpenFilterAudio) + "|" + MainText(txOpenFilter));
   QStringList titles;
   for (int c = 0; c < ColumnCount; ++c) titles << QString::fromStdString(ColumnTitle(c));
   Grid()->SetTitleCaptions(titles);

@@ -150,8 +150,9 @@ TEST_F(MainWindowTest, CaptionsFollowTheLanguageChosenAtStart) {
     const char* filter;
   } cases[] = {
       {TLanguage::German, "Dateien\nhinzufügen", "Dateien\nbearbeiten", "Datei", "Klicks/sek",
-       "Wave-Dateien (*.wav)"},
-      {TLanguage::English, "Add\nFiles", "Process\nFiles", "File", "Clicks/sec", "Wave-Files (*.wav)"},
+       "Audiodateien (*.wav *.flac *.aif *.aiff);;Wave-Dateien (*.wav)"},
+      {TLanguage::English, "Add\nFiles", "Process\nFiles", "File", "Clicks/sec",
+       "Audio files (*.wav *.flac *.aif *.aiff);;Wave-Files (*.wav)"},
   };
   for (const auto& c : cases) {
     SetLanguage(c.language);
