@@ -32,8 +32,16 @@ std::string OutputFileName(const std::string& inputPath, const TOutputSettings& 
     size_t nameStart = result.find_last_of('/');
     nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
     size_t dot = result.find_last_of('.');
-    if (dot != std::string::npos && dot >= nameStart) result.erase(dot);
-    result += settings.Suffix + ".wav";
+    std::string extension = ".wav";
+    if (dot != std::string::npos && dot >= nameStart) {
+      // FLAC and AIFF outputs keep their input's extension, as typed; a WAV's becomes ".wav" as ever.
+      const std::string own = result.substr(dot);
+      const bool isWav =
+          own.size() == 4 && (own[1] | 0x20) == 'w' && (own[2] | 0x20) == 'a' && (own[3] | 0x20) == 'v';
+      if (IsAudioFileName(own) && !isWav) extension = own;
+      result.erase(dot);
+    }
+    result += settings.Suffix + extension;
   }
   if (DirectoryExists(settings.OutDir)) {
     size_t slash = result.find_last_of('/');

@@ -17,7 +17,8 @@ struct TOutputSettings {
 };
 
 // The output path of an input: the extension (from the last '.' of the file name on, appended
-// when there is none) replaced by Suffix + ".wav" when Suffix is not blank; then, when OutDir names
+// when there is none) replaced by Suffix + ".wav" when Suffix is not blank (Suffix + the input's own
+// extension for ".flac", ".aif" and ".aiff" in any case); then, when OutDir names
 // an existing directory, OutDir + "/" + the file name part.
 std::string OutputFileName(const std::string& inputPath, const TOutputSettings& settings);
 
@@ -91,8 +92,9 @@ class TDriverObserver {
   // The density curve starts anew for this file; then one point per block.
   virtual void DensityReset() {}
   virtual void DensityPoint(float minutes, float clicksPerSecond) { (void)minutes, (void)clicksPerSecond; }
-  // Called about every 10 ms while the driver waits for a block, and once between two blocks: the
-  // window processes its events here.
+  // Called about every 10 ms while the driver waits for a block, and once between two blocks, on the
+  // calling thread: a host may look after other work here (the window needs none, its road has a
+  // thread of its own).
   virtual void Idle() {}
   // After each block: its first frame in the file and the clicks it counted.
   virtual void BlockDone(int64_t position, int32_t clicks) { (void)position, (void)clicks; }
@@ -124,6 +126,7 @@ struct TFileResult {
   bool FloatFormat = false;    // IEEE float samples, else integer PCM
   // What a done file still wants the user to know; known once the input has opened, each at most once.
   std::vector<TFileWarning> Warnings;
+  std::string Container;       // "wav", "rf64", "flac" or "aiff"; empty until the input has opened
 };
 
 }  // namespace klarwell

@@ -62,6 +62,7 @@ bool TFileRun::Open() {
     return false;
   }
   result_.FormatText = WavFormatText(input_);
+  result_.Container = ContainerName(input_);
   result_.LengthText = WavDurationText(input_);
   result_.SampleRate = input_.Format.nSamplesPerSec;
   result_.Channels = input_.Format.nChannels;

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <memory>
 
+#include "audio/WavFile.h"
+
 namespace klarwell {
 
 namespace {
@@ -22,12 +24,9 @@ std::string Join(const std::string& folder, const std::string& name) {
 }  // namespace
 
 bool ScanTakesName(const std::string& name, const std::string& suffix) {
-  if (name.size() < 4) return false;
-  std::string ext = name.substr(name.size() - 4);
-  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  if (ext != ".wav") return false;
+  if (!IsAudioFileName(name)) return false;
   const bool suffixGiven = suffix.find_first_not_of(" \t") != std::string::npos;
-  return !(suffixGiven && EndsWith(name.substr(0, name.size() - 4), suffix));
+  return !(suffixGiven && EndsWith(name.substr(0, name.find_last_of('.')), suffix));
 }
 
 void ScanFolder(const std::string& folder, bool recursive, const std::string& suffix, TFolderScan& scan) {

@@ -5,8 +5,8 @@
 
 namespace klarwell {
 
-// Whether a folder scan takes a file of this name for an input: a WAV name (".wav" in any case) that
-// is not an output of an earlier run (its name without the extension ends with `suffix`, when the
+// Whether a folder scan takes a file of this name for an input: an audio file name (IsAudioFileName:
+// ".wav", ".flac", ".aif", ".aiff" in any case) that is not an output of an earlier run (its name without the extension ends with `suffix`, when the
 // suffix is not blank). The one place that decides it, for the command line and the window alike.
 bool ScanTakesName(const std::string& name, const std::string& suffix);
 

@@ -11,6 +11,8 @@
 #include <new>
 #include <utility>
 
+#include "audio/FileDetail.h"
+#include "audio/FlacFile.h"
 #include "text/LangText.h"
 
 namespace klarwell {
@@ -21,30 +23,6 @@ const uint8_t SubFormatIeeeFloat[16] = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10
                                         0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 namespace detail {
-namespace {
-
-enum TWavMsg {
-  MsgOpenError,
-  MsgNoWavFile,
-  MsgFormatNotFound,
-  MsgCannotReadFormat,
-  MsgCannotFindData,
-  MsgUnsupportedFormat,
-  MsgUnsupportedChannels,
-  MsgNoData,
-  MsgCreateError,
-  MsgCreateWave,
-  MsgCreateFmt,
-  MsgWriteFmt,
-  MsgAscendFmt,
-  MsgCreateData,
-  MsgAscendData,
-  MsgAscendWave,
-  MsgSeek,
-  MsgRead,
-  MsgWrite,
-  MsgCount
-};
 
 const TTextPair WavMessages[MsgCount] = {
     {"Fehler beim Öffnen", "Open error"},
@@ -68,6 +46,8 @@ const TTextPair WavMessages[MsgCount] = {
     {"Fehler beim schreiben der Daten", "Faild to write data"},
 };
 
+namespace {
+
 constexpr size_t MaxMessageLength = 255;
 // The trailing chunks are copied in pieces of this size: their claimed length never sizes a buffer.
 constexpr uint64_t TailPieceBytes = 64 * 1024;
@@ -77,31 +57,18 @@ constexpr uint32_t IdWave = MakeFourCC('W', 'A', 'V', 'E');
 constexpr uint32_t IdFmt = MakeFourCC('f', 'm', 't', ' ');
 constexpr uint32_t IdData = MakeFourCC('d', 'a', 't', 'a');
 
-std::string Message(TWavMsg key) {
-  std::string text = Text(WavMessages[key]);
+}  // namespace
+
+std::string Message(const TTextPair& pair) {
+  std::string text = Text(pair);
   if (text.size() > MaxMessageLength) text.resize(MaxMessageLength);
   return text;
 }
 
-uint16_t Le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
+std::string Message(TWavMsg key) {
+  return Message(WavMessages[key]);
 }
 
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-         static_cast<uint32_t>(p[3]) << 24;
-}
-
-void Put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-// Offsets 0..17 of the format block.
 void ParseBase(const uint8_t* p, TWaveFormat& f) {
   f.wFormatTag = Le16(p);
   f.nChannels = Le16(p + 2);
@@ -112,12 +79,13 @@ void ParseBase(const uint8_t* p, TWaveFormat& f) {
   f.cbSize = Le16(p + 16);
 }
 
-// Offsets 18..39 of the format block.
 void ParseExtension(const uint8_t* p, TWaveFormat& f) {
   f.wValidBitsPerSample = Le16(p);
   f.dwChannelMask = Le32(p + 2);
   std::memcpy(f.SubFormat, p + 6, 16);
 }
+
+namespace {
 
 void Serialise(const TWaveFormat& f, uint8_t* p) {
   Put16(p, f.wFormatTag);
@@ -132,7 +100,8 @@ void Serialise(const TWaveFormat& f, uint8_t* p) {
   std::memcpy(p + 24, f.SubFormat, 16);
 }
 
-// Empties every field but the handle, which the caller has closed already.
+}  // namespace
+
 void ClearFields(TWavRecord& rec) {
   rec.ErrorMsg.clear();
   rec.ErrorNumber = 0;
@@ -151,16 +120,27 @@ void ClearFields(TWavRecord& rec) {
   rec.HeadStart = 0;
   rec.FmtStart = 0;
   rec.FmtEnd = 0;
+  rec.Container = TContainer::Wav;
+  rec.FormType = 0;
+  rec.SwapBytes = false;
+  rec.SignedBytes = false;
+  rec.FramesField = 0;
+  rec.Flac.reset();
 }
 
-bool Fail(TWavRecord& rec, TWavMsg key, int errorNumber = 0) {
+bool Fail(TWavRecord& rec, const TTextPair& text, int errorNumber) {
+  // The codec goes first: it may still write to the file as it ends.
+  rec.Flac.reset();
   rec.Handle.reset();
-  rec.ErrorMsg = Message(key);
+  rec.ErrorMsg = Message(text);
   rec.ErrorNumber = errorNumber;
   return false;
 }
 
-// Whether the checked format is one the codec handles; sets PcmSubFormat for the extensible form.
+bool Fail(TWavRecord& rec, TWavMsg key, int errorNumber) {
+  return Fail(rec, WavMessages[key], errorNumber);
+}
+
 bool FormatAccepted(TWavRecord& rec, unsigned bytesPerSample) {
   const TWaveFormat& f = rec.Format;
   if (f.nSamplesPerSec == 0) return false;
@@ -183,6 +163,37 @@ bool FormatAccepted(TWavRecord& rec, unsigned bytesPerSample) {
       return false;
   }
 }
+
+TWaveFormat PlainFormat(uint16_t channels, uint32_t sampleRate, unsigned bytesPerSample, bool isFloat) {
+  TWaveFormat f;
+  f.wFormatTag = isFloat ? WaveFormatIeeeFloat : WaveFormatPcm;
+  f.nChannels = channels;
+  f.nSamplesPerSec = sampleRate;
+  f.nBlockAlign = static_cast<uint16_t>(channels * bytesPerSample);
+  f.nAvgBytesPerSec = sampleRate * f.nBlockAlign;
+  f.wBitsPerSample = static_cast<uint16_t>(bytesPerSample * 8);
+  return f;
+}
+
+bool CopyBytes(TChunkFile& in, TChunkFile& out, uint64_t from, uint64_t to) {
+  if (to <= from) return true;
+  uint8_t buffer[16 * 1024];
+  const uint64_t outStart = out.Position();
+  bool ok = in.Seek(from);
+  for (uint64_t at = from; ok && at < to;) {
+    const uint64_t piece = std::min<uint64_t>(to - at, sizeof buffer);
+    ok = in.Read(buffer, piece) == static_cast<int64_t>(piece) &&
+         out.Write(buffer, piece) == static_cast<int64_t>(piece);
+    at += piece;
+  }
+  if (!ok) {
+    out.Truncate(outStart);
+    out.Seek(outStart);
+  }
+  return ok;
+}
+
+namespace {
 
 // Copies the input's trailing chunks to the output's current position (just after its finished data
 // chunk). All or nothing: a piece that cannot be read or written takes back what was copied.
@@ -268,7 +279,18 @@ void CopyHeadChunks(THeadCopy& c, uint64_t from, uint64_t to) {
 // Finishes and closes a record; with `in`, the input's trailing chunks go between data and RIFF end.
 bool Finish(TWavRecord& out, TWavRecord* in) {
   if (!out.IsOpen()) return true;
-  if (out.Writing == 1) {
+  if (out.Writing == 1 && out.Container == TContainer::Flac) {
+    std::string message;
+    const bool finished = out.Flac && out.Flac->Finish(message);
+    out.Flac.reset();
+    if (!finished) {
+      out.Handle.reset();
+      out.ErrorMsg = message;
+      return false;
+    }
+  } else if (out.Writing == 1 && out.Container != TContainer::Wav) {
+    if (!FinishSized(out, in)) return false;
+  } else if (out.Writing == 1) {
     // An ascend also fails without a system call (a size beyond 32 bits): errno then stays 0.
     errno = 0;
     if (!out.Handle->Ascend(out.DataChunk)) return Fail(out, MsgAscendData, errno);
@@ -276,6 +298,7 @@ bool Finish(TWavRecord& out, TWavRecord* in) {
     errno = 0;
     if (!out.Handle->Ascend(out.RiffChunk)) return Fail(out, MsgAscendWave, errno);
   }
+  out.Flac.reset();
   out.Handle.reset();
   return true;
 }
@@ -291,6 +314,9 @@ bool Create(const std::string& fileName, TWavRecord& rec, TWavRecord* in) {
 
   rec.Handle = TChunkFile::OpenForWriting(fileName);
   if (!rec.Handle) return Fail(rec, MsgCreateError, errno);
+  // An output keeps its input's container; only a WAV input gets the header built below.
+  if (in != nullptr && in->IsOpen() && in->Container != TContainer::Wav)
+    return CreateLikeInput(fileName, rec, *in);
   TChunkFile& file = *rec.Handle;
   // From here on the file exists: a header that cannot be written whole leaves no file behind,
   // since a stub of a few bytes would look like an output. Only writes fail here, and they set errno.
@@ -386,7 +412,13 @@ TWavRecord::TWavRecord(TWavRecord&& other) noexcept
       DataCut(other.DataCut),
       HeadStart(other.HeadStart),
       FmtStart(other.FmtStart),
-      FmtEnd(other.FmtEnd) {}
+      FmtEnd(other.FmtEnd),
+      Container(other.Container),
+      FormType(other.FormType),
+      SwapBytes(other.SwapBytes),
+      SignedBytes(other.SignedBytes),
+      FramesField(other.FramesField),
+      Flac(std::move(other.Flac)) {}
 
 TWavRecord& TWavRecord::operator=(TWavRecord&& other) noexcept {
   if (this != &other) {
@@ -409,6 +441,12 @@ TWavRecord& TWavRecord::operator=(TWavRecord&& other) noexcept {
     HeadStart = other.HeadStart;
     FmtStart = other.FmtStart;
     FmtEnd = other.FmtEnd;
+    Container = other.Container;
+    FormType = other.FormType;
+    SwapBytes = other.SwapBytes;
+    SignedBytes = other.SignedBytes;
+    FramesField = other.FramesField;
+    Flac = std::move(other.Flac);
   }
   return *this;
 }
@@ -422,6 +460,15 @@ bool OpenWav(const std::string& fileName, TWavRecord& rec) {
   rec.Handle = TChunkFile::OpenForReading(fileName);
   if (!rec.Handle) return Fail(rec, MsgOpenError, errno);
   TChunkFile& file = *rec.Handle;
+
+  // The first four bytes tell the container; anything else is searched for a RIFF form as ever.
+  uint8_t magic[4] = {};
+  if (file.Read(magic, 4) == 4) {
+    const uint32_t id = Le32(magic);
+    if (id == MakeFourCC('R', 'F', '6', '4') || id == MakeFourCC('B', 'W', '6', '4')) return OpenRf64(rec);
+    if (id == MakeFourCC('F', 'O', 'R', 'M')) return OpenAiff(rec);
+    if (id == MakeFourCC('f', 'L', 'a', 'C')) return OpenFlac(rec);
+  }
 
   TChunkInfo riff;
   riff.FccType = IdWave;
@@ -464,12 +511,12 @@ bool OpenWav(const std::string& fileName, TWavRecord& rec) {
   // that are really there are what counts.
   uint64_t fileSize = file.FileSize();
   uint64_t present = data.DataOffset < fileSize ? fileSize - data.DataOffset : 0;
-  rec.DataSize = static_cast<uint32_t>(std::min<uint64_t>(data.CkSize, present));
+  rec.DataSize = std::min<uint64_t>(data.CkSize, present);
   rec.DataCut = present < data.CkSize;
   if (rec.DataSize == 0) return Fail(rec, MsgNoData);
 
   rec.DataOffset = data.DataOffset;
-  rec.NumFrames = rec.DataSize / rec.Format.nBlockAlign;
+  rec.NumFrames = static_cast<uint32_t>(rec.DataSize / rec.Format.nBlockAlign);
 
   // The chunks stored after the data are only noted, for the writer to copy. One that claims more
   // bytes than the form (or the file) still holds ends the walk: it cannot be copied whole.
@@ -529,6 +576,7 @@ bool ReadWavData(const TWavRecord& rec, void* dest, uint64_t position, uint32_t 
   using namespace detail;
   msg.clear();
   if (errorNumber) *errorNumber = 0;
+  if (rec.Flac) return rec.Flac->Read(dest, position, count, msg);
   if (!rec.Handle || position > std::numeric_limits<uint64_t>::max() - rec.DataOffset ||
       !rec.Handle->Seek(rec.DataOffset + position)) {
     msg = Message(MsgSeek);
@@ -541,6 +589,7 @@ bool ReadWavData(const TWavRecord& rec, void* dest, uint64_t position, uint32_t 
     msg = Message(MsgRead);
     return false;
   }
+  if (rec.Container == TContainer::Aiff) TurnAiffSamples(rec, static_cast<uint8_t*>(dest), count);
   return true;
 }
 
@@ -549,6 +598,9 @@ bool WriteWavData(const TWavRecord& rec, const void* src, uint64_t position, uin
   using namespace detail;
   msg.clear();
   if (errorNumber) *errorNumber = 0;
+  const uint8_t* from = static_cast<const uint8_t*>(src) + srcOffset;
+  if (rec.Flac) return rec.Flac->Write(from, position, count, msg);
+  if (rec.Container == TContainer::Aiff) return WriteAiffData(rec, from, position, count, msg, errorNumber);
   if (!rec.Handle || position > std::numeric_limits<uint64_t>::max() - rec.DataOffset ||
       !rec.Handle->Seek(rec.DataOffset + position)) {
     msg = Message(MsgSeek);
@@ -570,7 +622,29 @@ std::string WavFormatText(const TWavRecord& rec) {
   else if (f.wFormatTag == WaveFormatIeeeFloat ||
            (f.wFormatTag == WaveFormatExtensible && rec.PcmSubFormat == 0))
     kind = "IEEE";
+  if (rec.Container == TContainer::Flac) kind = "FLAC";
   return std::to_string(f.nSamplesPerSec) + "/" + std::to_string(rec.BytesPerSample) + "/" + kind;
+}
+
+const char* ContainerName(const TWavRecord& rec) {
+  switch (rec.Container) {
+    case TContainer::Rf64:
+      return "rf64";
+    case TContainer::Flac:
+      return "flac";
+    case TContainer::Aiff:
+      return "aiff";
+    default:
+      return "wav";
+  }
+}
+
+bool IsAudioFileName(const std::string& name) {
+  const size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || name.find('/', dot) != std::string::npos) return false;
+  std::string ext = name.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return ext == "wav" || ext == "flac" || ext == "aif" || ext == "aiff";
 }
 
 std::string WavDurationText(const TWavRecord& rec) {

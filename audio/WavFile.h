@@ -5,6 +5,7 @@
 #include <string>
 
 #include "audio/ChunkIo.h"
+#include "audio/FlacFile.h"
 
 namespace klarwell {
 
@@ -24,6 +25,15 @@ struct TWaveFormat {
   uint16_t wValidBitsPerSample = 0;
   uint32_t dwChannelMask = 0;
   uint8_t SubFormat[16] = {};
+};
+
+// How the samples are held on disk. The block interface (ReadWavData/WriteWavData) is the same for
+// all: it moves raw little-endian frames as a WAV data chunk holds them, whatever the file stores.
+enum class TContainer : uint8_t {
+  Wav,   // RIFF WAVE
+  Rf64,  // RF64 or BW64: a WAV whose sizes are in a "ds64" chunk
+  Flac,  // FLAC stream, decoded on reading and encoded on writing
+  Aiff,  // AIFF or AIFF-C: big-endian PCM (little-endian for "sowt"), or float
 };
 
 // The two accepted sub-formats of the extensible format.
@@ -46,11 +56,18 @@ struct TWavRecord {
   TChunkInfo RiffChunk;        // written files: the open RIFF form
   uint64_t TailStart = 0;      // read files: header of the first chunk after the data; 0 if none
   uint64_t TailEnd = 0;        // read files: just after the last such chunk's data (its pad not counted)
-  uint32_t DataSize = 0;       // read files: bytes of sample data present
-  bool DataCut = false;        // read files: the data chunk claims more bytes than the file holds
+  uint64_t DataSize = 0;       // read files: bytes of sample data present
+  bool DataCut = false;        // read files: the data chunk (or stream) claims more than the file holds
   uint64_t HeadStart = 0;      // read files: just after the form type, where the first chunk may begin
   uint64_t FmtStart = 0;       // read files: header of the "fmt " chunk
   uint64_t FmtEnd = 0;         // read files: just after the "fmt " chunk and its pad byte
+
+  TContainer Container = TContainer::Wav;
+  uint32_t FormType = 0;              // RF64 and AIFF: the file's own magic ("RF64"/"BW64", "AIFF"/"AIFC")
+  bool SwapBytes = false;             // samples stored big-endian (AIFF)
+  bool SignedBytes = false;           // 8-bit samples stored signed (AIFF, FLAC), not offset by 128
+  uint64_t FramesField = 0;           // AIFF: position of COMM's frame count; RF64: of the "ds64" data
+  std::unique_ptr<TFlacStream> Flac;  // FLAC: the decoder (reading) or encoder (writing)
 
   TWavRecord() = default;
   ~TWavRecord();
@@ -114,7 +131,15 @@ bool ReadWavData(const TWavRecord& rec, void* dest, uint64_t position, uint32_t 
 bool WriteWavData(const TWavRecord& rec, const void* src, uint64_t position, uint32_t count,
                   uint32_t srcOffset, std::string& msg, int* errorNumber = nullptr);
 
-// "rate/bytes per sample/kind" of an accepted file, e.g. "44100/2/PCM" or "96000/4/IEEE".
+// The JSON name of a record's container: "wav", "rf64", "flac" or "aiff".
+const char* ContainerName(const TWavRecord& rec);
+
+// Whether a file name carries an extension the readers take (".wav", ".flac", ".aif", ".aiff", in
+// any case): the test a folder scan applies.
+bool IsAudioFileName(const std::string& name);
+
+// "rate/bytes per sample/kind" of an accepted file, e.g. "44100/2/PCM" or "96000/4/IEEE"; the kind
+// of a FLAC file is "FLAC".
 std::string WavFormatText(const TWavRecord& rec);
 // Playing time, whole seconds rounded half to even, as SecondsToHMS gives it.
 std::string WavDurationText(const TWavRecord& rec);

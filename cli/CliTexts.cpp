@@ -6,8 +6,8 @@ namespace {
 
 const TTextPair kTexts[kCliTextCount] = {
     {"Aufruf: klarwell-cli [OPTION]... DATEI|ORDNER...", "Usage: klarwell-cli [OPTION]... FILE|FOLDER..."},
-    {"Entfernt Knackser aus WAV-Dateien digitalisierter Schallplatten und schreibt von jeder DATEI\n"
-     "eine reparierte Kopie. Nur die Knackser werden ersetzt, alle anderen Samples bleiben unverändert.\n"
+    {"Entfernt Knackser aus Audiodateien (WAV, RF64, FLAC, AIFF) digitalisierter Schallplatten und\n"
+     "schreibt von jeder DATEI eine reparierte Kopie im selben Format. Nur die Knackser werden ersetzt, alle anderen Samples bleiben unverändert.\n"
      "\n"
      "  -s, --suffix=TEXT    Dateisuffix der Ausgabe (Vorgabe \" #kw2\"; leer: keins)\n"
      "  -o, --outdir=VERZ    Ausgabeverzeichnis (Vorgabe: neben der Eingabe)\n"
@@ -23,13 +23,14 @@ const TTextPair kTexts[kCliTextCount] = {
      "  -h, --help           diese Hilfe\n"
      "  -V, --version        Version\n"
      "\n"
-     "Ein ORDNER steht für die WAV-Dateien darin, nach Namen sortiert; Dateien, deren Name schon auf\n"
-     "das Suffix endet, bleiben draußen. Jede Ausgabe entsteht unter einem versteckten Namen und\n"
+     "Ein ORDNER steht für die Audiodateien darin (.wav, .flac, .aif, .aiff), nach Namen sortiert;\n"
+     "Dateien, deren Name schon auf das Suffix endet, bleiben draußen. Jede Ausgabe entsteht unter einem versteckten Namen und\n"
      "ersetzt eine frühere erst, wenn sie vollständig ist.\n"
      "\n"
      "Ende: 0 wenn jede Datei fertig ist, 1 wenn nicht, 2 bei falschem Aufruf (auch bei einem\n"
      "fehlenden Ausgabeverzeichnis), 130 nach Abbruch.\n",
-     "Removes clicks from WAV files of digitised vinyl and writes a repaired copy of each FILE.\n"
+     "Removes clicks from audio files (WAV, RF64, FLAC, AIFF) of digitised vinyl and writes a repaired\n"
+     "copy of each FILE in the same format.\n"
      "Only the clicks are replaced; every other sample stays as it was.\n"
      "\n"
      "  -s, --suffix=TEXT    output file suffix (default \" #kw2\"; empty: none)\n"
@@ -45,8 +46,8 @@ const TTextPair kTexts[kCliTextCount] = {
      "  -h, --help           this help\n"
      "  -V, --version        version\n"
      "\n"
-     "A FOLDER stands for the WAV files in it, sorted by name; files whose name already ends with the\n"
-     "suffix are left out. Each output is written under a hidden name and replaces an earlier one only\n"
+     "A FOLDER stands for the audio files in it (.wav, .flac, .aif, .aiff), sorted by name; files whose\n"
+     "name already ends with the suffix are left out. Each output is written under a hidden name and replaces an earlier one only\n"
      "once it is complete.\n"
      "\n"
      "Exit status: 0 when every file is done, 1 when any is not, 2 for a wrong call (a missing output\n"
@@ -57,7 +58,7 @@ const TTextPair kTexts[kCliTextCount] = {
     {"Mehr mit: klarwell-cli --help", "Try: klarwell-cli --help"},
     {"verbleibend", "remaining"},
     {"Kein vorhandenes Ausgabeverzeichnis: ", "Not an existing output directory: "},
-    {"Keine WAV-Dateien im Ordner: ", "No WAV files in folder: "},
+    {"Keine Audiodateien im Ordner: ", "No audio files in folder: "},
     {"Ordner nicht lesbar: ", "Cannot read folder: "},
     {"Dateiliste nicht lesbar: ", "Cannot read file list: "},
     {"Option verlangt einen Wert: ", "Option needs a value: "},

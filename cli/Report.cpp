@@ -55,6 +55,7 @@ std::string JsonLine(const std::string& file, const TOutcome& o) {
   j["reason"] = r.Reason.empty() ? TJson() : TJson(r.Reason);
   TJson& warnings = j["warnings"] = TJson::array();
   for (TFileWarning w : r.Warnings) warnings.push_back(WarningCodeName(w));
+  j["container"] = r.Container.empty() ? TJson() : TJson(r.Container);
   j["format"] = r.FormatText;
   j["length"] = r.LengthText;
   j["sample_rate"] = r.SampleRate;

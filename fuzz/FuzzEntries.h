@@ -10,6 +10,10 @@ namespace klarwell::fuzz {
 // invariant (the data lies outside the file, frames beyond the data). Any thread, one call at a time.
 int OpenAndReadAll(const uint8_t* data, size_t size);
 
+// As OpenAndReadAll, with the first four bytes replaced by `magic` ("fLaC", "FORM", "RF64"), so that
+// every input reaches that container's reader.
+int OpenContainerAndReadAll(const uint8_t* data, size_t size, const char magic[4]);
+
 // One input of the whole-road target: the bytes become an input file that ProcessFileParallel takes along
 // its road. Aborts when a finished output is missing, does not reopen with the input's format and
 // length, or when a failed road leaves an output behind. Inputs beyond 256 KiB are skipped.

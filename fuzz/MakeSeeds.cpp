@@ -1,10 +1,12 @@
 // Writes the generated part of the fuzz seed corpus: short, valid WAV files of every sample format,
-// one and two channels, a few rates, with and without clicks and trailing chunks.
+// one and two channels, a few rates, with and without clicks and trailing chunks, and the same as
+// AIFF and RF64.
 //   klarwell-fuzz-seeds <directory>
 
 #include <cstdio>
 #include <string>
 
+#include "tests/support/ContainerBuilder.h"
 #include "tests/support/SignalGen.h"
 #include "tests/support/WavBuilder.h"
 
@@ -31,11 +33,12 @@ int main(int argc, char** argv) {
           TSignal s = MakeMusic(0.05 + 0.1 * variant, rate, channels, 100 + count);
           if (variant) AddClicks(s, 2, 3, 20, rate / 50, 200 + count);
           const auto bytes = static_cast<uint16_t>(k.Bytes);
-          TFmtFields fmt = k.Extensible ? TFmtFields::Extensible(static_cast<uint16_t>(channels), bytes, k.IsFloat,
-                                                                 static_cast<uint32_t>(rate))
-                           : k.IsFloat  ? TFmtFields::Float(static_cast<uint16_t>(channels), static_cast<uint32_t>(rate))
-                                        : TFmtFields::Pcm(static_cast<uint16_t>(channels), bytes,
-                                                          static_cast<uint32_t>(rate));
+          TFmtFields fmt =
+              k.Extensible ? TFmtFields::Extensible(static_cast<uint16_t>(channels), bytes, k.IsFloat,
+                                                    static_cast<uint32_t>(rate))
+              : k.IsFloat
+                  ? TFmtFields::Float(static_cast<uint16_t>(channels), static_cast<uint32_t>(rate))
+                  : TFmtFields::Pcm(static_cast<uint16_t>(channels), bytes, static_cast<uint32_t>(rate));
           TWavBuilder b;
           b.Fmt(fmt);
           if (variant) b.Chunk("LIST", TBytes{'I', 'N', 'F', 'O'});
@@ -49,6 +52,23 @@ int main(int argc, char** argv) {
             return 1;
           }
           ++count;
+          // The other containers around the same samples, with a chunk before and after them.
+          if (variant && !k.Extensible) {
+            const TBytes frames = EncodeFrames(s, k.Bytes, k.IsFloat);
+            const TChunkList before = {{"NAME", TBytes{'x'}}}, after = {{"ANNO", TBytes{'y', 'z'}}};
+            std::snprintf(name, sizeof name, "%s/gen-%d%s-%dch-%d.aif", dir.c_str(), k.Bytes,
+                          k.IsFloat ? "f" : "i", channels, rate);
+            const auto ch = static_cast<uint16_t>(channels);
+            if (!WriteBytes(name, MakeAiff(ch, k.Bytes, static_cast<uint32_t>(rate), frames,
+                                           k.IsFloat ? "fl32" : "", before, after)))
+              return 1;
+            std::snprintf(name, sizeof name, "%s/gen-%d%s-%dch-%d-rf64.wav", dir.c_str(), k.Bytes,
+                          k.IsFloat ? "f" : "i", channels, rate);
+            if (!WriteBytes(name, MakeRf64(fmt, frames, {{"bext", TBytes(16, 1)}},
+                                           {{"LIST", TBytes{'I', 'N', 'F', 'O'}}})))
+              return 1;
+            count += 2;
+          }
         }
       }
     }

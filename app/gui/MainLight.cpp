@@ -34,6 +34,7 @@
 #include "app/gui/MainLightDetail.h"
 #include "app/gui/MainTexts.h"
 #include "app/gui/MyGrid.h"
+#include "app/gui/RoadWorker.h"
 #include "chart/Graphic.h"
 #include "playback/MyTrackBar.h"
 #include "playback/PlaybackController.h"
@@ -108,6 +109,7 @@ TMainFrm::TMainFrm(std::string settingsPath, TMainSeams seams, QWidget* parent)
   UiForm->RichEdit1->raise();
   UiForm->RichEdit1->hide();
   SetUpPlayer();
+  SetUpRun();
 
   ConnectHandlers();
   FormCreate();
@@ -216,6 +218,10 @@ void TMainFrm::SetUpLinks() {
 }
 
 TMainFrm::~TMainFrm() {
+  // A road still going is cancelled and waited for: its driver removes the unfinished output, and
+  // nothing it reports can reach a window that is gone.
+  CancelRequested = true;
+  Road.reset();
   // The player stops a playback and must go before the widgets it drives.
   Player.reset();
 }
@@ -250,7 +256,8 @@ void TMainFrm::FormCreate() {
   UiForm->StatGrCntrl->SetXAxisTitle(MainText(txStatXTitle));
   UiForm->StatGrCntrl->SetYAxisTitle(MainText(txStatYTitle));
   UiForm->ZoomGrCntrl->SetTitle(MainText(txZoomTitle));
-  OpenDialogFilter = DialogFilter(MainText(txOpenFilter));
+  // Every container first, then WAV alone as before.
+  OpenDialogFilter = DialogFilter(WindowText(wtOpenFilterAudio) + "|" + MainText(txOpenFilter));
   QStringList titles;
   for (int c = 0; c < ColumnCount; ++c) titles << QString::fromStdString(ColumnTitle(c));
   Grid()->SetTitleCaptions(titles);
@@ -348,9 +355,11 @@ bool TMainFrm::eventFilter(QObject* watched, QEvent* event) {
 bool TMainFrm::FormCloseQuery() {
   bool canClose = true;
   if (Running) {
-    // The driver closes the window itself once the cancelled file has been wound up.
-    CloseAfterCancel = AskCancel();
-    canClose = false;
+    // The batch closes the window itself once the cancelled file has been wound up; but the run may
+    // have ended while the question was open, and then nothing would close it.
+    const bool yes = AskCancel();
+    CloseAfterCancel = yes && Running;
+    canClose = yes && !Running;
   }
   // Saved on every attempt; a failure is shown but does not keep the window open, since a window
   // that cannot be closed is worse than settings that were not kept.

@@ -21,11 +21,13 @@ class TMainFrm;
 }
 
 class QMenu;
+class QTimer;
 
 namespace klarwell {
 
 class TMyGrid;
 class TPlaybackController;
+class TRoadWorker;
 
 // The dialogs the window shows, replaceable so that tests can answer them. Empty members use the
 // real dialogs.
@@ -51,8 +53,9 @@ struct TMainSeams {
 // The main window: the two charts, the progress bar, the file list, the player panel, the
 // buttons and output settings below it, and the hidden help view.
 //
-// Everything runs on the UI thread; the batch driver's block workers touch only ExtractRequest and
-// CancelRequested, both atomic.
+// Everything runs on the UI thread but a file's road, which goes on a thread of its own (TRoadWorker)
+// and reports through queued signals; the road and its block workers touch only ExtractRequest and
+// CancelRequested, both atomic. RunBtnClick starts a batch and returns; IsRunning says when it is over.
 class TMainFrm : public QWidget {
   Q_OBJECT
 
@@ -114,6 +117,8 @@ class TMainFrm : public QWidget {
 
   TMyGrid* Grid() const;
   TPlaybackController* PlaybackController() const { return Player.get(); }
+  // Takes the batch's files along their roads; its signals come on the road's thread.
+  TRoadWorker* RoadWorker() const { return Road.get(); }
   Ui::TMainFrm* Form() const { return UiForm.get(); }
 
  protected:
@@ -122,7 +127,6 @@ class TMainFrm : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  class TRunObserver;
   class TPlayerHost;
   struct TAnchored {
     QWidget* Widget;
@@ -138,25 +142,34 @@ class TMainFrm : public QWidget {
   void SetUpList();
   void SetUpCharts();
   void SetUpPlayer();
+  void SetUpRun();
   void SetUpLinks();
   void ShowContextMenu(const QPoint& pos);
   void OpenAddress(const QString& address);
   void SetCaptions();
   void LayoutForHeight(int height);
-  int FindRunningRow() const;
   // The Status cell of `row` and the kind the row keeps of it.
   void ShowStatus(int row, TFileStatus status, const std::string& message = {});
   void PlanRows(int fromRow, const std::vector<std::string>& reached, const TOutputSettings& settings);
   // The run's pieces: the output settings checked (with the message when not usable), the batch
-  // started, one row taken along its road (`row` follows it when rows move), where the batch stands, and its
-  // end with the summary
-  // (`stoppedAfterRow` > 0: the run stopped there, and the rows after it were never reached).
+  // started, the next row's road started (or the batch ended when no row is left), a road's end
+  // taken into its row, where the batch stands, and its end with the summary (`stoppedAfterRow` > 0:
+  // the run stopped there, and the rows after it were never reached).
   bool OutputSettingsChecked(const TOutputSettings& settings);
   bool RowInBatch(int row) const;
-  void StartBatch();
-  TFileResult RunRow(int& row, const std::string& path, const TOutputSettings& settings);
+  void StartBatch(const TOutputSettings& settings);
+  void StartNextRoad();
+  void StartRoad(int row, const std::string& path);
+  void RoadEnded(const TFileResult& result);
   void ShowBatchPlace();
   void EndBatch(int stoppedAfterRow);
+  // What the road reports, turned into its row's cells, the progress bar and the charts.
+  void ConnectRoad();
+  int RoadRow() const;  // the row of the road going; 0 when none
+  void SetRoadCell(int column, const std::string& text);
+  void RoadProgress(uint32_t frames);
+  void RoadDensityReset();
+  void RoadBlockCounted(float minutes, float clicksPerSecond, qint64 total);
   // Folders among `paths` replaced by the WAV files found in them and their subfolders.
   QStringList ExpandFolders(const QStringList& paths);
   void RememberFolder(const QString& folder);
@@ -178,6 +191,9 @@ class TMainFrm : public QWidget {
   bool Running = false;
   std::atomic<bool> CancelRequested{false};
   bool CloseAfterCancel = false;
+  std::unique_ptr<TRoadWorker> Road;
+  uint64_t LastRoad = 0;                    // the number of the last road started
+  QTimer* ExtractTimer = nullptr;           // paces CheckTick while a batch runs
   uint64_t LastTick = 0;                    // when a click was last asked for or drawn
   std::atomic<bool> ExtractRequest{false};  // read and cleared by the block workers
   bool ExtractAwaited = false;              // asked for and not drawn yet
@@ -190,6 +206,11 @@ class TMainFrm : public QWidget {
     int64_t Clicks = 0;
     uint64_t Start = 0;  // tick count at the start
     TBatchClock Clock;
+    TOutputSettings Settings;          // as they were at the start
+    std::vector<std::string> Reached;  // the inputs the batch has come to, in order
+    int NextRow = 1;                   // where the search for the next road's row begins
+    uint64_t Road = 0;                 // the road going, 0 between roads
+    int ProgressShift = 0;             // the bar counts frames >> this, to stay within int
   };
   TBatch Batch;
   // The last batch stopped before it reached every row (a cancel, or a failure that ends the run):

@@ -185,7 +185,7 @@ void TMainFrm::DelBtnClick() {
   int row = top;
   for (int n = 0; n < bottom - top + 1; ++n) {
     if (row >= grid->RowCount()) break;
-    if (grid->Objects(row).OnRoad) {
+    if (grid->Objects(row).Road != 0) {
       ++row;
       continue;
     }

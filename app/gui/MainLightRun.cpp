@@ -1,11 +1,10 @@
-// The batch run from the window: RunBtnClick walks the list, the observer turns what the driver
-// reports into the row's cells, the progress bar and the charts, and the running state and the
-// cancel question.
+// The batch run from the window: RunBtnClick starts a batch that walks the list one road at a time,
+// each road on a thread of its own; what the road reports is turned into the row's cells, the
+// progress bar and the charts; and the running state and the cancel question.
 
-#include <QCoreApplication>
 #include <QLocale>
 #include <QProgressBar>
-#include <atomic>
+#include <QTimer>
 #include <climits>
 #include <string>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "app/gui/MainLightDetail.h"
 #include "app/gui/MainTexts.h"
 #include "app/gui/MyGrid.h"
+#include "app/gui/RoadWorker.h"
 #include "chart/Graphic.h"
 #include "ui_MainLight.h"
 
@@ -27,97 +27,92 @@ using window_detail::TickCount;
 using window_detail::ToPath;
 using window_detail::TwoLineCaption;
 
-// What the batch driver reports for one file, turned into the row's cells, the progress bar and
-// the two charts. Rows may move while events are processed during a block (rows removed or sorted),
-// so the row is found again by its mark (OnRoad) before it is written after such a pause.
-class TMainFrm::TRunObserver : public TDriverObserver {
- public:
-  TRunObserver(TMainFrm& form, int row) : Form(form), Row(row) {}
+void TMainFrm::SetUpRun() {
+  Road = std::make_unique<TRoadWorker>();
+  ConnectRoad();
+  // The road never waits for the window, so the window asks for a click extract on its own beat.
+  ExtractTimer = new QTimer(this);
+  ExtractTimer->setInterval(50);
+  connect(ExtractTimer, &QTimer::timeout, this, &TMainFrm::CheckTick);
+}
 
-  int CurrentRow() {
-    Refind();
-    return Row;
-  }
+// The road's reports arrive as queued events on this thread, in the driver's order and each road's
+// before its end, so a report always belongs to the road Batch.Road names; its row is wherever that
+// road's number stands now, since rows may be removed, sorted or closed up meanwhile.
+void TMainFrm::ConnectRoad() {
+  constexpr Qt::ConnectionType queued = Qt::QueuedConnection;
+  TRoadWorker* road = Road.get();
+  connect(
+      road, &TRoadWorker::Status, this,
+      [this](TFileStatus status, const std::string& message) {
+        // The road's end is taken whole, with the row's curve, when the road has ended.
+        if (status > TFileStatus::Running) return;
+        if (const int row = RoadRow(); row > 0) ShowStatus(row, status, message);
+      },
+      queued);
+  connect(
+      road, &TRoadWorker::FiguresReset, this,
+      [this] {
+        for (int column : {colClicksPerSec, colClicks, colTime}) SetRoadCell(column, std::string());
+      },
+      queued);
+  auto figures = [this](double clicksPerSecond, double seconds) {
+    SetRoadCell(colTime, FormatSeconds(seconds));
+    SetRoadCell(colClicksPerSec, FormatClicksPerSec(clicksPerSecond, DecimalPoint()));
+  };
+  connect(road, &TRoadWorker::Estimate, this, figures, queued);
+  connect(road, &TRoadWorker::Finished, this, figures, queued);
+  connect(
+      road, &TRoadWorker::ProgressMax, this,
+      [this](quint32 frames) {
+        // The bar counts in int: very long files are counted in coarser units.
+        Batch.ProgressShift = 0;
+        while ((frames >> Batch.ProgressShift) > static_cast<uint32_t>(INT_MAX)) ++Batch.ProgressShift;
+        UiForm->ProgressBar1->setMaximum(static_cast<int>(frames >> Batch.ProgressShift));
+      },
+      queued);
+  connect(road, &TRoadWorker::Progress, this, &TMainFrm::RoadProgress, queued);
+  connect(
+      road, &TRoadWorker::OutputCreated, this, [this] { UpdatePlayModes(); }, queued);
+  connect(road, &TRoadWorker::DensityReset, this, &TMainFrm::RoadDensityReset, queued);
+  connect(road, &TRoadWorker::BlockCounted, this, &TMainFrm::RoadBlockCounted, queued);
+  connect(road, &TRoadWorker::ClickExtract, this, &TMainFrm::DrawClickExtract, queued);
+  connect(road, &TRoadWorker::RoadEnded, this, &TMainFrm::RoadEnded, queued);
+}
 
-  void Status(TFileStatus status, const std::string& message) override {
-    Form.ShowStatus(CurrentRow(), status, message);
-  }
-  void FiguresReset() override {
-    for (int column : {colClicksPerSec, colClicks, colTime}) SetCell(column, std::string());
-  }
-  void Clicks(int64_t total) override { SetCell(colClicks, std::to_string(total)); }
-  void Estimate(double clicksPerSecond, double remainingSeconds) override {
-    SetCell(colTime, FormatSeconds(remainingSeconds));
-    SetCell(colClicksPerSec, FormatClicksPerSec(clicksPerSecond, Form.DecimalPoint()));
-  }
-  void Finished(double clicksPerSecond, double elapsedSeconds) override {
-    SetCell(colClicksPerSec, FormatClicksPerSec(clicksPerSecond, Form.DecimalPoint()));
-    SetCell(colTime, FormatSeconds(elapsedSeconds));
-  }
-  void ProgressMax(uint32_t frames) override {
-    // The bar counts in int: very long files are counted in coarser units.
-    Shift = 0;
-    while ((frames >> Shift) > static_cast<uint32_t>(INT_MAX)) ++Shift;
-    Form.UiForm->ProgressBar1->setMaximum(static_cast<int>(frames >> Shift));
-  }
-  void Progress(uint32_t frames) override {
-    QProgressBar* bar = Form.UiForm->ProgressBar1;
-    bar->setValue(static_cast<int>(frames >> Shift));
-    if (bar->maximum() > 0)
-      Form.Batch.Clock.FileProgress(Form.Batch.Number - 1, double(bar->value()) / bar->maximum());
-    Form.ShowBatchPlace();
-  }
-  void OutputCreated(const std::string&) override { Form.UpdatePlayModes(); }
-  void DensityReset() override {
-    // A click asked for during the previous file went with its blocks.
-    Form.LastTick = TickCount();
-    Form.ExtractAwaited = false;
-    Form.ExtractRequest = false;
-    TGrCntrl* chart = Form.UiForm->StatGrCntrl;
-    chart->ClearCurves();
-    chart->SetCurveColor(0, Qt::blue);
-    chart->Invalidate();
-  }
-  void DensityPoint(float minutes, float clicksPerSecond) override {
-    TGrCntrl* chart = Form.UiForm->StatGrCntrl;
-    chart->AddPoint(0, minutes, clicksPerSecond);
-    chart->FitToData();
-    chart->Invalidate();
-  }
-  void Idle() override {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    MayHaveMoved = true;
-    Form.CheckTick();
-  }
-  std::atomic<bool>* ExtractRequest() override { return &Form.ExtractRequest; }
-  void ClickExtract(const TClickExtract& extract) override { Form.DrawClickExtract(extract); }
+int TMainFrm::RoadRow() const {
+  return Grid()->RowOfRoad(Batch.Road);
+}
 
- private:
-  void SetCell(int column, const std::string& text) {
-    Form.Grid()->SetCell(column, CurrentRow(), QString::fromStdString(text));
-  }
-  void Refind() {
-    if (!MayHaveMoved) return;
-    MayHaveMoved = false;
-    int found = Form.FindRunningRow();
-    if (found > 0) Row = found;
-  }
+void TMainFrm::SetRoadCell(int column, const std::string& text) {
+  if (const int row = RoadRow(); row > 0) Grid()->SetCell(column, row, QString::fromStdString(text));
+}
 
-  TMainFrm& Form;
-  int Row;
-  bool MayHaveMoved = false;
-  int Shift = 0;
-};
+void TMainFrm::RoadProgress(uint32_t frames) {
+  QProgressBar* bar = UiForm->ProgressBar1;
+  bar->setValue(static_cast<int>(frames >> Batch.ProgressShift));
+  if (bar->maximum() > 0) Batch.Clock.FileProgress(Batch.Number - 1, double(bar->value()) / bar->maximum());
+  ShowBatchPlace();
+}
+
+void TMainFrm::RoadDensityReset() {
+  TGrCntrl* chart = UiForm->StatGrCntrl;
+  chart->ClearCurves();
+  chart->SetCurveColor(0, Qt::blue);
+  chart->Invalidate();
+}
+
+void TMainFrm::RoadBlockCounted(float minutes, float clicksPerSecond, qint64 total) {
+  TGrCntrl* chart = UiForm->StatGrCntrl;
+  chart->AddPoint(0, minutes, clicksPerSecond);
+  chart->FitToData();
+  chart->Invalidate();
+  SetRoadCell(colClicks, std::to_string(total));
+}
 
 char TMainFrm::DecimalPoint() const {
   QString point = QLocale().decimalPoint();
   return point.size() == 1 && point[0].unicode() < 128 ? static_cast<char>(point[0].unicode()) : '.';
-}
-
-int TMainFrm::FindRunningRow() const {
-  for (int r = 1; r < Grid()->RowCount(); ++r)
-    if (Grid()->Objects(r).OnRoad) return r;
-  return 0;
 }
 
 void TMainFrm::ShowStatus(int row, TFileStatus status, const std::string& message) {
@@ -140,6 +135,7 @@ void TMainFrm::EnterRunningState() {
   UiForm->DirBtn->setEnabled(false);
   UiForm->RefineCheck->setEnabled(false);
   UiForm->RunBtn->setText(TwoLineCaption(MainText(txRunBtnRunning)));
+  ExtractTimer->start();
 }
 
 void TMainFrm::LeaveRunningState() {
@@ -149,6 +145,7 @@ void TMainFrm::LeaveRunningState() {
   UiForm->RefineCheck->setEnabled(true);
   Grid()->setEnabled(true);
   UiForm->RunBtn->setText(TwoLineCaption(MainText(txRunBtnIdle)));
+  ExtractTimer->stop();
   Running = false;
 }
 
@@ -175,7 +172,7 @@ bool TMainFrm::RowInBatch(int row) const {
   return Grid()->HasFullPath(row) && (Batch.RunAll || Grid()->Objects(row).Status != TFileStatus::Done);
 }
 
-void TMainFrm::StartBatch() {
+void TMainFrm::StartBatch(const TOutputSettings& settings) {
   // Going on after a stop: only the rows not done yet; once every row is done, all of them again.
   TMyGrid* grid = Grid();
   Batch = TBatch{};
@@ -187,13 +184,14 @@ void TMainFrm::StartBatch() {
     if (RowInBatch(r)) paths.push_back(ToPath(*grid->Objects(r).FullPath));
   Batch.Clock.Start(paths);
   Batch.Start = TickCount();
+  Batch.Settings = settings;
   UiForm->ProgressBar1->setTextVisible(true);
 }
 
 void TMainFrm::ShowBatchPlace() {
   // The count follows the list: rows added or removed during the run change it.
   int left = 0;
-  if (const int running = FindRunningRow(); running > 0)
+  if (const int running = RoadRow(); running > 0)
     for (int r = running + 1; r < Grid()->RowCount(); ++r)
       if (RowInBatch(r)) ++left;
   const QString number = QString::number(Batch.Number), count = QString::number(Batch.Number + left);
@@ -227,6 +225,12 @@ void TMainFrm::EndBatch(int stoppedAfterRow) {
   LeaveRunningState();
   // A deleted output must no longer be offered by the player.
   UpdatePlayModes();
+  // A close confirmed during the run waits for its end, however it ended: the cancel may have come
+  // after the last file was already done.
+  if (CloseAfterCancel) {
+    CloseAfterCancel = false;
+    close();
+  }
 }
 
 void TMainFrm::RunBtnClick() {
@@ -238,19 +242,22 @@ void TMainFrm::RunBtnClick() {
   if (!OutputSettingsChecked(settings)) return;
   CancelRequested = false;
   EnterRunningState();
-  StartBatch();
+  StartBatch(settings);
+  PlanRows(1, Batch.Reached, settings);
+  StartNextRoad();
+}
+
+// Every entry is processed, whatever stands between them; a row refused by the plan ends at once.
+void TMainFrm::StartNextRoad() {
   TMyGrid* grid = Grid();
-  std::vector<std::string> reached;  // the inputs this run has come to, in order
-  PlanRows(1, reached, settings);
-  // Every entry is processed, whatever stands between them.
-  for (int row = 1; row < grid->RowCount(); ++row) {
+  for (int row = Batch.NextRow; row < grid->RowCount(); ++row) {
     if (!RowInBatch(row)) continue;
     const std::string path = ToPath(*grid->Objects(row).FullPath);
     // Rows added while the run goes were not planned at its start.
-    if (!grid->Objects(row).OutputTaken) PlanRows(row, reached, settings);
+    if (!grid->Objects(row).OutputTaken) PlanRows(row, Batch.Reached, Batch.Settings);
     const bool taken = grid->Objects(row).OutputTaken.value_or(false);
     grid->Objects(row).OutputTaken.reset();
-    reached.push_back(path);
+    Batch.Reached.push_back(path);
     if (Batch.Number++ >= static_cast<int>(Batch.Clock.FileCount())) Batch.Clock.Add(path);
     if (taken) {
       ShowStatus(row, TFileStatus::OutputTaken);
@@ -260,35 +267,46 @@ void TMainFrm::RunBtnClick() {
       ++Batch.Failed;
       continue;
     }
-    const TFileResult result = RunRow(row, path, settings);
-    if (result.Outcome == TFileOutcome::Cancelled || result.Outcome == TFileOutcome::RunFailed) {
-      EndBatch(row);
-      if (result.Outcome == TFileOutcome::Cancelled && CloseAfterCancel) {
-        CloseAfterCancel = false;
-        close();
-      }
-      return;
-    }
+    StartRoad(row, path);
+    return;
   }
   EndBatch(0);
 }
 
-TFileResult TMainFrm::RunRow(int& row, const std::string& path, const TOutputSettings& settings) {
+void TMainFrm::StartRoad(int row, const std::string& path) {
   TMyGrid* grid = Grid();
   const int visible = grid->VisibleRowCount();
   if (row >= grid->TopRow() + visible) grid->SetTopRow(row - visible + 1);
   SelectRow(row);
-  grid->Objects(row).OnRoad = true;
+  Batch.Road = ++LastRoad;
+  Batch.NextRow = row + 1;
+  grid->Objects(row).Road = Batch.Road;
+  // The row says at once that its road has begun; the road reports the same when it gets there.
+  ShowStatus(row, TFileStatus::Open);
+  for (int c = colClicks; c <= colTime; ++c) grid->SetCell(c, row, QString());
   ShowBatchPlace();
-  TRunObserver observer(*this, row);
-  const TFileResult result =
-      ProcessFileParallel(path, settings, observer, CancelRequested, UsableProcessors(),
-                          TEngineOptions{UiForm->RefineCheck->isChecked()});
-  row = observer.CurrentRow();
-  grid->Objects(row).OnRoad = false;
-  // The end of the road in full: the system's reason and what the user should know of a done file.
-  ShowStatus(row, result.Status, result.Message);
-  grid->SetCell(colStatus, row, QString::fromStdString(ResultText(result)));
+  // A click asked for during the previous file went with its blocks.
+  LastTick = TickCount();
+  ExtractAwaited = false;
+  ExtractRequest = false;
+  Road->Start(
+      TRoadJob{path, Batch.Settings, UsableProcessors(), TEngineOptions{UiForm->RefineCheck->isChecked()}},
+      CancelRequested, &ExtractRequest);
+}
+
+void TMainFrm::RoadEnded(const TFileResult& result) {
+  // The road's last report: its thread is about to end.
+  Road->Wait();
+  TMyGrid* grid = Grid();
+  const int row = RoadRow();
+  Batch.Road = 0;
+  if (row > 0) {
+    grid->Objects(row).Road = 0;
+    Batch.NextRow = row + 1;
+    // The end of the road in full: the system's reason and what the user should know of a done file.
+    ShowStatus(row, result.Status, result.Message);
+    grid->SetCell(colStatus, row, QString::fromStdString(ResultText(result)));
+  }
   const bool done = result.Outcome == TFileOutcome::Done;
   Batch.Clock.FileEnded(Batch.Number - 1, done);
   if (done) {
@@ -300,7 +318,11 @@ TFileResult TMainFrm::RunRow(int& row, const std::string& path, const TOutputSet
   } else {
     ++Batch.Failed;
   }
-  return result;
+  if (result.Outcome == TFileOutcome::Cancelled || result.Outcome == TFileOutcome::RunFailed) {
+    EndBatch(Batch.NextRow - 1);
+    return;
+  }
+  StartNextRoad();
 }
 
 // Decides, before anything is written, which of the entries from `fromRow` down may write their

@@ -122,13 +122,15 @@ const TTextPair WindowTexts[wtWindowTextCount] = {
      "Umgebung. Findet etwa dieselben Knackser, repariert sie genauer, ändert weniger Samples.",
      "Replaces only the samples the click damaged and fills them from a model of the surrounding\n"
      "music. Finds about the same clicks, repairs them more closely, changes fewer samples."},
-    {"Keine WAV-Dateien im Ordner \"%1\".", "No WAV files in folder \"%1\"."},
+    {"Keine Audiodateien im Ordner \"%1\".", "No audio files in folder \"%1\"."},
     {"Datei %1 von %2 – noch %3 für alle", "file %1 of %2 – %3 left for all"},
     {"Datei %1 von %2", "file %1 of %2"},
     {"%1 fertig, %2 fehlgeschlagen, %3 nicht begonnen – %4 Klicks – Dauer %5",
      "%1 done, %2 failed, %3 not started – %4 clicks – took %5"},
     {"Ausgabeordner öffnen", "Open output folder"},
     {"Anleitung (README)", "Manual (README)"},
+    {"Audiodateien (*.wav *.flac *.aif *.aiff)|*.wav;*.flac;*.aif;*.aiff;*.WAV;*.FLAC;*.AIF;*.AIFF",
+     "Audio files (*.wav *.flac *.aif *.aiff)|*.wav;*.flac;*.aif;*.aiff;*.WAV;*.FLAC;*.AIF;*.AIFF"},
 };
 
 }  // namespace

@@ -76,6 +76,7 @@ enum TWindowText : int {
   wtBatchSummary,       // after a batch: %1 done, %2 failed, %3 not started, %4 clicks, %5 time taken
   wtOpenOutputFolder,   // list context menu: show the row's output folder in the file manager
   wtReadmeLink,         // the link label that opens the installed README
+  wtOpenFilterAudio,    // the add dialog's first filter, every container the readers take: "display|pattern"
   wtWindowTextCount,
 };
 

@@ -102,6 +102,12 @@ bool TMyGrid::HasFullPath(int row) const {
   return Objects(row).FullPath.has_value();
 }
 
+int TMyGrid::RowOfRoad(uint64_t road) const {
+  for (size_t i = 0; road != 0 && i < RowObjects.size(); ++i)
+    if (RowObjects[i].Road == road) return static_cast<int>(i) + 1;
+  return 0;
+}
+
 void TMyGrid::ClearRow(int row) {
   if (row < 1 || row >= RowCount()) return;
   for (int c = 0; c < columnCount(); ++c) SetCell(c, row, QString());

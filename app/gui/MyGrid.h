@@ -2,6 +2,7 @@
 
 #include <QStringList>
 #include <QTableWidget>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -23,9 +24,10 @@ struct TRowObjects {
   std::optional<bool> OutputTaken;
   // The status the row's Status cell shows, as a kind (the cell holds it in the program's words).
   TFileStatus Status = TFileStatus::Waiting;
-  // The run is taking this row's file along its road: the row is found again by this mark after
-  // rows were removed or sorted meanwhile, and it cannot be removed.
-  bool OnRoad = false;
+  // Not 0 while the run takes this row's file along its road: the road's number, unique in the
+  // window's life. It moves with the row when rows are removed, sorted or closed up, so the run
+  // always knows where its row stands; a row on the road cannot be removed.
+  uint64_t Road = 0;
 };
 
 // A string grid: a table of text cells with one object slot set per row, and a fixed title row.
@@ -60,6 +62,8 @@ class TMyGrid : public QTableWidget {
   TRowObjects& Objects(int row);
   const TRowObjects& Objects(int row) const;
   bool HasFullPath(int row) const;
+  // The data row whose objects carry road number `road` (not 0); 0 when no row does.
+  int RowOfRoad(uint64_t road) const;
 
   // Empties the texts and object slots of one row.
   void ClearRow(int row);

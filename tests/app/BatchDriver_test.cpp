@@ -92,6 +92,11 @@ TEST_F(BatchDriverTest, OutputNamesReplaceTheExtensionAndHonourTheDirectory) {
       {"/rec/song.wav", "   ", dir.Path(), dir.Path() + "/song.wav"},         // blank counts as empty
       {"/rec/song.wav", " #kw2", dir.Path() + "/", dir.Path() + "//song #kw2.wav"},  // used as typed
       {"/rec/song.wav", "_x", "/no/such/dir", "/rec/song_x.wav"},             // a missing folder is ignored
+      {"/rec/song.FLAC", " #kw2", "", "/rec/song #kw2.FLAC"},                // other containers keep theirs
+      {"/rec/song.aif", " #kw2", "", "/rec/song #kw2.aif"},
+      {"/rec/song.Aiff", " #kw2", "", "/rec/song #kw2.Aiff"},
+      {"/rec/song.WAV", " #kw2", "", "/rec/song #kw2.wav"},
+      {"/rec/song.ogg", " #kw2", "", "/rec/song #kw2.wav"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(OutputFileName(c.input, {c.suffix, c.outDir}), c.expected) << c.input << " [" << c.suffix << "]";

@@ -421,7 +421,7 @@ TEST_F(CliTest, FolderArgumentsStandForTheirWavFilesInNameOrder) {
     SCOPED_TRACE(c.args.back() + "\n" + r.Out + r.Err);
     EXPECT_EQ(r.Exit, c.exit);
     EXPECT_EQ(Fields(r, "file"), c.files);
-    EXPECT_EQ(r.Err.find("No WAV files in folder: " + Path("none")) != std::string::npos, c.warnsNone);
+    EXPECT_EQ(r.Err.find("No audio files in folder: " + Path("none")) != std::string::npos, c.warnsNone);
   }
 }
 

@@ -39,7 +39,8 @@ TEST(JsonTest, NumbersAreWrittenAsBeforeAndFieldsKeepTheirOrder) {
 
   EXPECT_EQ(cli::JsonLine("a.wav", cli::TOutcome{}),
             "{\"file\":\"a.wav\",\"output\":null,\"ok\":false,\"code\":\"not_started\","
-            "\"status\":\"not started\",\"reason\":null,\"warnings\":[],\"format\":\"\",\"length\":\"\",\"sample_rate\":0,"
+            "\"status\":\"not started\",\"reason\":null,\"warnings\":[],\"container\":null,\"format\":\"\","
+            "\"length\":\"\",\"sample_rate\":0,"
             "\"channels\":0,\"bits_per_sample\":0,\"format_kind\":null,\"frames\":0,\"clicks\":0,"
             "\"clicks_per_sec\":0,\"seconds\":0,\"blocks\":[],\"repairs\":[]}");
 }

@@ -17,6 +17,7 @@
 #include "playback/MyTrackBar.h"
 #include "playback/PlaybackController.h"
 #include "tests/playback/QtTestApp.h"
+#include "tests/support/ContainerBuilder.h"
 #include "tests/support/TestPaths.h"
 #include "tests/support/WavBuilder.h"
 #include "tests/support/playback/CaptureWaveOut.h"
@@ -238,33 +239,43 @@ TEST_F(PlaybackControllerTest, QueuedBytesInEveryModeAndFormat) {
                                CaseFloat(), CaseExt24(), CaseExtFloat()};
   const uint32_t frames = 12000;  // 1.5 s at 8 kHz: one full and one half buffer
   int fileIndex = 0;
+  // The same frames as WAV, AIFF (AIFF-C for float) and RF64 play the same.
+  const char* const containers[] = {"WAV", "AIFF", "RF64"};
+  auto wrap = [](const TFormatCase& fc, int container, const TBytes& frames) {
+    if (container == 1)
+      return test::MakeAiff(fc.Fields.Channels, fc.BytesPerSample, 8000, frames, fc.IsFloat ? "fl32" : "");
+    return container == 2 ? test::MakeRf64(fc.Fields, frames) : test::SimpleWav(fc.Fields, frames);
+  };
   for (const TFormatCase& fc : cases) {
-    const TBytes input = test::SimpleWav(fc.Fields, Samples(fc, frames, InputValue));
-    const TBytes processed = test::SimpleWav(fc.Fields, Samples(fc, frames, ProcessedValue));
-    Host.Rows.clear();
-    AddRow(std::string(fc.Name) + " " + std::to_string(fileIndex++), input, &processed);
-    Controller->UpdatePlayModes();
-    for (int mode = 0; mode < 4; ++mode) {
-      SCOPED_TRACE(std::string(fc.Name) + " mode " + std::to_string(mode));
-      SetMode(mode);
-      Device->Writes.clear();
-      Click(btPlay);
-      ASSERT_TRUE(Controller->IsPlaying());
-      ASSERT_EQ(Device->QueuedCount(), 2u);
-      Device->PlayToEnd();
-      EXPECT_FALSE(Controller->IsPlaying());
-      EXPECT_FALSE(Device->IsOpen());
+    for (int container = 0; container < 3; ++container) {
+      if (container == 1 && fc.Fields.FormatTag == WaveFormatExtensible) continue;
+      const TBytes input = wrap(fc, container, Samples(fc, frames, InputValue));
+      const TBytes processed = wrap(fc, container, Samples(fc, frames, ProcessedValue));
+      Host.Rows.clear();
+      AddRow(std::string(fc.Name) + " " + std::to_string(fileIndex++), input, &processed);
+      Controller->UpdatePlayModes();
+      for (int mode = 0; mode < 4; ++mode) {
+        SCOPED_TRACE(std::string(fc.Name) + " " + containers[container] + " mode " + std::to_string(mode));
+        SetMode(mode);
+        Device->Writes.clear();
+        Click(btPlay);
+        ASSERT_TRUE(Controller->IsPlaying());
+        ASSERT_EQ(Device->QueuedCount(), 2u);
+        Device->PlayToEnd();
+        EXPECT_FALSE(Controller->IsPlaying());
+        EXPECT_FALSE(Device->IsOpen());
 
-      const int outBytes = fc.BytesPerSample == 1 ? 1 : 2;
-      const int outAlign = outBytes * fc.Fields.Channels;
-      EXPECT_EQ(Device->OpenedFormat.wFormatTag, WaveFormatPcm);
-      EXPECT_EQ(Device->OpenedFormat.nSamplesPerSec, 8000u);
-      EXPECT_EQ(Device->OpenedFormat.nBlockAlign, outAlign);
-      EXPECT_EQ(Device->OpenedFormat.wBitsPerSample, outBytes * 8);
-      ASSERT_EQ(Device->Writes.size(), 2u);
-      EXPECT_EQ(Device->Writes[0].Bytes.size(), 8000u * outAlign);
-      EXPECT_EQ(Device->Writes[1].Bytes.size(), 4000u * outAlign);
-      EXPECT_EQ(Concat(Device->Writes), Expected(fc, 0, frames, mode));
+        const int outBytes = fc.BytesPerSample == 1 ? 1 : 2;
+        const int outAlign = outBytes * fc.Fields.Channels;
+        EXPECT_EQ(Device->OpenedFormat.wFormatTag, WaveFormatPcm);
+        EXPECT_EQ(Device->OpenedFormat.nSamplesPerSec, 8000u);
+        EXPECT_EQ(Device->OpenedFormat.nBlockAlign, outAlign);
+        EXPECT_EQ(Device->OpenedFormat.wBitsPerSample, outBytes * 8);
+        ASSERT_EQ(Device->Writes.size(), 2u);
+        EXPECT_EQ(Device->Writes[0].Bytes.size(), 8000u * outAlign);
+        EXPECT_EQ(Device->Writes[1].Bytes.size(), 4000u * outAlign);
+        EXPECT_EQ(Concat(Device->Writes), Expected(fc, 0, frames, mode));
+      }
     }
   }
   EXPECT_TRUE(Host.Messages.empty());

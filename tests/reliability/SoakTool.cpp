@@ -3,6 +3,7 @@
 //
 //   klarwell-soaktool make PATH SECONDS RATE BYTES   stereo music with clicks, integer PCM of BYTES
 //                                                    per sample, written piece by piece
+//   klarwell-soaktool make-rf64 PATH SECONDS RATE BYTES   the same as RF64, for data beyond 4 GiB
 //   klarwell-soaktool check IN OUT JSON              every sample where OUT differs from IN lies
 //                                                    inside a repair listed in the --json line
 
@@ -22,6 +23,42 @@ using namespace klarwell;
 namespace {
 
 constexpr double kPieceSeconds = 10.0;
+
+// RF64 by hand, for the program to read and write back: the 32-bit sizes defer to "ds64", which is
+// filled in once the data is written.
+int MakeRf64(const std::string& path, double seconds, int rate, int bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return std::fprintf(stderr, "%s: cannot create\n", path.c_str()), 1;
+  std::vector<uint8_t> head;
+  auto put = [&](uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) head.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  auto id = [&](const char* s) { head.insert(head.end(), s, s + 4); };
+  const uint32_t align = 2u * static_cast<uint32_t>(bytes);
+  id("RF64"), put(0xFFFFFFFFu, 4), id("WAVE"), id("ds64"), put(28, 4), put(0, 28);
+  id("fmt "), put(16, 4), put(1, 2), put(2, 2), put(static_cast<uint32_t>(rate), 4);
+  put(static_cast<uint32_t>(rate) * align, 4), put(align, 2), put(8u * static_cast<uint32_t>(bytes), 2);
+  id("data"), put(0xFFFFFFFFu, 4);
+  std::fwrite(head.data(), 1, head.size(), f);
+  const int64_t totalFrames = static_cast<int64_t>(seconds * rate);
+  uint64_t dataBytes = 0;
+  for (int64_t done = 0, piece = 0; done < totalFrames; ++piece) {
+    const double pieceSeconds = std::min(kPieceSeconds, static_cast<double>(totalFrames - done) / rate);
+    test::TSignal s = test::MakeMusic(pieceSeconds, rate, 2, 1000 + static_cast<uint64_t>(piece));
+    if (s.Frames() > rate) test::AddClicks(s, 6, 3, 60, rate / 4, 5000 + static_cast<uint64_t>(piece));
+    const std::vector<uint8_t> frames = test::EncodeFrames(s, bytes, false);
+    if (frames.empty() || std::fwrite(frames.data(), 1, frames.size(), f) != frames.size()) break;
+    dataBytes += frames.size();
+    done += s.Frames();
+  }
+  // The form holds 72 header bytes after its size field, then the data (stereo frames: even in size).
+  head.clear();
+  put(72 + dataBytes, 8), put(dataBytes, 8), put(dataBytes / align, 8);
+  const bool ok = std::fseek(f, 20, SEEK_SET) == 0 && std::fwrite(head.data(), 1, 24, f) == 24;
+  if (std::fclose(f) != 0 || !ok) return std::fprintf(stderr, "%s: cannot write\n", path.c_str()), 1;
+  std::printf("%s: %llu data bytes\n", path.c_str(), static_cast<unsigned long long>(dataBytes));
+  return 0;
+}
 
 int Make(const std::string& path, double seconds, int rate, int bytes) {
   TWavRecord out;
@@ -106,6 +143,8 @@ int Check(const std::string& inPath, const std::string& outPath, const std::stri
   std::vector<uint8_t> a(static_cast<size_t>(chunkFrames) * align), b(a.size());
   std::string msg;
   uint64_t changed = 0, outside = 0;
+  if (ContainerName(in) != std::string(ContainerName(out)))
+    return std::fprintf(stderr, "container differs\n"), 1;
   for (uint32_t frame0 = 0; frame0 < in.NumFrames; frame0 += chunkFrames) {
     const uint32_t n = std::min(chunkFrames, in.NumFrames - frame0);
     const uint64_t pos = static_cast<uint64_t>(frame0) * align;
@@ -136,6 +175,9 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() == 5 && args[0] == "make")
     return Make(args[1], std::atof(args[2].c_str()), std::atoi(args[3].c_str()), std::atoi(args[4].c_str()));
+  if (args.size() == 5 && args[0] == "make-rf64")
+    return MakeRf64(args[1], std::atof(args[2].c_str()), std::atoi(args[3].c_str()),
+                    std::atoi(args[4].c_str()));
   if (args.size() == 4 && args[0] == "check") return Check(args[1], args[2], args[3]);
   std::fprintf(stderr, "usage: klarwell-soaktool make PATH SECONDS RATE BYTES | check IN OUT JSON\n");
   return 2;

@@ -17,11 +17,13 @@
 #include <QStyle>
 #include <QTest>
 #include <QTextEdit>
+#include <QThread>
 #include <QTimer>
 #include <QToolTip>
 #include <QTranslator>
 #include <QUrl>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -32,6 +34,7 @@
 #include "app/gui/MainTexts.h"
 #include "app/gui/MyGrid.h"
 #include "app/gui/QtLanguage.h"
+#include "app/gui/RoadWorker.h"
 #include "audio/WavFile.h"
 #include "chart/Graphic.h"
 #include "playback/PlaybackController.h"
@@ -73,6 +76,7 @@ class MainWindowTest : public ::testing::Test {
     seams.MessageBox = [this](QWidget*, QMessageBox::Icon, const QString& caption, const QString& text,
                               QMessageBox::StandardButtons) {
       Boxes.push_back({caption, text});
+      if (WhileBoxOpen) WhileBoxOpen();
       return Answer;
     };
     seams.GetExistingDirectory = [this](QWidget*, const QString& title, const QString& start) {
@@ -131,6 +135,7 @@ class MainWindowTest : public ::testing::Test {
   QString SeenFilter, SeenStart;
   std::vector<TBox> Boxes;
   QMessageBox::StandardButton Answer = QMessageBox::Ok;
+  std::function<void()> WhileBoxOpen;  // what happens while a box waits for its answer
   QString FolderTitle, FolderStart, FolderAnswer;
   QStringList Opened;
 };
@@ -145,8 +150,9 @@ TEST_F(MainWindowTest, CaptionsFollowTheLanguageChosenAtStart) {
     const char* filter;
   } cases[] = {
       {TLanguage::German, "Dateien\nhinzufügen", "Dateien\nbearbeiten", "Datei", "Klicks/sek",
-       "Wave-Dateien (*.wav)"},
-      {TLanguage::English, "Add\nFiles", "Process\nFiles", "File", "Clicks/sec", "Wave-Files (*.wav)"},
+       "Audiodateien (*.wav *.flac *.aif *.aiff);;Wave-Dateien (*.wav)"},
+      {TLanguage::English, "Add\nFiles", "Process\nFiles", "File", "Clicks/sec",
+       "Audio files (*.wav *.flac *.aif *.aiff);;Wave-Files (*.wav)"},
   };
   for (const auto& c : cases) {
     SetLanguage(c.language);
@@ -287,6 +293,7 @@ TEST_F(MainWindowTest, AFailedAddLeavesNoGapAndTheRunTakesEveryFile) {
   EXPECT_FALSE(Grid()->HasFullPath(4));
   EXPECT_FALSE(Grid()->Cell(1, 4).isEmpty());  // the reader's message
   Window->RunBtnClick();
+  test::WaitWhileRunning(*Window);
   for (int row = 1; row <= 3; ++row) EXPECT_TRUE(RowIs(row, txStatusDone)) << row;
 }
 
@@ -320,6 +327,7 @@ TEST_F(MainWindowTest, AnOutputClaimedEarlierInTheRunIsRefused) {
     Form()->SuffixEdit->setText(c.suffix);
     Form()->OutDirEdit->setText(QString::fromStdString(c.outDir));
     Window->RunBtnClick();
+    test::WaitWhileRunning(*Window);
     const int refusedRow = c.firstDone ? 2 : 1;
     EXPECT_EQ(Grid()->Cell(1, refusedRow), taken) << c.name;
     EXPECT_EQ(RowIs(1, txStatusDone), c.firstDone) << c.name;
@@ -361,6 +369,7 @@ TEST_F(MainWindowTest, StatusCarriesTheSystemsReasonAndTheWarning) {
   std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
   Add({blocked, cut});
   Window->RunBtnClick();
+  test::WaitWhileRunning(*Window);
   EXPECT_EQ(Status(1), "Create error: Is a directory");
   EXPECT_EQ(Status(2), "done (file shorter than its header)");
 }
@@ -373,6 +382,7 @@ TEST_F(MainWindowTest, AStoppedBatchMarksWhatItNeverReachedAndTheNextGoesOn) {
   MakeWindow();
   Add({MakeWav("1.wav", 0.3), MakeWav("2.wav", 2.5), MakeWav("3.wav", 0.3)});
   Window->RunBtnClick();
+  test::WaitWhileRunning(*Window);
   EXPECT_TRUE(Form()->ProgressBar1->text().startsWith("3 done, 0 failed, 0 not started"))
       << Form()->ProgressBar1->text().toStdString();
   Answer = QMessageBox::Yes;
@@ -383,6 +393,7 @@ TEST_F(MainWindowTest, AStoppedBatchMarksWhatItNeverReachedAndTheNextGoesOn) {
               Window->RunBtnClick();
             });
   Window->RunBtnClick();
+  test::WaitWhileRunning(*Window);
   EXPECT_TRUE(place.startsWith("file 2 of 3")) << place.toStdString();
   EXPECT_TRUE(RowIs(2, txStatusCancelled));
   EXPECT_EQ(Status(3), Status(TFileStatus::NotStarted));
@@ -390,17 +401,21 @@ TEST_F(MainWindowTest, AStoppedBatchMarksWhatItNeverReachedAndTheNextGoesOn) {
   EXPECT_TRUE(Form()->ProgressBar1->text().startsWith("1 done, 1 failed, 1 not started"));
   std::filesystem::remove(Dir + "/1 #kw2.wav");
   Window->RunBtnClick();
+  test::WaitWhileRunning(*Window);
   EXPECT_FALSE(test::FileExists(Dir + "/1 #kw2.wav")) << "a done row ran again";
   EXPECT_TRUE(RowIs(2, txStatusDone) && RowIs(3, txStatusDone));
   Window->RunBtnClick();
+  test::WaitWhileRunning(*Window);
   EXPECT_TRUE(test::FileExists(Dir + "/1 #kw2.wav"));
   // A row that fails on its own does not stop the batch; it must not keep the others from the next.
   const std::string blocked = MakeWav("blocked.wav", 0.2);
   std::filesystem::create_directory(Dir + "/blocked #kw2.wav");
   Add({blocked});
   Window->RunBtnClick();
+  test::WaitWhileRunning(*Window);
   std::filesystem::remove(Dir + "/1 #kw2.wav");
   Window->RunBtnClick();
+  test::WaitWhileRunning(*Window);
   EXPECT_TRUE(test::FileExists(Dir + "/1 #kw2.wav")) << "a failed row kept the done ones from running";
 }
 
@@ -425,6 +440,7 @@ TEST_F(MainWindowTest, ANamedOutputFolderThatDoesNotExistStopsTheRunBeforeItStar
   const QString missing = QString::fromStdString(Dir + "/missing");
   Form()->OutDirEdit->setText(missing);
   Window->RunBtnClick();
+  test::WaitWhileRunning(*Window);
   ASSERT_EQ(Boxes.size(), 1u);
   EXPECT_EQ(Boxes[0].Caption, "Error");
   EXPECT_EQ(Boxes[0].Text, "The output directory \"" + missing + "\" does not exist.");
@@ -530,7 +546,7 @@ TEST_F(MainWindowTest, DeleteSkipsTheRunningRowAndNeverGoesBelowFiveRows) {
   for (const char* n : {"1.wav", "2.wav", "3.wav", "4.wav", "5.wav"}) files.push_back(MakeWav(n, 0.2));
   Add(files);
   ASSERT_EQ(Grid()->RowCount(), 6);
-  Grid()->Objects(3).OnRoad = true;
+  Grid()->Objects(3).Road = 1;
   Grid()->SelectRow(2);
   Grid()->setRangeSelected(QTableWidgetSelectionRange(1, 0, 3, 6), true);
   Window->DelBtnClick();
@@ -540,7 +556,7 @@ TEST_F(MainWindowTest, DeleteSkipsTheRunningRowAndNeverGoesBelowFiveRows) {
   EXPECT_FALSE(Grid()->HasFullPath(4));
   EXPECT_EQ(Grid()->RowCount(), 5);
 
-  Grid()->Objects(2).OnRoad = false;
+  Grid()->Objects(2).Road = 0;
   Grid()->setRangeSelected(QTableWidgetSelectionRange(0, 0, 3, 6), true);
   Window->DelBtnClick();
   EXPECT_EQ(Grid()->RowCount(), 5);
@@ -580,6 +596,7 @@ TEST_F(MainWindowTest, RunNeedsASuffixOrAnExistingFolder) {
   Form()->SuffixEdit->setText("   ");
   Form()->OutDirEdit->setText(QString::fromStdString(Dir + "/missing"));
   Window->RunBtnClick();
+  test::WaitWhileRunning(*Window);
   ASSERT_EQ(Boxes.size(), 1u);
   EXPECT_EQ(Boxes[0].Caption, "Error");
   EXPECT_EQ(Boxes[0].Text, "File suffix or output directory must be given.");
@@ -595,6 +612,7 @@ TEST_F(MainWindowTest, RunWritesEveryCellAndStoresTheCurve) {
   Window->MyGrid1Click();
   EXPECT_FALSE(Form()->RBnachher->isEnabled());  // nothing processed yet
   Window->RunBtnClick();
+  test::WaitWhileRunning(*Window);
   EXPECT_FALSE(Window->IsRunning());
   EXPECT_EQ(Form()->RunBtn->text(), "Process\nFiles");
   // The player now offers the processed file and plays it.
@@ -635,6 +653,7 @@ TEST_F(MainWindowTest, CancelByTheButtonOnlyOnYes) {
                 Window->RunBtnClick();
               });
     Window->RunBtnClick();
+    test::WaitWhileRunning(*Window);
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0].Caption, "Cancel");
     EXPECT_EQ(Boxes[0].Text, "Do you really want to cancel ?");
@@ -673,6 +692,7 @@ TEST_F(MainWindowTest, CloseDuringARunAsksSavesAndClosesOnlyAfterYes) {
                 EXPECT_TRUE(test::FileExists(SettingsPath));  // saved whatever the answer
               });
     Window->RunBtnClick();
+    test::WaitWhileRunning(*Window);
     EXPECT_TRUE(visibleAfterClose);
     ASSERT_GE(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0].Text, "Do you really want to cancel ?");
@@ -691,7 +711,33 @@ TEST_F(MainWindowTest, CloseDuringARunAsksSavesAndClosesOnlyAfterYes) {
   }
 }
 
-// Rows removed above the running row: its later cells must land in the row, found again by its status.
+// The close was confirmed after the last file had ended, before the window heard of it, or while the
+// question was open: the run ended as done and the window stayed open, to close at a later cancel.
+TEST_F(MainWindowTest, ACloseConfirmedAsTheLastFileEndsStillClosesTheWindow) {
+  MakeWindow();
+  Window->show();
+  Answer = QMessageBox::Yes;
+  Add({MakeWav("f.wav", 0.3)});
+  std::atomic<bool> ended{false};
+  QObject::connect(Window->RoadWorker(), &TRoadWorker::RoadEnded,
+                   [&ended](const TFileResult&) { ended = true; });
+  Window->RunBtnClick();
+  // The window's thread is held, so the road's end waits in its queue.
+  for (int ms = 0; !ended && ms < 60000; ms += 5) QThread::msleep(5);
+  Window->close();
+  test::WaitWhileRunning(*Window);
+  EXPECT_TRUE(RowIs(1, txStatusDone));
+  EXPECT_FALSE(Window->isVisible());
+  // The run ends while the question is open: nothing is left to close the window afterwards.
+  Window->show();
+  WhileBoxOpen = [this] { test::WaitWhileRunning(*Window); };
+  Window->RunBtnClick();
+  Window->close();
+  EXPECT_TRUE(RowIs(1, txStatusDone));
+  EXPECT_FALSE(Window->isVisible());
+}
+
+// Rows removed above the running row: its later cells must land in the row, wherever it stands now.
 TEST_F(MainWindowTest, RowsRemovedAboveTheRunningRowDuringARun) {
   MakeWindow();
   std::string a = MakeWav("first.wav", 0.4, 3), b = MakeWav("second.wav", 2.5, 4);
@@ -704,6 +750,7 @@ TEST_F(MainWindowTest, RowsRemovedAboveTheRunningRowDuringARun) {
               removed = true;
             });
   Window->RunBtnClick();
+  test::WaitWhileRunning(*Window);
   ASSERT_TRUE(removed);
   EXPECT_EQ(Grid()->Cell(0, 1), "second.wav");
   EXPECT_TRUE(RowIs(1, txStatusDone));
@@ -790,13 +837,19 @@ TEST_F(MainWindowTest, ExtractWithAFlatTraceIsDrawnAlongTheSamplesMinimum) {
 }
 
 // A run through the window asks the parallel road for clicks and draws what it delivers: a region
-// with its trace over the same range, and the repaired span inside it. The driver's thread is held
-// past the half second once, so that the request comes while blocks remain, however fast they go.
+// with its trace over the same range, and the repaired span inside it. The road's thread is held
+// past the half second before its first block, so that the request comes while blocks remain,
+// however fast they go; meanwhile the window's thread goes on.
 TEST_F(MainWindowTest, RunDrawsAClickExtractFromTheParallelRoad) {
   MakeWindow();
   Add({MakeWav("long.wav", 9.0, 21)});
-  DuringRun([this] { return RowIs(1, txStatusRunning); }, [] { QTest::qSleep(600); });
+  std::atomic<bool> held{false};
+  QObject::connect(Window->RoadWorker(), &TRoadWorker::Progress, [&held](quint32) {
+    if (!held.exchange(true)) QThread::msleep(600);
+  });
   Window->RunBtnClick();
+  EXPECT_TRUE(Window->IsRunning());  // the click returns while the file is processed
+  test::WaitWhileRunning(*Window);
   ASSERT_TRUE(RowIs(1, txStatusDone));
   const TGrCntrl* chart = Form()->ZoomGrCntrl;
   const int n = chart->CurvePointCount(1);
@@ -844,6 +897,7 @@ TEST_F(MainWindowTest, Screenshots) {
               saved = Window->grab().save(QString::fromStdString(artifacts + "/main-window-running.png"));
             });
   Window->RunBtnClick();
+  test::WaitWhileRunning(*Window);
   EXPECT_TRUE(saved);
   EXPECT_TRUE(RowIs(1, txStatusDone));
 }

@@ -120,7 +120,8 @@ struct TInput {
 struct TSlot {
   int Input = -1;
   bool Hole = false;
-  QString Status;  // snapshot, read when an action needs it
+  QString Status;       // snapshot, read when an action needs it
+  bool OnRoad = false;  // snapshot: the run takes this row's file along its road
 };
 
 class TSession : public QObject {
@@ -489,7 +490,8 @@ class TSession : public QObject {
       if (Window->IsRunning()) return;
       ++Runs;
       CancelAnswer = QMessageBox::No;
-      QTest::mouseClick(Form()->RunBtn, Qt::LeftButton);  // returns when the run has ended
+      QTest::mouseClick(Form()->RunBtn, Qt::LeftButton);
+      test::WaitWhileRunning(*Window);
       Log("run returned");
       if (CloseRequested) {
         if (Window->isVisible()) Fail("the window stayed open after closing during the run, answered yes");
@@ -585,7 +587,7 @@ class TSession : public QObject {
     // Sometimes the running row itself, sometimes the rows already done, sometimes any range.
     int a = RandomRow(), b = a;
     const int kind = Rng.Int(0, 3);
-    const int runningRow = FindStatusRow(txStatusRunning);
+    const int runningRow = RoadRow();
     if (kind == 0 && runningRow > 0) {
       a = runningRow;
       b = Rng.Int(0, 1) ? runningRow : std::min(Grid()->RowCount() - 1, runningRow + 1);
@@ -686,7 +688,10 @@ class TSession : public QObject {
   // ---- Model updates ----
 
   void SnapshotStatuses() {
-    for (size_t i = 0; i < Model.size(); ++i) Model[i].Status = Grid()->Cell(1, static_cast<int>(i) + 1);
+    for (size_t i = 0; i < Model.size(); ++i) {
+      Model[i].Status = Grid()->Cell(1, static_cast<int>(i) + 1);
+      Model[i].OnRoad = Grid()->Objects(static_cast<int>(i) + 1).Road != 0;
+    }
   }
 
   // Selected rows top..bottom go, except the one being processed.
@@ -695,7 +700,7 @@ class TSession : public QObject {
     for (int n = 0; n < bottom - top + 1; ++n) {
       const size_t i = static_cast<size_t>(row - 1);
       if (i >= Model.size()) break;
-      if (Model[i].Status == Status(txStatusRunning)) {
+      if (Model[i].OnRoad) {
         ++row;
         continue;
       }
@@ -715,9 +720,9 @@ class TSession : public QObject {
     }
   }
 
-  int FindStatusRow(int key) const {
+  int RoadRow() const {
     for (int r = 1; r < Grid()->RowCount(); ++r)
-      if (Grid()->Cell(1, r) == Status(key)) return r;
+      if (Grid()->Objects(r).Road != 0) return r;
     return 0;
   }
 
@@ -734,17 +739,23 @@ class TSession : public QObject {
 
     if (grid->RowCount() < static_cast<int>(Model.size()) + 1)
       return Fail("the list has fewer rows than entries");
+    // The road goes on its own thread: its row may stand at any step of the road when looked at.
+    const std::set<QString> onRoad{Status(txStatusOpen), Status(txStatusCreate), Status(txStatusInitialize),
+                                   runningText};
     int runningRows = 0, runningAt = 0;
     std::set<int> inProgress;
     for (int r = 1; r < grid->RowCount(); ++r)
-      if (grid->Cell(1, r) == runningText) {
+      if (grid->Objects(r).Road != 0) {
         ++runningRows;
         runningAt = r;
+        if (!onRoad.count(grid->Cell(1, r))) return Fail("the row on the road does not say so");
         if (grid->HasFullPath(r)) inProgress.insert(InputOf(*grid->Objects(r).FullPath));
+      } else if (onRoad.count(grid->Cell(1, r))) {
+        return Fail("row " + std::to_string(r) + " stuck in \"" + grid->Cell(1, r).toStdString() + "\"");
       }
-    if (runningRows > 1) return Fail("more than one row shows the running status");
-    if (!running && runningRows) return Fail("a row shows the running status while no run is active");
-    if (running && runningRows != 1) return Fail("a run is active but no row shows the running status");
+    if (runningRows > 1) return Fail("more than one row is on the road");
+    if (!running && runningRows) return Fail("a row is on the road while no run is active");
+    if (running && runningRows != 1) return Fail("a run is active but no row is on the road");
     if (Form()->SuffixEdit->isEnabled() == running)
       return Fail("the suffix edit's state does not follow the run");
 
@@ -789,8 +800,6 @@ class TSession : public QObject {
       } else if (!known.count(status)) {
         return Fail(where + "status \"" + status.toStdString() + "\" is not one the window uses");
       }
-      for (int key : {txStatusOpen, txStatusCreate, txStatusInitialize})
-        if (status == Status(key)) return Fail(where + "stuck in \"" + status.toStdString() + "\"");
       if (!CheckFigures(r, in, status, runningAt)) return false;
       const std::string seen = in.Path.toStdString() + "@" + std::to_string(Runs);
       if (status == Status(txStatusDone)) DoneRows.insert(seen);
