@@ -303,6 +303,34 @@ bool Finish(TWavRecord& out, TWavRecord* in) {
   return true;
 }
 
+// The chunks stored after the data are only noted, for the writer to copy. One that claims more
+// bytes than the form (or the file) still holds ends the walk: it cannot be copied whole.
+void NoteTailChunks(TChunkFile& file, const TChunkInfo& riff, uint64_t fileSize, TWavRecord& rec) {
+  const uint64_t formEnd = std::min<uint64_t>(riff.DataOffset + riff.CkSize, fileSize);
+  TChunkInfo chunk;
+  while (file.Descend(chunk, &riff, TDescend::Any)) {
+    const uint64_t end = chunk.DataOffset + chunk.CkSize;
+    if (end > formEnd) break;
+    if (rec.TailStart == 0) rec.TailStart = chunk.DataOffset - 8;
+    rec.TailEnd = end;
+    if (!file.Ascend(chunk)) break;
+  }
+}
+
+// The output's own "fmt " chunk. False, with the message of the step that failed, when a write fails.
+bool WriteFmtChunk(TChunkFile& file, const TWaveFormat& format, uint32_t formatSize, TWavMsg& failed) {
+  TChunkInfo fmt;
+  fmt.CkId = IdFmt;
+  fmt.CkSize = formatSize;
+  uint8_t block[40];
+  Serialise(format, block);
+  failed = !file.CreateChunk(fmt)                                              ? MsgCreateFmt
+           : file.Write(block, formatSize) != static_cast<int64_t>(formatSize) ? MsgWriteFmt
+           : !file.Ascend(fmt)                                                 ? MsgAscendFmt
+                                                                               : MsgCount;
+  return failed == MsgCount;
+}
+
 // Creates an output; with `in`, the input's chunks before its data go into the header around the
 // output's own "fmt ".
 bool Create(const std::string& fileName, TWavRecord& rec, TWavRecord* in) {
@@ -361,14 +389,7 @@ bool Create(const std::string& fileName, TWavRecord& rec, TWavRecord* in) {
   const bool copyHead = head.Buffer != nullptr;
   if (copyHead && beforeFmt != 0) CopyHeadChunks(head, in->HeadStart, in->FmtStart);
 
-  TChunkInfo fmt;
-  fmt.CkId = IdFmt;
-  fmt.CkSize = formatSize;
-  if (!file.CreateChunk(fmt)) return failCreated(MsgCreateFmt);
-  uint8_t block[40];
-  Serialise(rec.Format, block);
-  if (file.Write(block, formatSize) != static_cast<int64_t>(formatSize)) return failCreated(MsgWriteFmt);
-  if (!file.Ascend(fmt)) return failCreated(MsgAscendFmt);
+  if (TWavMsg failed; !WriteFmtChunk(file, rec.Format, formatSize, failed)) return failCreated(failed);
   if (copyHead && afterFmt != 0) CopyHeadChunks(head, in->FmtEnd, in->DataOffset - 8);
 
   rec.DataChunk = TChunkInfo{};
@@ -518,19 +539,7 @@ bool OpenWav(const std::string& fileName, TWavRecord& rec) {
   rec.DataOffset = data.DataOffset;
   rec.NumFrames = static_cast<uint32_t>(rec.DataSize / rec.Format.nBlockAlign);
 
-  // The chunks stored after the data are only noted, for the writer to copy. One that claims more
-  // bytes than the form (or the file) still holds ends the walk: it cannot be copied whole.
-  uint64_t formEnd = std::min<uint64_t>(riff.DataOffset + riff.CkSize, fileSize);
-  if (file.Ascend(data)) {
-    TChunkInfo chunk;
-    while (file.Descend(chunk, &riff, TDescend::Any)) {
-      uint64_t end = chunk.DataOffset + chunk.CkSize;
-      if (end > formEnd) break;
-      if (rec.TailStart == 0) rec.TailStart = chunk.DataOffset - 8;
-      rec.TailEnd = end;
-      if (!file.Ascend(chunk)) break;
-    }
-  }
+  if (file.Ascend(data)) NoteTailChunks(file, riff, fileSize, rec);
   return true;
 }
 
