@@ -53,8 +53,8 @@ TBytes FlacSamples(const std::string& path, const std::string& rawPath) {
 // What a FLAC file carries besides its samples: the kinds of its blocks in order, its tags, its picture.
 std::string FlacMetadata(const std::string& path) {
   std::string kinds;
-  for (const char* line = RunTool(kMetaflac, {"--list", path}).Out.c_str();
-       (line = std::strstr(line, "type: ")); ++line)
+  const std::string listing = RunTool(kMetaflac, {"--list", path}).Out;
+  for (const char* line = listing.c_str(); (line = std::strstr(line, "type: ")); ++line)
     kinds += std::string(line, std::strcspn(line, "\n")) + ";";
   return kinds + RunTool(kMetaflac, {"--export-tags-to=-", path}).Out +
          RunTool(kMetaflac, {"--list", "--block-type=PICTURE,APPLICATION", path}).Out;
