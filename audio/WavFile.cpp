@@ -534,7 +534,8 @@ bool OpenWav(const std::string& fileName, TWavRecord& rec) {
   uint64_t present = data.DataOffset < fileSize ? fileSize - data.DataOffset : 0;
   rec.DataSize = std::min<uint64_t>(data.CkSize, present);
   rec.DataCut = present < data.CkSize;
-  if (rec.DataSize == 0) return Fail(rec, MsgNoData);
+  // Less than one whole frame is no sample at all; its output would hold no data and never reopen.
+  if (rec.DataSize < rec.Format.nBlockAlign) return Fail(rec, MsgNoData);
 
   rec.DataOffset = data.DataOffset;
   rec.NumFrames = static_cast<uint32_t>(rec.DataSize / rec.Format.nBlockAlign);
