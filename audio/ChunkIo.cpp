@@ -66,11 +66,11 @@ int OpenRegular(const std::string& fileName, int flags, struct stat& st) {
 }  // namespace
 }  // namespace detail
 
-TChunkFile::TChunkFile(int fd, bool writing, uint64_t dev, uint64_t ino)
-    : Fd_(fd), Writing_(writing), Dev_(dev), Ino_(ino) {}
+TChunkFile::TChunkFile(int fd, bool writing, bool registered, uint64_t dev, uint64_t ino)
+    : Fd_(fd), Writing_(writing), Registered_(registered), Dev_(dev), Ino_(ino) {}
 
 TChunkFile::~TChunkFile() {
-  {
+  if (Registered_) {
     std::lock_guard<std::mutex> lock(detail::registryMutex);
     auto& registry = Writing_ ? detail::openOutputs : detail::openInputs;
     auto it = registry.find({Dev_, Ino_});
@@ -79,14 +79,14 @@ TChunkFile::~TChunkFile() {
   if (Fd_ >= 0) ::close(Fd_);
 }
 
-std::unique_ptr<TChunkFile> TChunkFile::OpenForReading(const std::string& fileName) {
+std::unique_ptr<TChunkFile> TChunkFile::OpenForReading(const std::string& fileName, bool holds) {
   std::lock_guard<std::mutex> lock(detail::registryMutex);
   struct stat st {};
   int fd = detail::OpenRegular(fileName, O_RDONLY, st);
   if (fd < 0) return nullptr;
   uint64_t dev = static_cast<uint64_t>(st.st_dev), ino = static_cast<uint64_t>(st.st_ino);
-  detail::openInputs.insert({dev, ino});
-  return std::unique_ptr<TChunkFile>(new TChunkFile(fd, false, dev, ino));
+  if (holds) detail::openInputs.insert({dev, ino});
+  return std::unique_ptr<TChunkFile>(new TChunkFile(fd, false, holds, dev, ino));
 }
 
 std::unique_ptr<TChunkFile> TChunkFile::OpenForWriting(const std::string& fileName) {
@@ -108,7 +108,7 @@ std::unique_ptr<TChunkFile> TChunkFile::OpenForWriting(const std::string& fileNa
     return nullptr;
   }
   detail::openOutputs.insert(id);
-  return std::unique_ptr<TChunkFile>(new TChunkFile(fd, true, id.first, id.second));
+  return std::unique_ptr<TChunkFile>(new TChunkFile(fd, true, true, id.first, id.second));
 }
 
 bool TChunkFile::IsOpenInProcess(const std::string& fileName) {

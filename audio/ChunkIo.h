@@ -46,7 +46,9 @@ class TChunkFile {
   // Opens an existing regular file for reading (others may go on reading it). While the object lives,
   // the file is registered as an open input, so that OpenForWriting refuses it. Null on failure, with
   // errno the system's reason (EISDIR for a folder; 0 for another kind of file that is not regular).
-  static std::unique_ptr<TChunkFile> OpenForReading(const std::string& fileName);
+  // With `holds` false the file is not registered: a look at a file (its format, whether it opens)
+  // must not refuse, for that moment, a writer on another thread.
+  static std::unique_ptr<TChunkFile> OpenForReading(const std::string& fileName, bool holds = true);
   // Creates or truncates a file for writing only. Null on failure, and also when the file is one that
   // some TChunkFile of this process has open, for reading or for writing (same device and inode,
   // whatever the path): such a file is left untouched. While the object lives, the file is registered
@@ -84,12 +86,13 @@ class TChunkFile {
   bool Truncate(uint64_t byteCount);
 
  private:
-  explicit TChunkFile(int fd, bool writing, uint64_t dev, uint64_t ino);
+  explicit TChunkFile(int fd, bool writing, bool registered, uint64_t dev, uint64_t ino);
   bool ReadHeader(uint64_t at, uint64_t limit, TChunkInfo& chunk);
 
   int Fd_ = -1;
   uint64_t Position_ = 0;
-  bool Writing_ = false;  // registered as an open output, else as an open input
+  bool Writing_ = false;     // registered as an open output, else as an open input
+  bool Registered_ = false;  // in one of the two registries at all
   uint64_t Dev_ = 0, Ino_ = 0;
 };
 

@@ -472,13 +472,15 @@ TWavRecord& TWavRecord::operator=(TWavRecord&& other) noexcept {
   return *this;
 }
 
-bool OpenWav(const std::string& fileName, TWavRecord& rec) {
+namespace {
+
+bool OpenForReading(const std::string& fileName, TWavRecord& rec, bool holds) {
   using namespace detail;
   CloseWav(rec);
   rec.Handle.reset();
   ClearFields(rec);
 
-  rec.Handle = TChunkFile::OpenForReading(fileName);
+  rec.Handle = TChunkFile::OpenForReading(fileName, holds);
   if (!rec.Handle) return Fail(rec, MsgOpenError, errno);
   TChunkFile& file = *rec.Handle;
 
@@ -542,6 +544,16 @@ bool OpenWav(const std::string& fileName, TWavRecord& rec) {
 
   if (file.Ascend(data)) NoteTailChunks(file, riff, fileSize, rec);
   return true;
+}
+
+}  // namespace
+
+bool OpenWav(const std::string& fileName, TWavRecord& rec) {
+  return OpenForReading(fileName, rec, true);
+}
+
+bool PeekWav(const std::string& fileName, TWavRecord& rec) {
+  return OpenForReading(fileName, rec, false);
 }
 
 bool CreateWav(const std::string& fileName, TWavRecord& rec) {

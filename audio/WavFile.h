@@ -84,6 +84,9 @@ struct TWavRecord {
 // runs past the end of the file is taken as ending there (a cut recording still opens).
 // While open, the file cannot be the output of CreateWav. Any thread; one record per thread.
 bool OpenWav(const std::string& fileName, TWavRecord& rec);
+// OpenWav for a look only (format, length, whether the file opens at all): the record does not hold
+// the file against CreateWav, so a glance at an output never makes a road on another thread refuse it.
+bool PeekWav(const std::string& fileName, TWavRecord& rec);
 
 // Creates an output with rec.Format (set by the caller, usually copied from the input) and an open
 // data chunk; DataOffset is 46, or 68 for the extensible format. Refused with "Create error", leaving

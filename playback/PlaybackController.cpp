@@ -161,7 +161,7 @@ void TPlaybackController::UpdatePlayModes() {
   std::string inputPath;
   if (row <= 0 || !Host.RowInputPath(row, inputPath)) return;
   TWavRecord processed;
-  if (OpenWav(Host.OutputFileNameFor(inputPath), processed)) {
+  if (PeekWav(Host.OutputFileNameFor(inputPath), processed)) {
     CloseWav(processed);
     SetPlayModesEnabled(true);
   } else {

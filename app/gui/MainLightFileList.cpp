@@ -135,7 +135,7 @@ void TMainFrm::AddFiles(const QStringList& givenPaths) {
     TAdded a;
     a.Name = QFileInfo(path).fileName();
     TWavRecord rec;
-    a.Opened = OpenWav(ToPath(path), rec);
+    a.Opened = PeekWav(ToPath(path), rec);
     if (a.Opened) {
       a.FullPath = QFileInfo(path).absoluteFilePath();
       a.FormatText = QString::fromStdString(WavFormatText(rec));

@@ -661,6 +661,11 @@ class TSession : public QObject {
         Capture->OpenResult = WaveOutOk;
         Capture->RefuseWritesAfter = -1;
       }
+      // The player opens the selected row's output before it asks for the device, so a play that
+      // the device then refuses has still held that output for a moment.
+      const int row = Grid()->SelectionTop();
+      if (row >= 1 && row <= static_cast<int>(Model.size()) && !Model[static_cast<size_t>(row - 1)].Hole)
+        Inputs[static_cast<size_t>(Model[static_cast<size_t>(row - 1)].Input)].OutputPlayed = true;
       press(btPlay, "play");
       if (Window->PlaybackController()->IsPlaying()) ++Playbacks;
     } else if (roll == 6) {
