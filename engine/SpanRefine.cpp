@@ -172,6 +172,13 @@ bool TSpanRefiner::Process(const float* x, TClickSpan& span) {
   return true;
 }
 
+bool TSpanRefiner::FitAround(const float* x, int32_t rs, int32_t re) {
+  const int32_t p = Order_;
+  const int32_t s = rs + 1, e = re - 1;
+  const int32_t context = std::min({kContextOrders * p, s - p, BlockFrames_ - 1 - e - p});
+  return context >= kMinContextOrders * p && FitContextModel(x, s, e, context);
+}
+
 // Least-squares interpolation of the samples rs + 1 .. re - 1 with the context model: the values that
 // make the prediction residual over every equation touching them as small as possible, so that the
 // fill is what the model finds most likely (and a later pass sees nothing outlying there).

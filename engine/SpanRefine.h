@@ -24,6 +24,11 @@ class TSpanRefiner {
   // RepairStart >= 3, and span.Modelled says the model fitted here may fill it. Worker thread.
   bool Process(const float* x, TClickSpan& span);
 
+  // Fits the model on the intact signal on both sides of rs .. re (what lies between is not read),
+  // for a span found elsewhere that FillGap is to fill. False when the block leaves too little
+  // context on a side, or it carries no signal. Worker thread.
+  bool FitAround(const float* x, int32_t rs, int32_t re);
+
   // Least-squares interpolation of samples rs + 1 .. re - 1 of x with the model the last Process
   // fitted, into out (re - rs - 1 floats). False when the system is degenerate, the model's reach
   // leaves the block or the fill runs away; out is then left as it was. Worker thread.

@@ -98,6 +98,7 @@ bool TClickEngine::PrepareStages() {
     if (!Analysis_.Prepare(Sizes_, *Routines_) || !Search_.Prepare(Sizes_, *Routines_)) return false;
     Location_.Prepare(Sizes_);
     Refiner_.Prepare(Sizes_, Options_.Refine);
+    if (Options_.Refine) Ticks_.Prepare(Sizes_);
     Repair_.Prepare(Sizes_, *Routines_);
     // The reference road computes every trace value afresh, as it always did.
     if (Routines_->ReusePasses) {
@@ -182,6 +183,11 @@ int32_t TClickEngine::ProcessBlock(const TWavRecord& format, int32_t maxPasses, 
     ~TEndCache() { Cache.End(); }
   } endCache{*PassCache_};
 
+  // The refined mode takes the short ticks out first, each with a span of its own; the passes then
+  // look at the block without them.
+  if (Options_.Refine && RemoveTicks(format, isStereo, onClick, counted))
+    Analysis_.Process(LeftBuf_.data(), RightBuf_.data(), isStereo, onFrame, 0.0f, *PassCache_);
+
   bool progress = false;
   do {
     int32_t found = 0;
@@ -217,22 +223,51 @@ int32_t TClickEngine::ProcessChannel(const TWavRecord& format, int channel, int3
     if (!LocateClick(isLeft, span)) continue;  // not a click: the scan goes on
     if (Options_.Refine && !RefineSpan(isLeft, span)) continue;
     ++found;
-    TClickEvent click;
-    click.Channel = channel;
-    click.Pass = pass;
-    click.First = span.RepairStart + 1;
-    click.Last = span.RepairEnd - 1;
-    click.Position = span.Position;
-    click.RegionFirst = span.RegionStart;
-    click.RegionLast = span.RegionStart + 2 * (Sizes_.RegionLen / 2);
-    click.Counted = span.Position > WriteSkip_;
-    click.Outcome = RepairClick(format, isLeft, span);
-    click.Replaced = Repair_.Replaced();
+    const TClickEvent click = RepairAndReport(format, channel, pass, span, onClick);
     if (click.Outcome == TClickOutcome::Unchanged) ++failed;
     if (click.Counted) ++counted;
-    detail::CallGuarded(onClick, click);
   }
   return counted;
+}
+
+// Repairs a confirmed click and tells the host what was done.
+TClickEvent TClickEngine::RepairAndReport(const TWavRecord& format, int channel, int32_t pass,
+                                          const TClickSpan& span, const TOnClick& onClick) {
+  TClickEvent click;
+  click.Channel = channel;
+  click.Pass = pass;
+  click.First = span.RepairStart + 1;
+  click.Last = span.RepairEnd - 1;
+  click.Position = span.Position;
+  click.RegionFirst = span.RegionStart;
+  click.RegionLast = span.RegionStart + 2 * (Sizes_.RegionLen / 2);
+  click.Counted = span.Position > WriteSkip_;
+  click.Outcome = RepairClick(format, channel == 0, span);
+  click.Replaced = Repair_.Replaced();
+  detail::CallGuarded(onClick, click);
+  return click;
+}
+
+// The refined mode's tick search over both channels, each tick filled with a model fitted on the
+// music around it. Returns whether a stored sample changed; counted grows by the ticks counted.
+bool TClickEngine::RemoveTicks(const TWavRecord& format, bool isStereo, const TOnClick& onClick,
+                               int32_t& counted) {
+  bool changed = false;
+  for (int channel = 0; channel < (isStereo ? 2 : 1); ++channel) {
+    const bool isLeft = channel == 0;
+    float* x = Channel(isLeft);
+    const int32_t ticks = Ticks_.Process(x, isStereo ? Channel(!isLeft) : nullptr);
+    for (int32_t i = 0; i < ticks; ++i) {
+      TClickSpan span = Ticks_.Span(i);
+      if (!Refiner_.FitAround(x, span.RepairStart, span.RepairEnd)) continue;
+      span.Modelled = true;
+      const TClickEvent click = RepairAndReport(format, channel, 0, span, onClick);
+      if (click.Outcome == TClickOutcome::Repaired) changed = true;
+      if (click.Counted) ++counted;
+    }
+  }
+  detail::CheckFloatingPoint();
+  return changed;
 }
 
 bool TClickEngine::FindNextClick(bool isLeft, TClickSpan& span) {

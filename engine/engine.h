@@ -34,6 +34,7 @@
 #include "engine/ClickSpan.h"
 #include "engine/EngineSizes.h"
 #include "engine/SpanRefine.h"
+#include "engine/TickSearch.h"
 #include "numeric/RoutineSet.h"
 
 namespace klarwell {
@@ -214,6 +215,9 @@ class TClickEngine {
   bool PrepareStages();
   int32_t ProcessChannel(const TWavRecord& format, int channel, int32_t pass, const TOnClick& onClick,
                          int32_t& found, int32_t& failed);
+  TClickEvent RepairAndReport(const TWavRecord& format, int channel, int32_t pass, const TClickSpan& span,
+                              const TOnClick& onClick);
+  bool RemoveTicks(const TWavRecord& format, bool isStereo, const TOnClick& onClick, int32_t& counted);
 
   float* Channel(bool isLeft) { return isLeft ? LeftBuf_.data() : RightBuf_.data(); }
   TBlockView Block() { return {LeftBuf_.data(), RightBuf_.data(), BlockBytes_.data()}; }
@@ -230,6 +234,7 @@ class TClickEngine {
   TCandidateSearch Search_;
   TClickLocation Location_;
   TSpanRefiner Refiner_;
+  TTickSearch Ticks_;  // refined mode only
   TClickRepair Repair_;
   // Trace values and frame levels reused by the later passes of a block; off on the reference road.
   std::unique_ptr<TPassCache> PassCache_;

@@ -1,0 +1,54 @@
+#pragma once
+
+// The refined mode's own search for short ticks: the clicks of a few samples that sit under loud
+// music, where they barely change a 20-ms frame's roughness and the engine's candidate search does
+// not see them.
+
+#include <cstdint>
+#include <vector>
+
+#include "engine/ClickSpan.h"
+#include "engine/EngineSizes.h"
+
+namespace klarwell {
+
+class TTickSearch {
+ public:
+  // Allocates the residuals, the local scales and the list of spans for a file of these sizes.
+  // Throws std::bad_alloc. Driving thread.
+  void Prepare(const TEngineSizes& sizes);
+
+  // Finds the ticks of channel x (BlockFrames samples); `other` is the other channel of a stereo
+  // block, or null. Returns how many; Span(i) gives each, in block order, with RepairStart /
+  // RepairEnd around the whole disturbance (the tick and the swing that follows it) and RegionStart
+  // placing a region around it. Worker thread.
+  int32_t Process(const float* x, const float* other);
+  const TClickSpan& Span(int32_t i) const { return Spans_[static_cast<size_t>(i)]; }
+
+  // The detection score of sample n after Process: the geometric mean of the forward and backward
+  // prediction residuals over the local residual scale (0 where a residual could not be formed).
+  float Score(int32_t n) const { return Score_[static_cast<size_t>(n)]; }
+
+ private:
+  void FitSegments(const float* x);
+  void LocalScales();
+  bool MusicalAttack(const float* x, const float* other, int32_t first, int32_t last) const;
+
+  int32_t BlockFrames_ = 0;
+  int32_t RegionLen_ = 0;
+  int32_t Order_ = 0;
+  int32_t Segment_ = 0;   // samples that share one model
+  int32_t Chunk_ = 0;     // samples that share one residual level
+  int32_t Before_ = 0;    // intact margin kept before a tick's first outlier
+  int32_t After_ = 0;     // the swing after its last one
+  int32_t MaxCore_ = 0;   // the widest run of outliers that is still a tick
+  int32_t Join_ = 0;      // outliers this close are one tick
+  double Floor_ = 0.0;    // the smallest residual scale: the 16-bit step's rounding noise
+  std::vector<float> Forward_, Backward_, Score_;
+  std::vector<float> ChunkLevel_, Scale_;
+  std::vector<double> Windowed_, Hann_;
+  std::vector<TClickSpan> Spans_;
+  int32_t Count_ = 0;
+};
+
+}  // namespace klarwell
