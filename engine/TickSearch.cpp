@@ -38,8 +38,8 @@ constexpr double kMeanToSigma = 1.2533141373155001;
 // 1e23 samples; music's residuals have heavier tails, and on click-free rock, piano, drums and
 // brass ten was where changes stopped (eight still moved a few places a minute).
 constexpr float kTickScore = 10.0f;
-// Around a tick the damage fades into the music; the run of samples taken with it goes on while the
-// score stays above three standard deviations, the edge of what the music's own residuals reach
+// Around a tick the damage fades into the music; the run of samples taken with it goes on while a
+// residual stays above three standard deviations, the edge of what the music's own residuals reach
 // (99.7 % of a Gaussian's).
 constexpr float kEdgeScore = 3.0f;
 // Outliers closer than this belong to one tick (the forward and backward residuals of one tick can
@@ -53,6 +53,12 @@ constexpr int32_t kAfterConstants = 4;
 // A run of outliers longer than 1 ms is no tick but a pop or a scratch: the engine's search and span
 // take it.
 constexpr double kMaxCoreSeconds = 0.001;
+// An attack: the level of the four chunks after it (6 ms) at least twice (in amplitude) that of the
+// four before, and in stereo the two channels' steps alike: correlated over one half, where the two
+// sides of a tick, with unrelated polarity and size, average nought.
+constexpr int32_t kRiseChunks = 4;
+constexpr float kRise = 2.0f;
+constexpr double kCoherent = 0.5;
 // Below half a 16-bit step a residual is the file's own rounding: no level is lower.
 constexpr double kFloor = 0.5;
 
@@ -80,7 +86,8 @@ void TTickSearch::Prepare(const TEngineSizes& sizes) {
   const auto frames = static_cast<size_t>(std::max(0, BlockFrames_));
   Forward_.assign(frames, 0.0f);
   Backward_.assign(frames, 0.0f);
-  Score_.assign(frames, 0.0f);
+  Score_[0].assign(frames, 0.0f);
+  Score_[1].assign(frames, 0.0f);
   const size_t chunks = frames / static_cast<size_t>(Chunk_) + 1;
   ChunkLevel_.assign(chunks, 0.0f);
   Scale_.assign(chunks, 0.0f);
@@ -149,11 +156,50 @@ void TTickSearch::LocalScales() {
   }
 }
 
-bool TTickSearch::MusicalAttack(const float*, const float*, int32_t, int32_t) const {
+// An attack starts something that goes on: the music's level after it, or its residual level, stands
+// well above the level before (a tick leaves both as they were). In stereo an attack also moves both channels alike, where
+// a tick's two sides have unrelated polarity and size; a tick on an attack is still taken.
+bool TTickSearch::MusicalAttack(const float* x, const float* other, int32_t first, int32_t last) const {
+  const auto level = [&](int32_t from, int32_t to) {
+    float v[kRiseChunks];
+    int32_t m = 0;
+    for (int32_t c = std::max(0, from); c <= to && c < static_cast<int32_t>(ChunkLevel_.size()); ++c)
+      v[m++] = ChunkLevel_[static_cast<size_t>(c)];
+    if (m == 0) return 0.0f;
+    std::nth_element(v, v + m / 2, v + m);
+    return v[m / 2];
+  };
+  const int32_t c0 = first / Chunk_, c1 = last / Chunk_;
+  const float before = level(c0 - kRiseChunks, c0 - 1);
+  const float after = level(c1 + 1, c1 + kRiseChunks);
+  // The music's own level too: a drum's decay may be predicted so well that its residual stays low.
+  double energyBefore = 0.0, energyAfter = 0.0;
+  const int32_t reach = kRiseChunks * Chunk_;
+  for (int32_t i = std::max(0, first - reach); i < first; ++i) energyBefore += static_cast<double>(x[i]) * x[i];
+  for (int32_t i = last + 1 + After_; i <= std::min(BlockFrames_ - 1, last + After_ + reach); ++i)
+    energyAfter += static_cast<double>(x[i]) * x[i];
+  const bool rise = after > kRise * before || energyAfter > kRise * kRise * energyBefore;
+  if (!other) return rise;
+  double xy = 0.0, xx = 0.0, yy = 0.0;
+  for (int32_t i = std::max(1, first - 1); i <= std::min(BlockFrames_ - 1, last + 1); ++i) {
+    const double dx = x[i] - x[i - 1], dy = other[i] - other[i - 1];
+    xy += dx * dy;
+    xx += dx * dx;
+    yy += dy * dy;
+  }
+  const double c = xx > 0.0 && yy > 0.0 ? xy / std::sqrt(xx * yy) : 0.0;
+  return rise && c > kCoherent;
+}
+
+bool TTickSearch::Confirms(int channel, int32_t first, int32_t last) const {
+  const std::vector<float>& score = Score_[channel];
+  for (int32_t i = std::max(0, first); i <= last && i < BlockFrames_; ++i)
+    if (score[static_cast<size_t>(i)] > kTickScore) return true;
   return false;
 }
 
-int32_t TTickSearch::Process(const float* x, const float* other) {
+int32_t TTickSearch::Process(const float* x, const float* other, int channel) {
+  std::vector<float>& score = Score_[channel];
   Count_ = 0;
   const int32_t n = BlockFrames_;
   if (n <= 2 * Order_ + 2) return 0;
@@ -161,20 +207,27 @@ int32_t TTickSearch::Process(const float* x, const float* other) {
   LocalScales();
   for (int32_t i = 0; i < n; ++i) {
     const auto u = static_cast<size_t>(i);
-    Score_[u] = static_cast<float>(std::sqrt(std::fabs(Forward_[u]) * std::fabs(Backward_[u])) /
+    score[u] = static_cast<float>(std::sqrt(std::fabs(Forward_[u]) * std::fabs(Backward_[u])) /
                                    Scale_[static_cast<size_t>(i / Chunk_)]);
   }
   int32_t i = 0;
   while (i < n) {
-    if (!(Score_[static_cast<size_t>(i)] > kTickScore)) {
+    if (!(score[static_cast<size_t>(i)] > kTickScore)) {
       ++i;
       continue;
     }
     int32_t first = i, last = i;
     for (int32_t j = i + 1; j < n && j <= last + Join_; ++j)
-      if (Score_[static_cast<size_t>(j)] > kTickScore) last = j;
-    while (first > 0 && last - first < MaxCore_ && Score_[static_cast<size_t>(first - 1)] > kEdgeScore) --first;
-    while (last + 1 < n && last - first < MaxCore_ && Score_[static_cast<size_t>(last + 1)] > kEdgeScore) ++last;
+      if (score[static_cast<size_t>(j)] > kTickScore) last = j;
+    // The damage goes on before the outliers while the past no longer predicts a sample, and after
+    // them while the future does not.
+    const auto sigma = [&](int32_t j) { return Scale_[static_cast<size_t>(j / Chunk_)]; };
+    while (first > 0 && last - first < MaxCore_ &&
+           std::fabs(Forward_[static_cast<size_t>(first - 1)]) > kEdgeScore * sigma(first - 1))
+      --first;
+    while (last + 1 < n && last - first < MaxCore_ &&
+           std::fabs(Backward_[static_cast<size_t>(last + 1)]) > kEdgeScore * sigma(last + 1))
+      ++last;
     i = last + 1;
     if (last - first >= MaxCore_ || MusicalAttack(x, other, first, last)) continue;
     TClickSpan span;
@@ -182,7 +235,7 @@ int32_t TTickSearch::Process(const float* x, const float* other) {
     span.RepairEnd = last + 1 + After_;
     span.Position = first;
     for (int32_t j = first; j <= last; ++j)
-      if (Score_[static_cast<size_t>(j)] > Score_[static_cast<size_t>(span.Position)]) span.Position = j;
+      if (score[static_cast<size_t>(j)] > score[static_cast<size_t>(span.Position)]) span.Position = j;
     // The region is centred on the span, inside the block.
     span.RegionStart = std::clamp((span.RepairStart + span.RepairEnd - RegionLen_) / 2, 0,
                                   std::max(0, n - RegionLen_ - 1));

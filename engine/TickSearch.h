@@ -22,12 +22,16 @@ class TTickSearch {
   // block, or null. Returns how many; Span(i) gives each, in block order, with RepairStart /
   // RepairEnd around the whole disturbance (the tick and the swing that follows it) and RegionStart
   // placing a region around it. Worker thread.
-  int32_t Process(const float* x, const float* other);
+  int32_t Process(const float* x, const float* other, int channel);
   const TClickSpan& Span(int32_t i) const { return Spans_[static_cast<size_t>(i)]; }
 
-  // The detection score of sample n after Process: the geometric mean of the forward and backward
-  // prediction residuals over the local residual scale (0 where a residual could not be formed).
-  float Score(int32_t n) const { return Score_[static_cast<size_t>(n)]; }
+  // The detection score of sample n of the channel after its Process: the geometric mean of the
+  // forward and backward prediction residuals over the local residual scale (0 where a residual
+  // could not be formed).
+  float Score(int channel, int32_t n) const { return Score_[channel][static_cast<size_t>(n)]; }
+  // Whether samples first .. last of the channel hold one that stands out as a tick's do, by the score
+  // its Process computed: the test a span the engine found must pass too.
+  bool Confirms(int channel, int32_t first, int32_t last) const;
 
  private:
   void FitSegments(const float* x);
@@ -44,7 +48,7 @@ class TTickSearch {
   int32_t MaxCore_ = 0;   // the widest run of outliers that is still a tick
   int32_t Join_ = 0;      // outliers this close are one tick
   double Floor_ = 0.0;    // the smallest residual scale: the 16-bit step's rounding noise
-  std::vector<float> Forward_, Backward_, Score_;
+  std::vector<float> Forward_, Backward_, Score_[2];
   std::vector<float> ChunkLevel_, Scale_;
   std::vector<double> Windowed_, Hann_;
   std::vector<TClickSpan> Spans_;

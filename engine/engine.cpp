@@ -222,6 +222,8 @@ int32_t TClickEngine::ProcessChannel(const TWavRecord& format, int channel, int3
   while (FindNextClick(isLeft, span)) {
     if (!LocateClick(isLeft, span)) continue;  // not a click: the scan goes on
     if (Options_.Refine && !RefineSpan(isLeft, span)) continue;
+    // What the engine found passes the tick search's test too: no outlier from both sides, no click.
+    if (Options_.Refine && !Ticks_.Confirms(channel, span.RepairStart + 1, span.RepairEnd - 1)) continue;
     ++found;
     const TClickEvent click = RepairAndReport(format, channel, pass, span, onClick);
     if (click.Outcome == TClickOutcome::Unchanged) ++failed;
@@ -256,7 +258,7 @@ bool TClickEngine::RemoveTicks(const TWavRecord& format, bool isStereo, const TO
   for (int channel = 0; channel < (isStereo ? 2 : 1); ++channel) {
     const bool isLeft = channel == 0;
     float* x = Channel(isLeft);
-    const int32_t ticks = Ticks_.Process(x, isStereo ? Channel(!isLeft) : nullptr);
+    const int32_t ticks = Ticks_.Process(x, isStereo ? Channel(!isLeft) : nullptr, channel);
     for (int32_t i = 0; i < ticks; ++i) {
       TClickSpan span = Ticks_.Span(i);
       if (!Refiner_.FitAround(x, span.RepairStart, span.RepairEnd)) continue;
