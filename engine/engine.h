@@ -15,9 +15,10 @@
 // full scale about +-32767 for every format.
 //
 // The engine is a frame around five stages, each in its own file pair: the analysis (frame
-// roughness), the candidate search, the location, the span refinement and the repair. It owns the
-// block buffers, the pass loop and the pass cache; a TClickSpan carries a click from one stage to
-// the next.
+// roughness), the candidate search, the location, the span refinement and the repair. The refined
+// mode adds a sixth, the tick search, which takes the short ticks out before the passes begin and
+// whose test the spans of the passes must pass too. The engine owns the block buffers, the pass
+// loop and the pass cache; a TClickSpan carries a click from one stage to the next.
 
 #include <cstdint>
 #include <functional>
@@ -70,8 +71,10 @@ class TFloatingPointError : public std::runtime_error {
 // How the engine works on one file, chosen at InitEngine: which span it replaces and with which
 // numeric routines. Each engine keeps its own, so files in one process may differ in both.
 struct TEngineOptions {
-  // Off: the span the location finds is replaced, as it always was. On: each accepted click's span is
-  // re-estimated from the waveform (RefineSpan) before anything is reported or repaired.
+  // Off: the span the location finds is replaced, as it always was. On: the short ticks are found by
+  // prediction residuals and filled first, each over a span of its own; then each click the passes
+  // accept must show such residuals too, and its span is re-estimated from the waveform (RefineSpan)
+  // before anything is reported or repaired.
   bool Refine = false;
   // The numeric routines the engine works with: the reference road's or the default float road's.
   TRoutineSet Routines = TRoutineSet::Fast;
