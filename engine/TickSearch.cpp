@@ -84,13 +84,17 @@ void TTickSearch::Prepare(const TEngineSizes& sizes) {
   Join_ = AtRate(sizes.SampleRate, kJoinSeconds, 2);
   Floor_ = kFloor;
   const auto frames = static_cast<size_t>(std::max(0, BlockFrames_));
-  Forward_.assign(frames, 0.0f);
-  Backward_.assign(frames, 0.0f);
+  for (int c = 0; c < 2; ++c) {
+    Forward_[c].assign(frames, 0.0f);
+    Backward_[c].assign(frames, 0.0f);
+  }
   Score_[0].assign(frames, 0.0f);
   Score_[1].assign(frames, 0.0f);
   const size_t chunks = frames / static_cast<size_t>(Chunk_) + 1;
-  ChunkLevel_.assign(chunks, 0.0f);
-  Scale_.assign(chunks, 0.0f);
+  ChunkLevel_[0].assign(chunks, 0.0f);
+  ChunkLevel_[1].assign(chunks, 0.0f);
+  Scale_[0].assign(chunks, 0.0f);
+  Scale_[1].assign(chunks, 0.0f);
   Windowed_.assign(2 * static_cast<size_t>(Segment_) + 1, 0.0);
   Hann_.resize(2 * static_cast<size_t>(Segment_));
   for (size_t i = 0; i < Hann_.size(); ++i) Hann_[i] = Hann(static_cast<int32_t>(i), 2 * Segment_);
@@ -102,8 +106,8 @@ void TTickSearch::Prepare(const TEngineSizes& sizes) {
 void TTickSearch::FitSegments(const float* x) {
   const int32_t n = BlockFrames_;
   const int32_t p = Order_;
-  std::fill(Forward_.begin(), Forward_.end(), 0.0f);
-  std::fill(Backward_.begin(), Backward_.end(), 0.0f);
+  std::fill(Forward_[Ch_].begin(), Forward_[Ch_].end(), 0.0f);
+  std::fill(Backward_[Ch_].begin(), Backward_[Ch_].end(), 0.0f);
   double a[kMaxLevinsonOrder];
   double r[kMaxLevinsonOrder + 1];
   for (int32_t s = 0; s < n; s += Segment_) {
@@ -128,8 +132,8 @@ void TTickSearch::FitSegments(const float* x) {
         forward -= a[k] * x[i - 1 - k];
         backward -= a[k] * x[i + 1 + k];
       }
-      Forward_[static_cast<size_t>(i)] = static_cast<float>(forward);
-      Backward_[static_cast<size_t>(i)] = static_cast<float>(backward);
+      Forward_[Ch_][static_cast<size_t>(i)] = static_cast<float>(forward);
+      Backward_[Ch_][static_cast<size_t>(i)] = static_cast<float>(backward);
     }
   }
 }
@@ -143,28 +147,30 @@ void TTickSearch::LocalScales() {
     const int32_t from = c * Chunk_, to = std::min(n, from + Chunk_);
     double sum = 0.0;
     for (int32_t i = from; i < to; ++i)
-      sum += std::fabs(Forward_[static_cast<size_t>(i)]) + std::fabs(Backward_[static_cast<size_t>(i)]);
-    ChunkLevel_[static_cast<size_t>(c)] = static_cast<float>(sum / (2.0 * (to - from)));
+      sum += std::fabs(Forward_[Ch_][static_cast<size_t>(i)]) + std::fabs(Backward_[Ch_][static_cast<size_t>(i)]);
+    ChunkLevel_[Ch_][static_cast<size_t>(c)] = static_cast<float>(sum / (2.0 * (to - from)));
   }
   float around[kScaleChunks];
   for (int32_t c = 0; c < chunks; ++c) {
     const int32_t from = std::max(0, c - kScaleChunks / 2), to = std::min(chunks, c + kScaleChunks / 2 + 1);
     const int32_t m = to - from;
-    std::copy(ChunkLevel_.begin() + from, ChunkLevel_.begin() + to, around);
+    std::copy(ChunkLevel_[Ch_].begin() + from, ChunkLevel_[Ch_].begin() + to, around);
     std::nth_element(around, around + m / 2, around + m);
-    Scale_[static_cast<size_t>(c)] = static_cast<float>(std::max(Floor_, kMeanToSigma * around[m / 2]));
+    Scale_[Ch_][static_cast<size_t>(c)] = static_cast<float>(std::max(Floor_, kMeanToSigma * around[m / 2]));
   }
 }
 
 // An attack starts something that goes on: the music's level after it, or its residual level, stands
 // well above the level before (a tick leaves both as they were). In stereo an attack also moves both channels alike, where
 // a tick's two sides have unrelated polarity and size; a tick on an attack is still taken.
-bool TTickSearch::MusicalAttack(const float* x, const float* other, int32_t first, int32_t last) const {
+bool TTickSearch::MusicalAttack(int channel, const float* x, const float* other, int32_t first,
+                                int32_t last) const {
+  const std::vector<float>& chunkLevel = ChunkLevel_[channel];
   const auto level = [&](int32_t from, int32_t to) {
     float v[kRiseChunks];
     int32_t m = 0;
-    for (int32_t c = std::max(0, from); c <= to && c < static_cast<int32_t>(ChunkLevel_.size()); ++c)
-      v[m++] = ChunkLevel_[static_cast<size_t>(c)];
+    for (int32_t c = std::max(0, from); c <= to && c < static_cast<int32_t>(chunkLevel.size()); ++c)
+      v[m++] = chunkLevel[static_cast<size_t>(c)];
     if (m == 0) return 0.0f;
     std::nth_element(v, v + m / 2, v + m);
     return v[m / 2];
@@ -191,15 +197,32 @@ bool TTickSearch::MusicalAttack(const float* x, const float* other, int32_t firs
   return rise && c > kCoherent;
 }
 
-bool TTickSearch::Confirms(int channel, int32_t first, int32_t last) const {
+bool TTickSearch::Confirms(int channel, const float* x, const float* other, int32_t first,
+                           int32_t last) const {
+  return Damaged(channel, std::max(0, first), std::min(BlockFrames_ - 1, last)) &&
+         !MusicalAttack(channel, x, other, first, last);
+}
+
+// Whether first .. last hold a tick's outliers, or a wide disturbance's.
+bool TTickSearch::Damaged(int channel, int32_t first, int32_t last) const {
   const std::vector<float>& score = Score_[channel];
-  for (int32_t i = std::max(0, first); i <= last && i < BlockFrames_; ++i)
+  for (int32_t i = first; i <= last; ++i)
     if (score[static_cast<size_t>(i)] > kTickScore) return true;
-  return false;
+  // A wide disturbance (a step, a plateau, a pop) fails the past at its start and the future at its
+  // end: the forward residual stands out in its first half and the backward one in its second. An
+  // attack fails the future only before it begins, not within its decay.
+  const std::vector<float>& forward = Forward_[channel];
+  const std::vector<float>& backward = Backward_[channel];
+  const int32_t mid = (first + last) / 2;
+  float f = 0.0f, b = 0.0f;
+  for (int32_t i = first; i <= mid; ++i) f = std::max(f, std::fabs(forward[static_cast<size_t>(i)]));
+  for (int32_t i = mid; i <= last; ++i) b = std::max(b, std::fabs(backward[static_cast<size_t>(i)]));
+  return first <= last && std::sqrt(f * b) > kTickScore * Scale_[channel][static_cast<size_t>(mid / Chunk_)];
 }
 
 int32_t TTickSearch::Process(const float* x, const float* other, int channel) {
   std::vector<float>& score = Score_[channel];
+  Ch_ = channel;
   Count_ = 0;
   const int32_t n = BlockFrames_;
   if (n <= 2 * Order_ + 2) return 0;
@@ -207,8 +230,8 @@ int32_t TTickSearch::Process(const float* x, const float* other, int channel) {
   LocalScales();
   for (int32_t i = 0; i < n; ++i) {
     const auto u = static_cast<size_t>(i);
-    score[u] = static_cast<float>(std::sqrt(std::fabs(Forward_[u]) * std::fabs(Backward_[u])) /
-                                   Scale_[static_cast<size_t>(i / Chunk_)]);
+    score[u] = static_cast<float>(std::sqrt(std::fabs(Forward_[Ch_][u]) * std::fabs(Backward_[Ch_][u])) /
+                                   Scale_[Ch_][static_cast<size_t>(i / Chunk_)]);
   }
   int32_t i = 0;
   while (i < n) {
@@ -221,15 +244,15 @@ int32_t TTickSearch::Process(const float* x, const float* other, int channel) {
       if (score[static_cast<size_t>(j)] > kTickScore) last = j;
     // The damage goes on before the outliers while the past no longer predicts a sample, and after
     // them while the future does not.
-    const auto sigma = [&](int32_t j) { return Scale_[static_cast<size_t>(j / Chunk_)]; };
+    const auto sigma = [&](int32_t j) { return Scale_[Ch_][static_cast<size_t>(j / Chunk_)]; };
     while (first > 0 && last - first < MaxCore_ &&
-           std::fabs(Forward_[static_cast<size_t>(first - 1)]) > kEdgeScore * sigma(first - 1))
+           std::fabs(Forward_[Ch_][static_cast<size_t>(first - 1)]) > kEdgeScore * sigma(first - 1))
       --first;
     while (last + 1 < n && last - first < MaxCore_ &&
-           std::fabs(Backward_[static_cast<size_t>(last + 1)]) > kEdgeScore * sigma(last + 1))
+           std::fabs(Backward_[Ch_][static_cast<size_t>(last + 1)]) > kEdgeScore * sigma(last + 1))
       ++last;
     i = last + 1;
-    if (last - first >= MaxCore_ || MusicalAttack(x, other, first, last)) continue;
+    if (last - first >= MaxCore_ || MusicalAttack(channel, x, other, first, last)) continue;
     TClickSpan span;
     span.RepairStart = first - 1 - Before_;
     span.RepairEnd = last + 1 + After_;

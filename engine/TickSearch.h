@@ -31,12 +31,14 @@ class TTickSearch {
   float Score(int channel, int32_t n) const { return Score_[channel][static_cast<size_t>(n)]; }
   // Whether samples first .. last of the channel hold one that stands out as a tick's do, by the score
   // its Process computed: the test a span the engine found must pass too.
-  bool Confirms(int channel, int32_t first, int32_t last) const;
+  // x and other are the channel and the other one (null for mono), as for Process.
+  bool Confirms(int channel, const float* x, const float* other, int32_t first, int32_t last) const;
 
  private:
   void FitSegments(const float* x);
   void LocalScales();
-  bool MusicalAttack(const float* x, const float* other, int32_t first, int32_t last) const;
+  bool Damaged(int channel, int32_t first, int32_t last) const;
+  bool MusicalAttack(int channel, const float* x, const float* other, int32_t first, int32_t last) const;
 
   int32_t BlockFrames_ = 0;
   int32_t RegionLen_ = 0;
@@ -48,8 +50,9 @@ class TTickSearch {
   int32_t MaxCore_ = 0;   // the widest run of outliers that is still a tick
   int32_t Join_ = 0;      // outliers this close are one tick
   double Floor_ = 0.0;    // the smallest residual scale: the 16-bit step's rounding noise
-  std::vector<float> Forward_, Backward_, Score_[2];
-  std::vector<float> ChunkLevel_, Scale_;
+  std::vector<float> Forward_[2], Backward_[2], Score_[2];  // per channel
+  std::vector<float> ChunkLevel_[2], Scale_[2];
+  int Ch_ = 0;  // the channel Process works on
   std::vector<double> Windowed_, Hann_;
   std::vector<TClickSpan> Spans_;
   int32_t Count_ = 0;

@@ -134,3 +134,37 @@ INSTANTIATE_TEST_SUITE_P(Constructed, TickSearchCases, ::testing::ValuesIn(kCase
 
 }  // namespace
 }  // namespace klarwell
+
+namespace klarwell {
+namespace {
+
+// The engine's own spans pass the same test: a tick's and a plateau's do, an attack's does not.
+TEST(TickSearch, EngineSpansPassTheTestOnlyWhereTheWaveformShowsDamage) {
+  struct TSpanCase {
+    const char* Name;
+    void (*Damage)(TChannel& left, TChannel& right);
+    int32_t First, Last;
+    bool Confirmed;
+  };
+  const TSpanCase cases[] = {
+      {"tick", [](TChannel& l, TChannel&) { AddTick(l, 20000, 1500.0); }, 19980, 20030, true},
+      {"plateau",
+       [](TChannel& l, TChannel&) {
+         for (int n = 20000; n < 20088; ++n) l[static_cast<size_t>(n)] += 3000.0f;
+       },
+       19990, 20100, true},
+      {"snare", [](TChannel& l, TChannel& r) { AddSnare(l, r, 20000); }, 19990, 20040, false},
+      {"cymbal", [](TChannel& l, TChannel& r) { AddCymbal(l, r, 20000); }, 19990, 20040, false},
+  };
+  for (const TSpanCase& c : cases) {
+    TChannel left = LoudChord(1), right = LoudChord(2);
+    c.Damage(left, right);
+    TTickSearch search;
+    search.Prepare(MakeEngineSizes(test::MakeFormat(kRate, 2, 2, false, kFrames), -120, 2));
+    search.Process(left.data(), right.data(), 0);
+    EXPECT_EQ(search.Confirms(0, left.data(), right.data(), c.First, c.Last), c.Confirmed) << c.Name;
+  }
+}
+
+}  // namespace
+}  // namespace klarwell
