@@ -24,6 +24,7 @@
 #include "engine/EngineSizes.h"
 #include "engine/PassCache.h"
 #include "engine/SpanRefine.h"
+#include "engine/TickSearch.h"
 #include "engine/engine.h"
 
 namespace klarwell::fuzz {
@@ -172,6 +173,7 @@ struct TStageRig {
   TEngineSizes Sizes = MakeEngineSizes(Format, -120, TClickEngine::BlockSeconds);
   TClickLocation Location;
   TSpanRefiner Refiner;
+  TTickSearch Ticks;
   TClickRepair Repair;
   TPassCache Cache;  // never active: the stages run outside a block's passes
   std::vector<uint8_t> Input = std::vector<uint8_t>(kStageFrames * 2);
@@ -181,6 +183,7 @@ struct TStageRig {
   TStageRig() {
     Location.Prepare(Sizes);
     Refiner.Prepare(Sizes, true);
+    Ticks.Prepare(Sizes);
     Repair.Prepare(Sizes, RoutinesOf(TRoutineSet::Fast));
     Cache.Allocate(0, 0, 0, 0, 0);
   }
@@ -205,13 +208,28 @@ int DriveClickStages(const uint8_t* data, size_t size) {
         static_cast<float>(static_cast<int8_t>(data[(static_cast<size_t>(i) * 7 + 5) % size])) * 50.0f;
 
   TClickSpan span;
-  span.RegionStart = regionStart;
-  span.Position = regionStart + data[3] % regionLen;
-  if (!rig.Location.Process(rig.Left.data(), rig.Trace.data(), span)) return 0;
-  if (span.RepairEnd - span.RepairStart < 3) std::abort();
-  if (refined && !rig.Refiner.Process(rig.Left.data(), span)) return 0;
+  if (refined && (data[0] & 2) != 0) {
+    // The refined mode's tick search: every span it hands on lies inside its region, inside the block.
+    const int32_t ticks = rig.Ticks.Process(rig.Left.data(), rig.Right.data(), 0);
+    for (int32_t i = 0; i < ticks; ++i) {
+      const TClickSpan& t = rig.Ticks.Span(i);
+      if (t.RegionStart < 0 || t.RegionStart + regionLen >= rig.Sizes.BlockFrames || t.RepairEnd - t.RepairStart < 3 ||
+          t.RepairStart <= t.RegionStart || t.RepairEnd >= t.RegionStart + regionLen)
+        std::abort();
+    }
+    if (ticks == 0) return 0;
+    span = rig.Ticks.Span(data[3] % ticks);
+    span.Modelled = rig.Refiner.FitAround(rig.Left.data(), span.RepairStart, span.RepairEnd);
+    rig.Ticks.Confirms(0, rig.Left.data(), rig.Right.data(), span.RepairStart + 1, span.RepairEnd - 1);
+  } else {
+    span.RegionStart = regionStart;
+    span.Position = regionStart + data[3] % regionLen;
+    if (!rig.Location.Process(rig.Left.data(), rig.Trace.data(), span)) return 0;
+    if (span.RepairEnd - span.RepairStart < 3) std::abort();
+    if (refined && !rig.Refiner.Process(rig.Left.data(), span)) return 0;
+  }
   const int32_t first = span.RepairStart + 1, last = span.RepairEnd - 1;
-  if (last - first < 1 || first <= regionStart || last >= regionStart + regionLen) std::abort();
+  if (last - first < 1 || first <= span.RegionStart || last >= span.RegionStart + regionLen) std::abort();
 
   // Only the replaced samples' bytes may change, and they change exactly when the outcome says so.
   int32_t lastRepaired = -1;
