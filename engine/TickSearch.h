@@ -23,7 +23,12 @@ class TTickSearch {
   // RepairEnd around the whole disturbance (the tick and the swing that follows it) and RegionStart
   // placing a region around it. Worker thread.
   int32_t Process(const float* x, const float* other, int channel);
-  const TClickSpan& Span(int32_t i) const { return Spans_[static_cast<size_t>(i)]; }
+  // Once both channels of a stereo block went through Process: adds to the channel the ticks that
+  // stand out less but lie where the other channel has one (a groove defect reaches both sides).
+  // Returns the channel's count now.
+  int32_t AddCoincident(const float* x, const float* other, int channel);
+  int32_t Count(int channel) const { return Count_[channel]; }
+  const TClickSpan& Span(int channel, int32_t i) const { return Spans_[channel][static_cast<size_t>(i)]; }
 
   // The detection score of sample n of the channel after its Process: the geometric mean of the
   // forward and backward prediction residuals over the local residual scale (0 where a residual
@@ -37,6 +42,9 @@ class TTickSearch {
  private:
   void FitSegments(const float* x);
   void LocalScales();
+  bool TickAt(const float* x, const float* other, int channel, int32_t at, float least, TClickSpan& span,
+              int32_t& next) const;
+  void Add(int channel, const TClickSpan& span);
   bool Damaged(int channel, int32_t first, int32_t last) const;
   bool MusicalAttack(int channel, const float* x, const float* other, int32_t first, int32_t last) const;
 
@@ -54,8 +62,9 @@ class TTickSearch {
   std::vector<float> ChunkLevel_[2], Scale_[2];
   int Ch_ = 0;  // the channel Process works on
   std::vector<double> Windowed_, Hann_;
-  std::vector<TClickSpan> Spans_;
-  int32_t Count_ = 0;
+  std::vector<TClickSpan> Spans_[2];
+  int32_t Count_[2] = {0, 0};
+  int32_t Found_[2] = {0, 0};  // of them, found by Process alone
 };
 
 }  // namespace klarwell

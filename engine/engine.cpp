@@ -257,13 +257,18 @@ TClickEvent TClickEngine::RepairAndReport(const TWavRecord& format, int channel,
 // music around it. Returns whether a stored sample changed; counted grows by the ticks counted.
 bool TClickEngine::RemoveTicks(const TWavRecord& format, bool isStereo, const TOnClick& onClick,
                                int32_t& counted) {
+  const int channels = isStereo ? 2 : 1;
+  for (int channel = 0; channel < channels; ++channel)
+    Ticks_.Process(Channel(channel == 0), isStereo ? Channel(channel != 0) : nullptr, channel);
+  if (isStereo) {
+    Ticks_.AddCoincident(LeftBuf_.data(), RightBuf_.data(), 0);
+    Ticks_.AddCoincident(RightBuf_.data(), LeftBuf_.data(), 1);
+  }
   bool changed = false;
-  for (int channel = 0; channel < (isStereo ? 2 : 1); ++channel) {
-    const bool isLeft = channel == 0;
-    float* x = Channel(isLeft);
-    const int32_t ticks = Ticks_.Process(x, isStereo ? Channel(!isLeft) : nullptr, channel);
-    for (int32_t i = 0; i < ticks; ++i) {
-      TClickSpan span = Ticks_.Span(i);
+  for (int channel = 0; channel < channels; ++channel) {
+    float* x = Channel(channel == 0);
+    for (int32_t i = 0; i < Ticks_.Count(channel); ++i) {
+      TClickSpan span = Ticks_.Span(channel, i);
       if (!Refiner_.FitAround(x, span.RepairStart, span.RepairEnd)) continue;
       span.Modelled = true;
       const TClickEvent click = RepairAndReport(format, channel, 0, span, onClick);

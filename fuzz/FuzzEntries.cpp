@@ -212,13 +212,13 @@ int DriveClickStages(const uint8_t* data, size_t size) {
     // The refined mode's tick search: every span it hands on lies inside its region, inside the block.
     const int32_t ticks = rig.Ticks.Process(rig.Left.data(), rig.Right.data(), 0);
     for (int32_t i = 0; i < ticks; ++i) {
-      const TClickSpan& t = rig.Ticks.Span(i);
+      const TClickSpan& t = rig.Ticks.Span(0, i);
       if (t.RegionStart < 0 || t.RegionStart + regionLen >= rig.Sizes.BlockFrames || t.RepairEnd - t.RepairStart < 3 ||
           t.RepairStart <= t.RegionStart || t.RepairEnd >= t.RegionStart + regionLen)
         std::abort();
     }
     if (ticks == 0) return 0;
-    span = rig.Ticks.Span(data[3] % ticks);
+    span = rig.Ticks.Span(0, data[3] % ticks);
     span.Modelled = rig.Refiner.FitAround(rig.Left.data(), span.RepairStart, span.RepairEnd);
     rig.Ticks.Confirms(0, rig.Left.data(), rig.Right.data(), span.RepairStart + 1, span.RepairEnd - 1);
   } else {

@@ -102,6 +102,15 @@ const TCase kCases[] = {
      },
      {20000},
      {20003}},
+    // Too faint to be taken alone, but where the other channel has a tick.
+    {"FaintTickBesideAClearOne",
+     [](TChannel& l, TChannel& r) {
+       AddTick(l, 20000, 1500.0);
+       AddTick(r, 20002, 400.0);
+     },
+     {20000},
+     {20002}},
+    {"FaintTickAlone", [](TChannel&, TChannel& r) { AddTick(r, 20002, 400.0); }, {}, {}},
 };
 
 void PrintTo(const TCase& c, std::ostream* os) { *os << c.Name; }
@@ -114,12 +123,14 @@ TEST_P(TickSearchCases, FindsTheTicksAndLeavesTheMusic) {
   c.Damage(channels[0], channels[1]);
   TTickSearch search;
   search.Prepare(MakeEngineSizes(test::MakeFormat(kRate, 2, 2, false, kFrames), -120, 2));
+  // As the engine does it: both channels, then the ticks that coincide with the other channel's.
+  for (int ch = 0; ch < 2; ++ch) search.Process(channels[ch].data(), channels[1 - ch].data(), ch);
+  for (int ch = 0; ch < 2; ++ch) search.AddCoincident(channels[ch].data(), channels[1 - ch].data(), ch);
   for (int ch = 0; ch < 2; ++ch) {
     const std::vector<int>& expected = ch == 0 ? c.Left : c.Right;
-    const int32_t count = search.Process(channels[ch].data(), channels[1 - ch].data(), ch);
-    ASSERT_EQ(count, expected.empty() ? 0 : 1) << "channel " << ch;
+    ASSERT_EQ(search.Count(ch), expected.empty() ? 0 : 1) << "channel " << ch;
     if (expected.empty()) continue;
-    const TClickSpan& span = search.Span(0);
+    const TClickSpan& span = search.Span(ch, 0);
     for (const int n : expected) {
       EXPECT_LT(span.RepairStart, n) << "channel " << ch;
       EXPECT_GT(span.RepairEnd, n) << "channel " << ch;
