@@ -35,12 +35,12 @@ constexpr int32_t kScaleChunks = 9;
 // The mean magnitude of a Gaussian residual is sqrt(2 / pi) of its standard deviation.
 constexpr double kMeanToSigma = 1.2533141373155001;
 // A tick: both residuals about ten standard deviations out. A Gaussian residual reaches that once in
-// 1e23 samples; music's residuals have heavier tails, and on click-free rock, piano, drums and
-// brass ten was where changes stopped (eight still moved a few places a minute).
+// 1e23 samples; music's residuals have heavier tails, and on click-free rock, piano, drums, plucked
+// strings and brass ten was where changes stopped (eight still changed brass and plucked strings).
 constexpr float kTickScore = 10.0f;
-// Nine ticks in ten reach both channels within a few samples. Next to a tick in the other channel a
-// sample need only stand out as far as the largest of a few thousand Gaussian residuals would
-// (about four standard deviations): the search there covers a few samples, not the whole block.
+// Nine ticks in ten reach both channels within a few samples. Next to a tick in the other channel the
+// search covers those few samples, not a whole block of them: half the bar keeps the music's own
+// residuals out of so few.
 constexpr float kCoincidentScore = 5.0f;
 // Around a tick the damage fades into the music; the run of samples taken with it goes on while a
 // residual stays above three standard deviations, the edge of what the music's own residuals reach

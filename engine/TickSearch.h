@@ -19,13 +19,13 @@ class TTickSearch {
   void Prepare(const TEngineSizes& sizes);
 
   // Finds the ticks of channel x (BlockFrames samples); `other` is the other channel of a stereo
-  // block, or null. Returns how many; Span(i) gives each, in block order, with RepairStart /
-  // RepairEnd around the whole disturbance (the tick and the swing that follows it) and RegionStart
-  // placing a region around it. Worker thread.
+  // block, or null. Returns how many; Span(channel, i) gives each, with RepairStart / RepairEnd
+  // around the whole disturbance (the tick and the swing that follows it) and RegionStart placing a
+  // region around it. Worker thread.
   int32_t Process(const float* x, const float* other, int channel);
   // Once both channels of a stereo block went through Process: adds to the channel the ticks that
   // stand out less but lie where the other channel has one (a groove defect reaches both sides).
-  // Returns the channel's count now.
+  // Their spans follow the channel's others and overlap none. Returns the channel's count now.
   int32_t AddCoincident(const float* x, const float* other, int channel);
   int32_t Count(int channel) const { return Count_[channel]; }
   const TClickSpan& Span(int channel, int32_t i) const { return Spans_[channel][static_cast<size_t>(i)]; }
