@@ -125,21 +125,28 @@ void TTickSearch::FitSegments(const float* x) {
     const bool whole = len == 2 * Segment_;
     for (int32_t i = 0; i < len; ++i) w[i] = x[lo + i] * (whole ? Hann_[static_cast<size_t>(i)] : Hann(i, len));
     for (int32_t k = 0; k <= p; ++k) {
-      double acc = 0.0;
-      for (int32_t i = k; i < len; ++i) acc += w[i] * w[i - k];
-      r[k] = acc;
+      // Four partial sums, so that the products of one lag run side by side.
+      double acc[4] = {0.0, 0.0, 0.0, 0.0};
+      int32_t i = k;
+      for (; i + 3 < len; i += 4)
+        for (int32_t l = 0; l < 4; ++l) acc[l] += w[i + l] * w[i + l - k];
+      for (; i < len; ++i) acc[0] += w[i] * w[i - k];
+      r[k] = (acc[0] + acc[1]) + (acc[2] + acc[3]);
     }
     if (!LevinsonDurbin(r, p, a)) continue;  // silence: no residual stands out of it
+    // The residuals a coefficient at a time over the whole segment: each step is one multiply-add
+    // across many samples.
     const int32_t from = std::max(s, p);
     const int32_t to = std::min(std::min(n, s + Segment_), n - p);
-    for (int32_t i = from; i < to; ++i) {
-      double forward = x[i], backward = x[i];
-      for (int32_t k = 0; k < p; ++k) {
-        forward -= a[k] * x[i - 1 - k];
-        backward -= a[k] * x[i + 1 + k];
+    float* forward = Forward_[Ch_].data();
+    float* backward = Backward_[Ch_].data();
+    for (int32_t i = from; i < to; ++i) forward[i] = backward[i] = x[i];
+    for (int32_t k = 0; k < p; ++k) {
+      const auto c = static_cast<float>(a[k]);
+      for (int32_t i = from; i < to; ++i) {
+        forward[i] -= c * x[i - 1 - k];
+        backward[i] -= c * x[i + 1 + k];
       }
-      Forward_[Ch_][static_cast<size_t>(i)] = static_cast<float>(forward);
-      Backward_[Ch_][static_cast<size_t>(i)] = static_cast<float>(backward);
     }
   }
 }
