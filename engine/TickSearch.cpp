@@ -109,11 +109,13 @@ void TTickSearch::Prepare(const TEngineSizes& sizes) {
 }
 
 // The residuals of every sample that has the model's history on both sides, one model per segment.
-void TTickSearch::FitSegments(const float* x) {
+void TTickSearch::FitSegments(const float* x, int channel) {
   const int32_t n = BlockFrames_;
   const int32_t p = Order_;
-  std::fill(Forward_[Ch_].begin(), Forward_[Ch_].end(), 0.0f);
-  std::fill(Backward_[Ch_].begin(), Backward_[Ch_].end(), 0.0f);
+  float* forward = Forward_[channel].data();
+  float* backward = Backward_[channel].data();
+  std::fill(forward, forward + n, 0.0f);
+  std::fill(backward, backward + n, 0.0f);
   double a[kMaxLevinsonOrder];
   double r[kMaxLevinsonOrder + 1];
   for (int32_t s = 0; s < n; s += Segment_) {
@@ -138,8 +140,6 @@ void TTickSearch::FitSegments(const float* x) {
     // across many samples.
     const int32_t from = std::max(s, p);
     const int32_t to = std::min(std::min(n, s + Segment_), n - p);
-    float* forward = Forward_[Ch_].data();
-    float* backward = Backward_[Ch_].data();
     for (int32_t i = from; i < to; ++i) forward[i] = backward[i] = x[i];
     for (int32_t k = 0; k < p; ++k) {
       const auto c = static_cast<float>(a[k]);
@@ -153,23 +153,25 @@ void TTickSearch::FitSegments(const float* x) {
 
 // The residual scale of every chunk: the median level (mean magnitude) of the chunks around it, as a
 // standard deviation.
-void TTickSearch::LocalScales() {
+void TTickSearch::LocalScales(int channel) {
   const int32_t n = BlockFrames_;
   const int32_t chunks = (n + Chunk_ - 1) / Chunk_;
+  const float* forward = Forward_[channel].data();
+  const float* backward = Backward_[channel].data();
+  std::vector<float>& level = ChunkLevel_[channel];
   for (int32_t c = 0; c < chunks; ++c) {
     const int32_t from = c * Chunk_, to = std::min(n, from + Chunk_);
     double sum = 0.0;
-    for (int32_t i = from; i < to; ++i)
-      sum += std::fabs(Forward_[Ch_][static_cast<size_t>(i)]) + std::fabs(Backward_[Ch_][static_cast<size_t>(i)]);
-    ChunkLevel_[Ch_][static_cast<size_t>(c)] = static_cast<float>(sum / (2.0 * (to - from)));
+    for (int32_t i = from; i < to; ++i) sum += std::fabs(forward[i]) + std::fabs(backward[i]);
+    level[static_cast<size_t>(c)] = static_cast<float>(sum / (2.0 * (to - from)));
   }
   float around[kScaleChunks];
   for (int32_t c = 0; c < chunks; ++c) {
     const int32_t from = std::max(0, c - kScaleChunks / 2), to = std::min(chunks, c + kScaleChunks / 2 + 1);
     const int32_t m = to - from;
-    std::copy(ChunkLevel_[Ch_].begin() + from, ChunkLevel_[Ch_].begin() + to, around);
+    std::copy(level.begin() + from, level.begin() + to, around);
     std::nth_element(around, around + m / 2, around + m);
-    Scale_[Ch_][static_cast<size_t>(c)] = static_cast<float>(std::max(Floor_, kMeanToSigma * around[m / 2]));
+    Scale_[channel][static_cast<size_t>(c)] = static_cast<float>(std::max(Floor_, kMeanToSigma * around[m / 2]));
   }
 }
 
@@ -235,17 +237,16 @@ bool TTickSearch::Damaged(int channel, int32_t first, int32_t last) const {
 
 int32_t TTickSearch::Process(const float* x, const float* other, int channel) {
   std::vector<float>& score = Score_[channel];
-  Ch_ = channel;
   Count_[channel] = Found_[channel] = 0;
   const int32_t n = BlockFrames_;
   if (n <= 2 * Order_ + 2) return 0;
-  FitSegments(x);
-  LocalScales();
-  for (int32_t i = 0; i < n; ++i) {
-    const auto u = static_cast<size_t>(i);
-    score[u] = static_cast<float>(std::sqrt(std::fabs(Forward_[Ch_][u]) * std::fabs(Backward_[Ch_][u])) /
-                                   Scale_[Ch_][static_cast<size_t>(i / Chunk_)]);
-  }
+  FitSegments(x, channel);
+  LocalScales(channel);
+  const float* forward = Forward_[channel].data();
+  const float* backward = Backward_[channel].data();
+  const float* scale = Scale_[channel].data();
+  for (int32_t i = 0; i < n; ++i)
+    score[static_cast<size_t>(i)] = std::sqrt(std::fabs(forward[i]) * std::fabs(backward[i])) / scale[i / Chunk_];
   int32_t i = 0;
   while (i < n) {
     if (score[static_cast<size_t>(i)] > kTickScore) {

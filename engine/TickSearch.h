@@ -30,18 +30,14 @@ class TTickSearch {
   int32_t Count(int channel) const { return Count_[channel]; }
   const TClickSpan& Span(int channel, int32_t i) const { return Spans_[channel][static_cast<size_t>(i)]; }
 
-  // The detection score of sample n of the channel after its Process: the geometric mean of the
-  // forward and backward prediction residuals over the local residual scale (0 where a residual
-  // could not be formed).
-  float Score(int channel, int32_t n) const { return Score_[channel][static_cast<size_t>(n)]; }
   // Whether samples first .. last of the channel hold one that stands out as a tick's do, by the score
   // its Process computed: the test a span the engine found must pass too.
   // x and other are the channel and the other one (null for mono), as for Process.
   bool Confirms(int channel, const float* x, const float* other, int32_t first, int32_t last) const;
 
  private:
-  void FitSegments(const float* x);
-  void LocalScales();
+  void FitSegments(const float* x, int channel);
+  void LocalScales(int channel);
   bool TickAt(const float* x, const float* other, int channel, int32_t at, float least, TClickSpan& span,
               int32_t& next) const;
   void Add(int channel, const TClickSpan& span);
@@ -58,9 +54,10 @@ class TTickSearch {
   int32_t MaxCore_ = 0;   // the widest run of outliers that is still a tick
   int32_t Join_ = 0;      // outliers this close are one tick
   double Floor_ = 0.0;    // the smallest residual scale: the 16-bit step's rounding noise
-  std::vector<float> Forward_[2], Backward_[2], Score_[2];  // per channel
+  // Per channel: the residuals, and the score of each sample, the geometric mean of its two residuals
+  // over the local scale (0 where a residual could not be formed).
+  std::vector<float> Forward_[2], Backward_[2], Score_[2];
   std::vector<float> ChunkLevel_[2], Scale_[2];
-  int Ch_ = 0;  // the channel Process works on
   std::vector<double> Windowed_, Hann_;
   std::vector<TClickSpan> Spans_[2];
   int32_t Count_[2] = {0, 0};

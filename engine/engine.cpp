@@ -222,10 +222,11 @@ int32_t TClickEngine::ProcessChannel(const TWavRecord& format, int channel, int3
   while (FindNextClick(isLeft, span)) {
     if (!LocateClick(isLeft, span)) continue;  // not a click: the scan goes on
     if (Options_.Refine && !RefineSpan(isLeft, span)) continue;
-    // What the engine found passes the tick search's test too: no outlier from both sides (or an attack),
-    // no click.
-    const float* other = format.Format.nChannels == 2 ? Channel(!isLeft) : nullptr;
-    if (Options_.Refine && !Ticks_.Confirms(channel, Channel(isLeft), other, span.RepairStart + 1, span.RepairEnd - 1))
+    // What the engine found passes the tick search's test too: no outlier from both sides (or an
+    // attack), no click.
+    if (Options_.Refine && !Ticks_.Confirms(channel, Channel(isLeft),
+                                            format.Format.nChannels == 2 ? Channel(!isLeft) : nullptr,
+                                            span.RepairStart + 1, span.RepairEnd - 1))
       continue;
     ++found;
     const TClickEvent click = RepairAndReport(format, channel, pass, span, onClick);
