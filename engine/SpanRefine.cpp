@@ -47,6 +47,7 @@ void TSpanRefiner::Prepare(const TEngineSizes& sizes, bool refine) {
   GapSystem_.assign(refine ? maxGap * (order + 2) : 0, 0.0);
   GapKnown_.assign(refine ? maxGap + order + 1 : 0, 0.0);
   GapFill_.assign(refine ? maxGap : 0, 0.0);
+  Trial_.assign(refine ? maxGap + 2 * order + 2 : 0, 0.0f);
 }
 
 // Fits ArCoef_ by forward-backward least squares on the context: `context` samples before s and
@@ -206,6 +207,68 @@ bool TSpanRefiner::FillGap(const float* x, int32_t rs, int32_t re, float* out) {
   }
   for (int32_t i = 0; i < m; ++i) out[i] = static_cast<float>(y[i]);
   return true;
+}
+
+// Every fill leaves a smaller residual the more samples it may set, whether they were damaged or not:
+// a sample of music set freely takes away about one residual variance, a damaged one far more. So
+// each filled sample is charged twice the variance (Akaike's criterion), and a longer span wins only
+// where the samples it adds hold more damage than music.
+constexpr int32_t kEndChoices = 4;
+constexpr double kCostPerSample = 2.0;
+// A swing is smaller than the spike before it (a tenth to a quarter of it): a longer span whose fill
+// moves the added samples by more than a third of what it moves the spike's is the fill drifting
+// with a slow wave of the music, which the model hardly penalises.
+constexpr double kSwingShare = 1.0 / 3.0;
+
+int32_t TSpanRefiner::ChooseEnd(const float* x, int32_t rs, int32_t shortest, int32_t longest, double sigma) {
+  longest = std::max(shortest, longest);
+  if (!FitAround(x, rs, longest)) return -1;
+  if (longest == shortest) return shortest;
+  const int32_t to = longest - 1 + Order_;  // the last residual any of the fills touches
+  int32_t best = shortest;
+  double bestCost = 0.0, spike = 0.0;
+  for (int32_t k = 0; k < kEndChoices; ++k) {
+    const int32_t re = shortest + (longest - shortest) * k / (kEndChoices - 1);
+    double moved[2] = {0.0, 0.0};
+    const double energy = FilledResidualEnergy(x, rs, re, to, shortest, moved);
+    if (energy < 0.0 && k == 0) break;  // no fill to measure the others by: the shortest stays
+    if (energy < 0.0) continue;
+    if (k == 0) spike = moved[0];
+    else if (moved[1] > kSwingShare * spike) continue;
+    const double cost = energy + kCostPerSample * sigma * sigma * (re - rs - 1);
+    if (k == 0 || cost < bestCost) {
+      best = re;
+      bestCost = cost;
+    }
+  }
+  // The fill itself with the model of the span it fills: the context of a shorter span lies closer.
+  if (best != longest && !FitAround(x, rs, best)) return -1;
+  return best;
+}
+
+// The residual energy over rs + 1 .. to once rs + 1 .. re - 1 are filled; -1 when the fill fails.
+// moved: the largest change the fill makes before `split` and from it on.
+double TSpanRefiner::FilledResidualEnergy(const float* x, int32_t rs, int32_t re, int32_t to, int32_t split,
+                                          double* moved) {
+  const int32_t p = Order_;
+  const int32_t from = rs + 1 - p;  // the first sample a residual reads
+  const int32_t len = to - from + 1;
+  if (from < 0 || to >= BlockFrames_ || len > static_cast<int32_t>(Trial_.size())) return -1.0;
+  float* w = Trial_.data();
+  std::copy_n(x + from, len, w);
+  if (!FillGap(x, rs, re, w + p)) return -1.0;
+  for (int32_t n = rs + 1; n < re; ++n) {
+    double& m = moved[n < split ? 0 : 1];
+    m = std::max(m, std::fabs(static_cast<double>(w[n - from]) - x[n]));
+  }
+  const double* a = ArCoef_.data();
+  double energy = 0.0;
+  for (int32_t n = p; n < len; ++n) {
+    double e = w[n];
+    for (int32_t k = 0; k < p; ++k) e -= a[k] * w[n - 1 - k];
+    energy += e * e;
+  }
+  return energy;
 }
 
 // The fill's normal equations for the gap rs + 1 .. re - 1 under the prediction-error filter c

@@ -35,6 +35,12 @@ class TTickSearch {
   // x and other are the channel and the other one (null for mono), as for Process.
   bool Confirms(int channel, const float* x, const float* other, int32_t first, int32_t last) const;
 
+  // The music's own residual scale (a standard deviation) around sample `at` of the channel.
+  double Sigma(int channel, int32_t at) const { return Scale_[channel][static_cast<size_t>(at / Chunk_)]; }
+  // How far past a span's end (RepairEnd) of the channel the tick's swing may reach: After_ more
+  // samples, but not into the next thing the past does not predict (an attack, another tick).
+  int32_t SwingEnd(int channel, int32_t end) const;
+
  private:
   void FitSegments(const float* x, int channel);
   void LocalScales(int channel);

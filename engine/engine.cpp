@@ -270,7 +270,13 @@ bool TClickEngine::RemoveTicks(const TWavRecord& format, bool isStereo, const TO
     float* x = Channel(channel == 0);
     for (int32_t i = 0; i < Ticks_.Count(channel); ++i) {
       TClickSpan span = Ticks_.Span(channel, i);
-      if (!Refiner_.FitAround(x, span.RepairStart, span.RepairEnd)) continue;
+      // As far as the swing may reach while the repair still trains on the span's length before
+      // and after it inside the region.
+      const int32_t longest = std::min(Ticks_.SwingEnd(channel, span.RepairEnd),
+                                       (Sizes_.RegionLen + span.RepairStart + span.RegionStart) / 2);
+      span.RepairEnd = Refiner_.ChooseEnd(x, span.RepairStart, span.RepairEnd, longest,
+                                          Ticks_.Sigma(channel, span.Position));
+      if (span.RepairEnd < 0) continue;
       span.Modelled = true;
       const TClickEvent click = RepairAndReport(format, channel, 0, span, onClick);
       if (click.Outcome == TClickOutcome::Repaired) changed = true;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/EngineSizes.h"
+#include "engine/SpanRefine.h"
 #include "engine/TickSearch.h"
 #include "tests/engine/EngineTestSignals.h"
 
@@ -174,6 +175,42 @@ TEST(TickSearch, EngineSpansPassTheTestOnlyWhereTheWaveformShowsDamage) {
     search.Prepare(MakeEngineSizes(test::MakeFormat(kRate, 2, 2, false, kFrames), -120, 2));
     search.Process(left.data(), right.data(), 0);
     EXPECT_EQ(search.Confirms(0, left.data(), right.data(), c.First, c.Last), c.Confirmed) << c.Name;
+  }
+}
+
+}  // namespace
+}  // namespace klarwell
+
+namespace klarwell {
+namespace {
+
+// A tick's span reaches over its swing where the swing stands out of the music, and stops at the
+// spike where there is none.
+TEST(TickSearch, ASpanReachesOverTheSwingOnlyWhereOneStandsOut) {
+  struct TEndCase {
+    const char* Name;
+    double Music;  // the chord's scale
+    double Swing;  // the swing's depth, against the spike
+    bool Longer;
+  };
+  const TEndCase cases[] = {
+      {"spike alone", 0.2, 0.0, false},
+      {"spike and swing", 0.2, 0.15, true},
+      {"spike and swing under a loud chord", 1.0, 0.15, true},
+  };
+  const int32_t at = 20000, rs = at - 4, shortest = at + 16, longest = at + 30;
+  for (const TEndCase& c : cases) {
+    TChannel x = LoudChord(1);
+    std::mt19937 random(3);
+    std::normal_distribution<double> noise(0.0, 30.0);
+    for (float& v : x) v = static_cast<float>(v * c.Music + noise(random));
+    x[at] += 3000.0f;
+    x[at + 1] += 1800.0f;
+    for (int k = 2; k < 32; ++k) x[static_cast<size_t>(at + k)] -= static_cast<float>(3000.0 * c.Swing * std::sin(M_PI * (k - 1) / 31.0));
+    TSpanRefiner refiner;
+    refiner.Prepare(MakeEngineSizes(test::MakeFormat(kRate, 1, 2, false, kFrames), -120, 2), true);
+    const int32_t end = refiner.ChooseEnd(x.data(), rs, shortest, longest, 30.0 * std::max(1.0, c.Music));
+    EXPECT_EQ(end > shortest, c.Longer) << c.Name << ": end " << end;
   }
 }
 

@@ -71,6 +71,14 @@ bool WaitFor(const std::function<bool()>& condition, int ms = 20000) {
   return condition();
 }
 
+// Whether a hidden temporary output in the folder has received its first bytes.
+bool WritingStarted(const std::string& folder) {
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(folder, ec))
+    if (e.path().filename().string().front() == '.' && e.file_size(ec) > 0) return true;
+  return false;
+}
+
 // Files in a directory other than the listed ones (a partial output would show up here).
 std::vector<std::string> Leftovers(const std::string& dir, const std::vector<std::string>& keep) {
   std::vector<std::string> extra;
@@ -157,7 +165,9 @@ TEST_F(FaultTest, OutputDirectoryRemovedDuringARunIsReportedAsAFailure) {
   fs::create_directory(Path("out"));
   const std::string output = Path("out/in #kw2.wav");
   TRunResult r = RunCli({"-q", "-o", Path("out"), "-s", "", f}, {}, [&](pid_t) {
-    WaitFor([&] { return OutputInProgress(Path("out")); });
+    // Once the writer holds its temporary file open: before that, the folder's removal is a
+    // refusal to create the output, not a vanished one.
+    WaitFor([&] { return WritingStarted(Path("out")); });
     fs::remove_all(Path("out"));
   });
   EXPECT_NE(r.Exit, 0) << r.Out << r.Err;
