@@ -221,9 +221,7 @@ constexpr double kCostPerSample = 2.0;
 constexpr double kSwingShare = 1.0 / 3.0;
 
 int32_t TSpanRefiner::ChooseEnd(const float* x, int32_t rs, int32_t shortest, int32_t longest, double sigma) {
-  longest = std::max(shortest, longest);
-  if (!FitAround(x, rs, longest)) return -1;
-  if (longest == shortest) return shortest;
+  if (longest <= shortest || !FitAround(x, rs, longest)) return FitAround(x, rs, shortest) ? shortest : -1;
   const int32_t to = longest - 1 + Order_;  // the last residual any of the fills touches
   int32_t best = shortest;
   double bestCost = 0.0, spike = 0.0;

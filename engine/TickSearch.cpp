@@ -294,14 +294,6 @@ bool TTickSearch::TickAt(const float* x, const float* other, int channel, int32_
   return span.RepairStart > span.RegionStart && span.RepairEnd < span.RegionStart + RegionLen_;
 }
 
-int32_t TTickSearch::SwingEnd(int channel, int32_t end) const {
-  const std::vector<float>& forward = Forward_[channel];
-  const int32_t last = std::min(BlockFrames_ - 1, end + After_);
-  for (int32_t i = end; i < last; ++i)
-    if (std::fabs(forward[static_cast<size_t>(i)]) > kTickScore * Sigma(channel, i)) return i;
-  return last;
-}
-
 void TTickSearch::Add(int channel, const TClickSpan& span) {
   std::vector<TClickSpan>& spans = Spans_[channel];
   if (Count_[channel] < static_cast<int32_t>(spans.size())) spans[static_cast<size_t>(Count_[channel]++)] = span;

@@ -37,9 +37,8 @@ class TTickSearch {
 
   // The music's own residual scale (a standard deviation) around sample `at` of the channel.
   double Sigma(int channel, int32_t at) const { return Scale_[channel][static_cast<size_t>(at / Chunk_)]; }
-  // How far past a span's end (RepairEnd) of the channel the tick's swing may reach: After_ more
-  // samples, but not into the next thing the past does not predict (an attack, another tick).
-  int32_t SwingEnd(int channel, int32_t end) const;
+  // How much farther than a span's end a strong tick's swing may reach.
+  int32_t SwingReach() const { return After_; }
 
  private:
   void FitSegments(const float* x, int channel);

@@ -272,7 +272,7 @@ bool TClickEngine::RemoveTicks(const TWavRecord& format, bool isStereo, const TO
       TClickSpan span = Ticks_.Span(channel, i);
       // As far as the swing may reach while the repair still trains on the span's length before
       // and after it inside the region.
-      const int32_t longest = std::min(Ticks_.SwingEnd(channel, span.RepairEnd),
+      const int32_t longest = std::min(span.RepairEnd + Ticks_.SwingReach(),
                                        (Sizes_.RegionLen + span.RepairStart + span.RegionStart) / 2);
       span.RepairEnd = Refiner_.ChooseEnd(x, span.RepairStart, span.RepairEnd, longest,
                                           Ticks_.Sigma(channel, span.Position));
