@@ -215,29 +215,47 @@ bool TSpanRefiner::FillGap(const float* x, int32_t rs, int32_t re, float* out) {
 // where the samples it adds hold more damage than music.
 constexpr int32_t kEndChoices = 4;
 constexpr double kCostPerSample = 2.0;
-// A swing is smaller than the spike before it (a tenth to a quarter of it): a longer span whose fill
-// moves the added samples by more than a third of what it moves the spike's is the fill drifting
-// with a slow wave of the music, which the model hardly penalises.
+// Once a tick's spike has decayed, what is left of it (its decay, a third of the spike or less, and
+// the swing, a tenth to a quarter) is smaller than the spike. A fill that moves those samples by more
+// than about twice that, 0.7 of what it moves the spike, is changing the music: the model missed a
+// turn of it (a note's onset inside the span), and the tick is better left.
+constexpr double kDecayedShare = 0.7;
+// A longer span whose fill moves the added samples by more than a third of what it moves the spike's
+// is the fill drifting with a slow wave of the music, which the model hardly penalises.
 constexpr double kSwingShare = 1.0 / 3.0;
 
-int32_t TSpanRefiner::ChooseEnd(const float* x, int32_t rs, int32_t shortest, int32_t longest, double sigma) {
-  if (longest <= shortest || !FitAround(x, rs, longest)) return FitAround(x, rs, shortest) ? shortest : -1;
+int32_t TSpanRefiner::ChooseEnd(const float* x, int32_t rs, int32_t decayed, int32_t shortest, int32_t longest,
+                                double sigma) {
+  if (longest <= shortest || !FitAround(x, rs, longest)) {
+    if (!FitAround(x, rs, shortest)) return -1;
+    longest = shortest;
+  }
   const int32_t to = longest - 1 + Order_;  // the last residual any of the fills touches
-  int32_t best = shortest;
+  const int32_t splits[2] = {decayed, shortest};
+  int32_t best = -1;
   double bestCost = 0.0, spike = 0.0;
   for (int32_t k = 0; k < kEndChoices; ++k) {
     const int32_t re = shortest + (longest - shortest) * k / (kEndChoices - 1);
-    double moved[2] = {0.0, 0.0};
-    const double energy = FilledResidualEnergy(x, rs, re, to, shortest, moved);
-    if (energy < 0.0 && k == 0) break;  // no fill to measure the others by: the shortest stays
-    if (energy < 0.0) continue;
-    if (k == 0) spike = moved[0];
-    else if (moved[1] > kSwingShare * spike) continue;
+    double moved[3] = {0.0, 0.0, 0.0};
+    const double energy = FilledResidualEnergy(x, rs, re, to, splits, moved);
+    if (k == 0) {
+      // The shortest span's fill is the yardstick of the others. Where the model cannot fill it, the
+      // repair's blend will.
+      if (energy < 0.0) {
+        best = shortest;
+        break;
+      }
+      if (moved[1] > kDecayedShare * moved[0]) return -1;
+      spike = moved[0];
+    } else if (energy < 0.0 || moved[2] > kSwingShare * spike) {
+      continue;
+    }
     const double cost = energy + kCostPerSample * sigma * sigma * (re - rs - 1);
-    if (k == 0 || cost < bestCost) {
+    if (best < 0 || cost < bestCost) {
       best = re;
       bestCost = cost;
     }
+    if (longest == shortest) break;
   }
   // The fill itself with the model of the span it fills: the context of a shorter span lies closer.
   if (best != longest && !FitAround(x, rs, best)) return -1;
@@ -245,8 +263,8 @@ int32_t TSpanRefiner::ChooseEnd(const float* x, int32_t rs, int32_t shortest, in
 }
 
 // The residual energy over rs + 1 .. to once rs + 1 .. re - 1 are filled; -1 when the fill fails.
-// moved: the largest change the fill makes before `split` and from it on.
-double TSpanRefiner::FilledResidualEnergy(const float* x, int32_t rs, int32_t re, int32_t to, int32_t split,
+// moved: the largest change the fill makes before splits[0], from it to splits[1], and after.
+double TSpanRefiner::FilledResidualEnergy(const float* x, int32_t rs, int32_t re, int32_t to, const int32_t* splits,
                                           double* moved) {
   const int32_t p = Order_;
   const int32_t from = rs + 1 - p;  // the first sample a residual reads
@@ -256,7 +274,7 @@ double TSpanRefiner::FilledResidualEnergy(const float* x, int32_t rs, int32_t re
   std::copy_n(x + from, len, w);
   if (!FillGap(x, rs, re, w + p)) return -1.0;
   for (int32_t n = rs + 1; n < re; ++n) {
-    double& m = moved[n < split ? 0 : 1];
+    double& m = moved[n < splits[0] ? 0 : n < splits[1] ? 1 : 2];
     m = std::max(m, std::fabs(static_cast<double>(w[n - from]) - x[n]));
   }
   const double* a = ArCoef_.data();

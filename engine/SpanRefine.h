@@ -34,18 +34,20 @@ class TSpanRefiner {
   // leaves the block or the fill runs away; out is then left as it was. Worker thread.
   bool FillGap(const float* x, int32_t rs, int32_t re, float* out);
 
-  // For a span rs .. shortest whose damage may go on (a tick's swing) as far as longest: fits the
-  // model around rs .. longest and returns the end, from a few between the two, whose fill explains
-  // the samples best for what it costs; sigma is the music's own residual scale there. -1 when the
-  // model cannot be fitted. Worker thread.
-  int32_t ChooseEnd(const float* x, int32_t rs, int32_t shortest, int32_t longest, double sigma);
+  // For a tick's span rs .. shortest, whose spike has decayed by `decayed` and whose swing may go on
+  // as far as longest: fits the model around rs .. longest and returns the end, from a few between
+  // the two, whose fill explains the samples best for what it costs; sigma is the music's own residual
+  // scale there. -1 when the model cannot be fitted, or when the fill would change the samples after
+  // the spike by more than the tick can have (the tick is then better left). Worker thread.
+  int32_t ChooseEnd(const float* x, int32_t rs, int32_t decayed, int32_t shortest, int32_t longest, double sigma);
 
  private:
   bool FitContextModel(const float* x, int32_t s, int32_t e, int32_t context);
   void ResidualSpan(const float* x, int32_t s, int32_t e, int32_t context, int32_t& first, int32_t& last,
                     bool& damagedBefore, bool& damagedAfter) const;
   void GapEquations(const float* x, int32_t rs, int32_t re, const double* c);
-  double FilledResidualEnergy(const float* x, int32_t rs, int32_t re, int32_t to, int32_t split, double* moved);
+  double FilledResidualEnergy(const float* x, int32_t rs, int32_t re, int32_t to, const int32_t* splits,
+                              double* moved);
 
   int32_t BlockFrames_ = 0;
   int32_t RegionLen_ = 0;

@@ -37,7 +37,9 @@ class TTickSearch {
 
   // The music's own residual scale (a standard deviation) around sample `at` of the channel.
   double Sigma(int channel, int32_t at) const { return Scale_[channel][static_cast<size_t>(at / Chunk_)]; }
-  // How much farther than a span's end a strong tick's swing may reach.
+  // Where a tick's spike has decayed, one time constant after its last outlier, for a span Process
+  // gave; and how much farther than the span's end a strong tick's swing may reach.
+  int32_t Decayed(const TClickSpan& span) const { return span.RepairEnd - After_ + Before_; }
   int32_t SwingReach() const { return After_; }
 
  private:

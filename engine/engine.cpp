@@ -274,7 +274,7 @@ bool TClickEngine::RemoveTicks(const TWavRecord& format, bool isStereo, const TO
       // and after it inside the region.
       const int32_t longest = std::min(span.RepairEnd + Ticks_.SwingReach(),
                                        (Sizes_.RegionLen + span.RepairStart + span.RegionStart) / 2);
-      span.RepairEnd = Refiner_.ChooseEnd(x, span.RepairStart, span.RepairEnd, longest,
+      span.RepairEnd = Refiner_.ChooseEnd(x, span.RepairStart, Ticks_.Decayed(span), span.RepairEnd, longest,
                                           Ticks_.Sigma(channel, span.Position));
       if (span.RepairEnd < 0) continue;
       span.Modelled = true;

@@ -185,18 +185,22 @@ namespace klarwell {
 namespace {
 
 // A tick's span reaches over its swing where the swing stands out of the music, and stops at the
-// spike where there is none.
+// spike where there is none. A tick whose fill would bend the music after the spike (a note that
+// begins inside the span) is left.
 TEST(TickSearch, ASpanReachesOverTheSwingOnlyWhereOneStandsOut) {
+  enum TEnd { Shortest, Longer, Left };
   struct TEndCase {
     const char* Name;
     double Music;  // the chord's scale
     double Swing;  // the swing's depth, against the spike
-    bool Longer;
+    double Onset;  // a 2 kHz note beginning 8 samples after the spike, its amplitude
+    TEnd Expected;
   };
   const TEndCase cases[] = {
-      {"spike alone", 0.2, 0.0, false},
-      {"spike and swing", 0.2, 0.15, true},
-      {"spike and swing under a loud chord", 1.0, 0.15, true},
+      {"spike alone", 0.2, 0.0, 0.0, Shortest},
+      {"spike and swing", 0.2, 0.15, 0.0, Longer},
+      {"spike and swing under a loud chord", 1.0, 0.15, 0.0, Longer},
+      {"a note begins inside the span", 0.2, 0.0, 4000.0, Left},
   };
   const int32_t at = 20000, rs = at - 4, shortest = at + 16, longest = at + 30;
   for (const TEndCase& c : cases) {
@@ -207,10 +211,12 @@ TEST(TickSearch, ASpanReachesOverTheSwingOnlyWhereOneStandsOut) {
     x[at] += 3000.0f;
     x[at + 1] += 1800.0f;
     for (int k = 2; k < 32; ++k) x[static_cast<size_t>(at + k)] -= static_cast<float>(3000.0 * c.Swing * std::sin(M_PI * (k - 1) / 31.0));
+    for (int n = at + 8; n < kFrames; ++n)
+      x[static_cast<size_t>(n)] += static_cast<float>(c.Onset * std::sin(2.0 * M_PI * 2000.0 * (n - at - 8) / kRate));
     TSpanRefiner refiner;
     refiner.Prepare(MakeEngineSizes(test::MakeFormat(kRate, 1, 2, false, kFrames), -120, 2), true);
-    const int32_t end = refiner.ChooseEnd(x.data(), rs, shortest, longest, 30.0 * std::max(1.0, c.Music));
-    EXPECT_EQ(end > shortest, c.Longer) << c.Name << ": end " << end;
+    const int32_t end = refiner.ChooseEnd(x.data(), rs, at + 4, shortest, longest, 30.0 * std::max(1.0, c.Music));
+    EXPECT_EQ(end < 0 ? Left : end > shortest ? Longer : Shortest, c.Expected) << c.Name << ": end " << end;
   }
 }
 
