@@ -4,6 +4,7 @@
 // music, where they barely change a 20-ms frame's roughness and the engine's candidate search does
 // not see them.
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -37,10 +38,13 @@ class TTickSearch {
 
   // The music's own residual scale (a standard deviation) around sample `at` of the channel.
   double Sigma(int channel, int32_t at) const { return Scale_[channel][static_cast<size_t>(at / Chunk_)]; }
-  // Where a tick's spike has decayed, one time constant after its last outlier, for a span Process
-  // gave; and how much farther than the span's end a strong tick's swing may reach.
+  // For a span Process gave: where the tick's spike has decayed, one time constant after its last
+  // outlier; and how far its swing may reach, four time constants more, while the repair still
+  // trains on the span's length before and after it inside the region.
   int32_t Decayed(const TClickSpan& span) const { return span.RepairEnd - After_ + Before_; }
-  int32_t SwingReach() const { return After_; }
+  int32_t LongestEnd(const TClickSpan& span) const {
+    return std::min(span.RepairEnd + After_, (RegionLen_ + span.RepairStart + span.RegionStart) / 2);
+  }
 
  private:
   void FitSegments(const float* x, int channel);

@@ -270,12 +270,8 @@ bool TClickEngine::RemoveTicks(const TWavRecord& format, bool isStereo, const TO
     float* x = Channel(channel == 0);
     for (int32_t i = 0; i < Ticks_.Count(channel); ++i) {
       TClickSpan span = Ticks_.Span(channel, i);
-      // As far as the swing may reach while the repair still trains on the span's length before
-      // and after it inside the region.
-      const int32_t longest = std::min(span.RepairEnd + Ticks_.SwingReach(),
-                                       (Sizes_.RegionLen + span.RepairStart + span.RegionStart) / 2);
-      span.RepairEnd = Refiner_.ChooseEnd(x, span.RepairStart, Ticks_.Decayed(span), span.RepairEnd, longest,
-                                          Ticks_.Sigma(channel, span.Position));
+      span.RepairEnd = Refiner_.ChooseEnd(x, span.RepairStart, Ticks_.Decayed(span), span.RepairEnd,
+                                          Ticks_.LongestEnd(span), Ticks_.Sigma(channel, span.Position));
       if (span.RepairEnd < 0) continue;
       span.Modelled = true;
       const TClickEvent click = RepairAndReport(format, channel, 0, span, onClick);

@@ -219,7 +219,14 @@ int DriveClickStages(const uint8_t* data, size_t size) {
     }
     if (ticks == 0) return 0;
     span = rig.Ticks.Span(0, data[3] % ticks);
-    span.Modelled = rig.Refiner.FitAround(rig.Left.data(), span.RepairStart, span.RepairEnd);
+    // The span's end as the engine chooses it: never before the tick's own, never past its reach.
+    const int32_t end = rig.Refiner.ChooseEnd(rig.Left.data(), span.RepairStart, rig.Ticks.Decayed(span),
+                                              span.RepairEnd, rig.Ticks.LongestEnd(span),
+                                              rig.Ticks.Sigma(0, span.Position));
+    if (end >= 0 && (end < span.RepairEnd || end > std::max(span.RepairEnd, rig.Ticks.LongestEnd(span))))
+      std::abort();
+    span.Modelled = end >= 0;
+    if (end >= 0) span.RepairEnd = end;
     rig.Ticks.Confirms(0, rig.Left.data(), rig.Right.data(), span.RepairStart + 1, span.RepairEnd - 1);
   } else {
     span.RegionStart = regionStart;
