@@ -255,7 +255,8 @@ TClickEvent TClickEngine::RepairAndReport(const TWavRecord& format, int channel,
 }
 
 // The refined mode's tick search over both channels, each tick filled with a model fitted on the
-// music around it. Returns whether a stored sample changed; counted grows by the ticks counted.
+// music around it, over the span the refinement chooses for it (or left, where the fill would bend
+// the music). Returns whether a stored sample changed; counted grows by the ticks counted.
 bool TClickEngine::RemoveTicks(const TWavRecord& format, bool isStereo, const TOnClick& onClick,
                                int32_t& counted) {
   const int channels = isStereo ? 2 : 1;
