@@ -277,11 +277,9 @@ double TSpanRefiner::FilledResidualEnergy(const float* x, int32_t rs, int32_t re
     double& m = moved[n < splits[0] ? 0 : n < splits[1] ? 1 : 2];
     m = std::max(m, std::fabs(static_cast<double>(w[n - from]) - x[n]));
   }
-  const double* a = ArCoef_.data();
   double energy = 0.0;
   for (int32_t n = p; n < len; ++n) {
-    double e = w[n];
-    for (int32_t k = 0; k < p; ++k) e -= a[k] * w[n - 1 - k];
+    const double e = ForwardResidual(w, n, ArCoef_.data(), p);
     energy += e * e;
   }
   return energy;
